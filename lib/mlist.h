@@ -1,0 +1,61 @@
+// TMList: the codec of M list values, byte strings holding a sequence of
+// typed elements (strings, integers, decimals). One codec object serves one
+// piece of work; it keeps the encoded list and a cached element count.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace kovra {
+
+enum class TListValueType { lvtString, lvtInteger, lvtFloat };
+
+// Raised by the codec, e.g. "MAX LIST LENGTH (32768) EXCEEDED".
+class EListError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TMList {
+ public:
+  // One value of a list built from values: monostate is the undefined
+  // element, int64_t an integer, long double a decimal, string a text.
+  using Value = std::variant<std::monostate, int64_t, long double, std::string>;
+
+  static constexpr std::size_t kMaxListLength = 32768;
+
+  TMList() = default;
+
+  const std::string& Data() const { return data_; }
+  void SetData(std::string data);
+
+  // Number of elements; 0 for an empty or malformed list.
+  int Count();
+  // Element index (from 1) as text; empty past the last element.
+  // Throws EListError for an index below 1.
+  std::string GetText(int index);
+  // Element index as an integer; 0 when its text is not one.
+  int64_t GetInteger(int index);
+  // Sets element index (from 1) from a text, choosing integer, decimal or
+  // string encoding; pads a short list with undefined elements.
+  // Throws EListError for an index below 1.
+  void SetText(int index, std::string_view text);
+  void SetInteger(int index, int64_t value);
+  // Replaces the list with one element per value. Throws EListError once
+  // the list passes kMaxListLength bytes.
+  void Build(std::span<const Value> values);
+
+  int Scale() const { return scale_; }
+
+ private:
+  std::string data_;
+  bool countValid_ = false;
+  int count_ = 0;
+  int scale_ = 8;
+};
+
+}  // namespace kovra
