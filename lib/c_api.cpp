@@ -102,14 +102,12 @@ void* KVRCreateConnect(const char* server, int port, const char* nameSpace) {
 
 void KVRDestroyConnect(void* handle) {
   if (handle == nullptr) return;
-  std::unique_ptr<TKvrConnect> connection(&kovra::ConnectionOf(handle));
-  std::unique_ptr<kovra::TOutput> output(&kovra::OutputOf(*connection));
+  // The record first, then the connection, whose destructor closes an open
+  // connection and cannot fail.
+  TKvrConnect* connection = &kovra::ConnectionOf(handle);
+  delete &kovra::OutputOf(*connection);
   connection->Tag = nullptr;
-  output.reset();
-  try {
-    connection.reset();
-  } catch (...) {
-  }
+  delete connection;
 }
 
 int KVRConnectOpen(void* handle) {

@@ -270,4 +270,39 @@ TEST_F(CInterfaceTest, CallbacksSwitchedOffProduceNoCallsAndEmptyAnswers) {
   EXPECT_EQ(peer.Finish(), "");
 }
 
+// A message longer than a record holds is cut, never written past the record.
+TEST_F(CInterfaceTest, LongErrorTextIsCutToOneRecord) {
+  ScriptedPeer peer;
+  const std::string header(32700, 'E');
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("x|1|e"))
+      .Send(header + '\0');
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto e = Record("e");
+  EXPECT_EQ(lib_.execute(handle_, e.get()), 0);
+  const std::string error = LastError();
+  EXPECT_EQ(error.size(), std::size_t{KOVRA_STR_MAX});
+  EXPECT_EQ(error.substr(0, 24 + header.size()), "Internal server error: '" + header);
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(CInterfaceTest, ConnectionDroppedByThePeerNeedsANewOpen) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|")).Expect(Z("x|9|zn \"USER\"")).Send(Z("<OK>|")).Expect(Z("x|1|e")).Close();
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto e = Record("e");
+  EXPECT_EQ(lib_.execute(handle_, e.get()), 0);
+  EXPECT_EQ(LastError(), "Socket is not connected.");
+  EXPECT_EQ(lib_.execute(handle_, e.get()), 0);
+  EXPECT_EQ(LastError(), "Connect does not exist.");
+  EXPECT_EQ(peer.Finish(), "");
+}
+
 }  // namespace
