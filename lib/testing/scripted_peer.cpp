@@ -68,7 +68,7 @@ ScriptedPeer::ScriptedPeer(Segmentation segmentation) : segmentation_(segmentati
 ScriptedPeer::~ScriptedPeer() {
   if (thread_.joinable()) thread_.join();
   CloseConnection();
-  ::close(listener_);
+  if (listener_ >= 0) ::close(listener_);
 }
 
 ScriptedPeer& ScriptedPeer::Expect(std::string bytes) {
@@ -96,6 +96,14 @@ std::string ScriptedPeer::Finish() {
 }
 
 void ScriptedPeer::Run() {
+  Play();
+  // Refuse whatever the client may still be trying to open, so that a client
+  // that goes wrong fails instead of waiting in the listen queue.
+  ::close(listener_);
+  listener_ = -1;
+}
+
+void ScriptedPeer::Play() {
   if (!AcceptOne()) return;
   for (const Step& step : steps_) {
     bool ok = true;

@@ -48,6 +48,7 @@ class ScriptedPeer {
   };
 
   void Run();
+  void Play();
   bool AcceptOne();
   bool ExpectBytes(const std::string& bytes);
   bool SendBytes(const std::string& bytes);
