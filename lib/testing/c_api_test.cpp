@@ -63,6 +63,11 @@ void OnCommand(void* handle, KOVRA_STR* command, KOVRA_STR* result) {
   seen.commands.push_back(Text(*command));
   EXPECT_EQ(result->len, 0);
   if (!seen.touchResult) return;
+  if (seen.callbackResult == "overlong") {
+    result->len = 40000;  // beyond the record: the library must not read past it
+    std::memset(result->str, 'r', KOVRA_STR_MAX);
+    return;
+  }
   result->len = static_cast<uint16_t>(seen.callbackResult.size());
   std::memcpy(result->str, seen.callbackResult.data(), seen.callbackResult.size());
 }
@@ -266,6 +271,26 @@ TEST_F(CInterfaceTest, CallbacksSwitchedOffProduceNoCallsAndEmptyAnswers) {
   EXPECT_EQ(lib_.execute(handle_, g.get()), 1);
   EXPECT_TRUE(seen.groups.empty());
   EXPECT_EQ(seen.commands, std::vector<std::string>{"c"});
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(CInterfaceTest, CallbackResultLengthBeyondTheRecordIsCut) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("x|1|c"))
+      .Send(Z("<CALLBACK>f:1|c"))
+      .Expect(Z("c|32768|") + std::string(KOVRA_STR_MAX, 'r'))
+      .Send(Z("<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  lib_.setCallback(handle_, OnCommand);
+  seen.callbackResult = "overlong";
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto c = Record("c");
+  EXPECT_EQ(lib_.execute(handle_, c.get()), 1);
   EXPECT_EQ(lib_.close(handle_), 1);
   EXPECT_EQ(peer.Finish(), "");
 }
