@@ -67,21 +67,6 @@ TEST_F(ListFunctions, SetElementThreeThenReadEveryElement) {
   EXPECT_EQ(Text(*item), "");
 }
 
-TEST_F(ListFunctions, TypeRuleAppliesThroughTheInterface) {
-  auto list = Record("");
-  auto decimal = Record("1.5");
-  auto padded = Record("007");
-  ASSERT_EQ(set_(list.get(), 1, decimal.get()), 1);
-  ASSERT_EQ(set_(list.get(), 2, padded.get()), 1);
-  EXPECT_EQ(static_cast<unsigned char>(list->str[1]), 6);
-  EXPECT_EQ(static_cast<unsigned char>(list->str[2]), 248);
-  auto item = Record("");
-  ASSERT_EQ(get_(list.get(), 1, item.get()), 1);
-  EXPECT_EQ(Text(*item), "1.5");
-  ASSERT_EQ(get_(list.get(), 2, item.get()), 1);
-  EXPECT_EQ(Text(*item), "007");
-}
-
 TEST_F(ListFunctions, IndexBelowOneFailsAndLeavesTheListAlone) {
   auto list = Record("\x03\x04\x0c");
   auto value = Record("x");
