@@ -91,7 +91,7 @@ TEST_F(ListFunctions, MalformedAndOneByteListsHaveNoElements) {
   EXPECT_EQ(Text(*malformed), "\x03\x04\x0c\x09\x01");
 }
 
-// Mend: a list that would not fit a record is refused, the buffer unchanged.
+// A list that would not fit a record is refused, the buffer unchanged.
 TEST_F(ListFunctions, SetRefusesAListThatWouldNotFitTheRecord) {
   auto list = Record("");
   auto big = Record(std::string(32764, 'b'));

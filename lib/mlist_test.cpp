@@ -215,8 +215,8 @@ TEST(TMListIndex, GetIntegerConvertsOnlyWholeIntegerTexts) {
             (Bytes{7, 4, 0x00, 0x1A, 0x71, 0x18, 0x02}));
 }
 
-// Mend: values the decimal form cannot hold exactly are kept as strings.
-TEST(TMListMends, DecimalsThatWouldNotReadBackStayStrings) {
+// Values the decimal form cannot hold exactly are kept as strings.
+TEST(TMListRefusals, DecimalsThatWouldNotReadBackStayStrings) {
   for (const char* text : {"92233720368.5478", "-92233720368.5478", "99999999999.5",
                            "0.000000001", "-0.000000004", "0.000000015", "1.123456789",
                            "92233720368.54775807", "1e-09"}) {
@@ -233,8 +233,8 @@ TEST(TMListMends, DecimalsThatWouldNotReadBackStayStrings) {
   }
 }
 
-// Mend: a set never produces a list longer than 32768 bytes.
-TEST(TMListMends, SetRefusesToPassTheMaximumLength) {
+// A set never produces a list longer than 32768 bytes.
+TEST(TMListRefusals, SetRefusesToPassTheMaximumLength) {
   TMList list;
   list.SetText(1, std::string(32764, 's'));  // 4-byte header: exactly 32768
   EXPECT_EQ(list.Data().size(), 32768u);
@@ -253,7 +253,7 @@ TEST(TMListMends, SetRefusesToPassTheMaximumLength) {
 }
 
 // A set on bytes that do not parse would hide the new element in them.
-TEST(TMListMends, SetOnAMalformedListIsRefused) {
+TEST(TMListRefusals, SetOnAMalformedListIsRefused) {
   for (const Bytes& bytes : {Bytes{5, 1}, Bytes{0}, Bytes{3, 4, 12, 0, 5}}) {
     TMList list = ListOf(FromBytes(bytes));
     EXPECT_THROW(list.SetText(1, "x"), EListError);
