@@ -1,0 +1,316 @@
+#include "kvr_connect.h"
+
+#include <algorithm>
+
+#include "requests.h"
+#include "socket_transport.h"
+
+namespace kovra {
+
+namespace {
+TKvrConnect* currentConnection = nullptr;
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
+// Splits at CR, LF or CRLF; a final line break does not start another line.
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' && text[i] != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+}  // namespace
+
+TKvrConnect* CurrentConnection() { return currentConnection; }
+
+TKvrConnect::TKvrConnect() { currentConnection = this; }
+
+TKvrConnect::~TKvrConnect() {
+  if (!Designing && active_) {
+    if (ConnectType == cntKovra) {
+      Disconnect();
+    } else if (tindra_) {
+      tindra_->Close();
+      active_ = false;
+    }
+  }
+  if (socket_ >= 0) net::ReleaseSocket(socket_);
+  if (currentConnection == this) currentConnection = nullptr;
+}
+
+void TKvrConnect::Loaded() {
+  Loading = false;
+  if (!active_) return;
+  if (OnBeginConnect) OnBeginConnect(*this);
+  if (ConnectType == cntKovra) {
+    active_ = false;
+    ConnectStep();
+  }
+  if (OnEndConnect) OnEndConnect(*this, active_);
+}
+
+void TKvrConnect::SetServerAddress(std::string value) {
+  if (!Loading && active_) {
+    if (!Designing) DoError(ceCannotChangeProperty);
+    return;
+  }
+  serverAddress_ = std::move(value);
+}
+
+void TKvrConnect::SetHost(std::string value) {
+  if (!Loading && active_) {
+    if (!Designing) DoError(ceCannotChangeProperty);
+    return;
+  }
+  host_ = std::move(value);
+}
+
+void TKvrConnect::SetServerPort(std::int32_t value) {
+  if (!Loading && active_) {
+    if (!Designing) DoError(ceCannotChangeProperty);
+    return;
+  }
+  serverPort_ = value;
+}
+
+void TKvrConnect::SetTimeOut(std::int32_t n) {
+  if (n > 0) timeOut_ = std::min(n, 100) * 60000;
+}
+
+void TKvrConnect::SetActive(bool value) {
+  if (Loading) {
+    active_ = value;
+    return;
+  }
+  if (Designing || value == active_) return;
+  if (ConnectType == cntTindra) {
+    if (value) {
+      Tindra().Open();
+      active_ = true;
+    } else {
+      Tindra().Close();
+      active_ = false;
+    }
+    return;
+  }
+  if (!value) {
+    Disconnect();
+    return;
+  }
+  if (OnBeginConnect) OnBeginConnect(*this);
+  ConnectStep();
+  if (OnEndConnect) OnEndConnect(*this, active_);
+  if (!active_) Disconnect();
+}
+
+void TKvrConnect::ConnectStep() {
+  BusyScope busy(*this);
+  try {
+    ConnectSocket();
+    if (active_) Handshake();
+  } catch (...) {
+    // Opening a TCP connection never raises: the caller learns of a failed
+    // connect from Active, and the next data operation reports it.
+    active_ = false;
+  }
+}
+
+void TKvrConnect::SetBusy(bool busy) {
+  if (busy) {
+    ++busy_;
+  } else if (busy_ > 0) {
+    --busy_;
+  }
+}
+
+void TKvrConnect::DoError(TConnectError kind) {
+  if (ErrorHandler == htException) {
+    const char* text = ConnectErrorText(kind);
+    if (*text != '\0') throw EMConnectError(text, kind);
+    return;
+  }
+  if (OnConnectError) OnConnectError(*this, kind);
+}
+
+void TKvrConnect::CheckConnected() {
+  if (!active_) DoError(ceNotConnected);
+}
+
+TTindraBackend& TKvrConnect::Tindra() {
+  if (!tindra_) tindra_ = CreateTindraBackend();
+  return *tindra_;
+}
+
+// ---- Transport -------------------------------------------------------------
+
+void TKvrConnect::ConnectSocket() {
+  if (socket_ >= 0) net::ReleaseSocket(socket_);
+  socket_ = -1;
+  active_ = false;
+  // Bytes left over from an earlier connection belong to a stream that has
+  // ended; a new connection starts with an empty buffer.
+  reader_.Clear();
+  const std::string& address = host_.empty() ? serverAddress_ : host_;
+  socket_ = net::ConnectTcp(address, serverPort_);
+  active_ = socket_ >= 0;
+}
+
+void TKvrConnect::Disconnect() {
+  active_ = false;
+  requestText_.clear();
+  replyText_.clear();
+  net::ReleaseSocket(socket_);
+  socket_ = -1;
+}
+
+void TKvrConnect::DropConnection(TConnectError kind) {
+  Disconnect();
+  DoError(kind);
+}
+
+void TKvrConnect::SendRequest() {
+  if (!active_) {
+    // The reconnect sends nothing of its own (beyond a connect request when
+    // Authorization is active); the pending request goes out once, after it.
+    std::string pending = std::move(requestText_);
+    requestText_.clear();
+    SetActive(true);
+    requestText_ = std::move(pending);
+    if (!active_) {
+      DoError(ceSocketNotConnected);
+      return;
+    }
+  }
+  SendOnSocket();
+}
+
+bool TKvrConnect::SendOnSocket() {
+  if (net::SendAll(socket_, requestText_)) return true;
+  // A send that fails leaves a stream of unknown state: drop it rather than
+  // wait for a reply to a request the server may not have.
+  const std::string request = std::move(requestText_);
+  Disconnect();
+  requestText_ = request;
+  DoError(ceSocketNotConnected);
+  return false;
+}
+
+bool TKvrConnect::ReceiveReply() {
+  replyText_.clear();
+  for (;;) {
+    switch (reader_.ParseBuffer(replyText_)) {
+      case TParseResult::prComplete:
+        return true;
+      case TParseResult::prNeverFits:
+        // The stream cannot be re-synchronised by guessing.
+        reader_.Clear();
+        DropConnection(ceBadFormat);
+        return false;
+      case TParseResult::prNeedMore:
+        break;
+    }
+    if (!ReadMore()) return false;
+  }
+}
+
+bool TKvrConnect::ReadMore() {
+  for (;;) {
+    if (socket_ < 0) {
+      DoError(ceSocketNotConnected);
+      return false;
+    }
+    const net::WaitResult wait = net::WaitReadable(socket_, timeOut_);
+    if (wait == net::WaitResult::kTimedOut) continue;  // no overall limit
+    if (wait == net::WaitResult::kReadable) {
+      const net::ReadResult read = net::ReceiveSome(socket_, reader_.FreeSpace());
+      if (read.status == net::ReadStatus::kData) {
+        reader_.Commit(read.count);
+        return true;
+      }
+    }
+    // Peer closed or the socket failed: the descriptor is released here and
+    // never polled again.
+    DropConnection(ceSocketNotConnected);
+    return false;
+  }
+}
+
+// ---- Data operations ---------------------------------------------------------
+
+std::string TKvrConnect::RunDataCommand(std::string request, bool* endedWithOk) {
+  BusyScope busy(*this);
+  replyText_.clear();
+  requestText_ = std::move(request);
+  const bool ok = RunCommand();
+  if (endedWithOk) *endedWithOk = ok;
+  return replyText_;
+}
+
+std::string TKvrConnect::Read(std::string_view expression) {
+  CheckConnected();
+  if (ConnectType == cntTindra) return Tindra().Read(expression);
+  return RunDataCommand(BuildFieldRequest(wire::kRequestRead, expression));
+}
+
+std::string TKvrConnect::Write(std::string_view name, std::string_view value) {
+  CheckConnected();
+  if (ConnectType == cntTindra) {
+    Tindra().Write(name, value);
+    return {};
+  }
+  return RunDataCommand(BuildWriteRequest(name, value));
+}
+
+std::string TKvrConnect::Execute(std::string_view code) {
+  CheckConnected();
+  if (ConnectType == cntTindra) {
+    Tindra().Execute(code);
+    return {};
+  }
+  bool endedWithOk = false;
+  std::string result = RunDataCommand(BuildFieldRequest(wire::kRequestExecute, code), &endedWithOk);
+  if (endedWithOk && OnGroupRead) {
+    bool continueRead = true;
+    OnGroupRead(*this, result, continueRead);
+  }
+  return result;
+}
+
+std::string TKvrConnect::Kill(std::string_view name) {
+  CheckConnected();
+  if (ConnectType == cntTindra) {
+    Tindra().Kill(name);
+    return {};
+  }
+  return RunDataCommand(BuildFieldRequest(wire::kRequestKill, name));
+}
+
+std::string TKvrConnect::ListRequest(std::string_view expression) {
+  BusyScope busy(*this);
+  CheckConnected();
+  const TMList::Value item{std::string(expression)};
+  list_.Build(std::span<const TMList::Value>(&item, 1));
+  replyText_.clear();
+  requestText_ = BuildListRequest(list_.Data());
+  RunCommand();
+  return replyText_;
+}
+
+void TKvrConnect::ReadQuery() { queryResult_ = SplitLines(Read(JoinLines(Query))); }
+void TKvrConnect::ExecuteQuery() { queryResult_ = SplitLines(Execute(JoinLines(Query))); }
+void TKvrConnect::KillQuery() { queryResult_ = SplitLines(Kill(JoinLines(Query))); }
+
+}  // namespace kovra

@@ -1,0 +1,197 @@
+// TKvrConnect: one connection to a Kovra Server (or, with cntTindra, to the
+// in-process virtual machine). It holds the settings as properties, opens and
+// closes the connection through SetActive, offers the data operations, and
+// reports failures through DoError according to ErrorHandler.
+//
+// Layering: socket_transport (POSIX calls) -> reply_reader (framing, no I/O)
+// -> handshake.cpp / command_loop.cpp (protocol steps of this class)
+// -> c_api.cpp (the C boundary).
+//
+// Not thread-safe: one caller at a time; events run synchronously on the
+// caller's thread inside the operation that fires them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "connect_error.h"
+#include "mlist.h"
+#include "reply_reader.h"
+#include "tindra_backend.h"
+#include "wire_format.h"
+
+namespace kovra {
+
+enum TConnectType { cntKovra = 0, cntTindra = 1 };
+enum TErrorHandler { htException = 0, htEvent = 1 };
+
+// Credentials sent by the connect step when Active is true.
+struct TMAuthorization {
+  bool Active = false;
+  std::string UserName;
+  std::string Password;
+  std::string Application;
+};
+
+class TKvrConnect {
+ public:
+  using TNotifyEvent = std::function<void(TKvrConnect& sender)>;
+  using TMConnectEvent = std::function<void(TKvrConnect& sender, bool connected)>;
+  using TMConnectGroupRead =
+      std::function<void(TKvrConnect& sender, std::string_view value, bool& continueRead)>;
+  using TMTerminalEvent = std::function<void(TKvrConnect& sender, std::string_view value)>;
+  using TConnectErrorEvent = std::function<void(TKvrConnect& sender, TConnectError error)>;
+  using TCallbackCommandEvent = std::function<void(
+      TKvrConnect& sender, std::string_view command, std::string& callbackResult)>;
+  using TBlobReadWriteEvent = std::function<void(TKvrConnect& sender, void*& stream)>;
+  using TServerEvent = std::function<void(
+      TKvrConnect& sender, std::string_view eventName, std::string_view eventParams)>;
+
+  TKvrConnect();
+  ~TKvrConnect();
+  TKvrConnect(const TKvrConnect&) = delete;
+  TKvrConnect& operator=(const TKvrConnect&) = delete;
+
+  // Component state: both false in ordinary use. While Loading, Active and the
+  // guarded properties are only stored; Loaded() then connects. While
+  // Designing, SetActive does nothing and refusals are silent.
+  bool Loading = false;
+  bool Designing = false;
+  void Loaded();
+  // Pointer-sized tag; the C boundary keeps the handle's TOutput here.
+  void* Tag = nullptr;
+
+  // Events. Each is called only when set.
+  TNotifyEvent OnBeginConnect;
+  TMConnectEvent OnEndConnect;
+  TMConnectGroupRead OnGroupRead;
+  TBlobReadWriteEvent OnBlobRead;   // never fired by this library
+  TBlobReadWriteEvent OnBlobWrite;  // never fired by this library
+  TMTerminalEvent OnTerminalOutput;
+  TConnectErrorEvent OnConnectError;
+  TCallbackCommandEvent OnCallback;
+  // Server messages ("<ONMSGCALLBACK>"); not published, nothing here sets it.
+  TServerEvent OnServerEvent;
+
+  // Properties.
+  TConnectType ConnectType = cntKovra;
+  bool RaiseBreakFlowError = true;
+  bool StoreSession = false;  // no operation consults it
+  TErrorHandler ErrorHandler = htException;
+  std::string NameSpace = "%SYS";  // used at the next open
+  std::string MError;              // last refusal marker or format complaint
+  std::vector<std::string> Query;
+  TMAuthorization Authorization;
+
+  bool ActiveSession() const { return !sessionId_.empty(); }
+  const std::string& ServerAddress() const { return serverAddress_; }
+  const std::string& Host() const { return host_; }
+  std::int32_t ServerPort() const { return serverPort_; }
+  // Refused while active (ceCannotChangeProperty; the value is not stored).
+  void SetServerAddress(std::string value);
+  void SetHost(std::string value);
+  void SetServerPort(std::int32_t value);
+  std::int32_t TimeOut() const { return timeOut_; }
+  // n > 0 stores min(n, 100) minutes in milliseconds; n <= 0 is ignored.
+  void SetTimeOut(std::int32_t n);
+  bool Active() const { return active_; }
+  // Opens (connect step, handshake) or closes. A failed TCP open never raises:
+  // it leaves Active false. cntTindra open failures are raised.
+  void SetActive(bool value);
+  const std::vector<std::string>& QueryResult() const { return queryResult_; }
+
+  // Data operations. REQUIRES an active connection (else ceNotConnected).
+  std::string Read(std::string_view expression);
+  std::string Write(std::string_view name, std::string_view value);
+  // After an "<OK>" end, also hands the result to OnGroupRead.
+  std::string Execute(std::string_view code);
+  std::string Kill(std::string_view name);
+  std::string ListRequest(std::string_view expression);
+  void ReadQuery();
+  void ExecuteQuery();
+  void KillQuery();
+  // Runs code with its raw terminal output streamed to OnTerminalOutput in
+  // pieces of kOutputChunkSize bytes; returns the final reply as stored. A
+  // final reply other than "<OK>" is a server error, as in RunCommand.
+  std::string ExecuteOutput(std::string_view code);
+
+  // The single error routine: raises EMConnectError (htException) or fires
+  // OnConnectError and returns (htEvent).
+  void DoError(TConnectError kind);
+  void CheckConnected();
+
+  // Protocol state, for inspection.
+  const std::string& RequestText() const { return requestText_; }
+  const std::string& ReplyText() const { return replyText_; }
+  const std::string& JobId() const { return jobId_; }
+  const std::string& SessionId() const { return sessionId_; }
+  int Socket() const { return socket_; }
+  int BusyCount() const { return busy_; }
+
+ private:
+  // Raises the busy count for one scope and lowers it also when a failure
+  // passes.
+  class BusyScope {
+   public:
+    explicit BusyScope(TKvrConnect& c) : c_(c) { c_.SetBusy(true); }
+    ~BusyScope() { c_.SetBusy(false); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+   private:
+    TKvrConnect& c_;
+  };
+
+  void SetBusy(bool busy);
+  // Transport (kvr_connect.cpp).
+  void ConnectSocket();
+  void Disconnect();
+  void SendRequest();
+  bool SendOnSocket();
+  // Waits for one complete reply in replyText_. False when the wait ended
+  // without one (connection dropped, reported through DoError in htEvent).
+  bool ReceiveReply();
+  bool ReadMore();
+  void DropConnection(TConnectError kind);
+  // Protocol steps (handshake.cpp, command_loop.cpp).
+  void ConnectStep();
+  void Handshake();
+  void Login();
+  // Serves the replies of the request in requestText_. True when "<OK>" ended
+  // the command.
+  bool RunCommand();
+  bool ReadTerminalOutput();
+  [[noreturn]] void RaiseServerError(std::string_view lastCallback) const;
+  bool IsQuietBreak() const;
+  std::string RunDataCommand(std::string request, bool* endedWithOk = nullptr);
+  TTindraBackend& Tindra();
+
+  std::string serverAddress_;
+  std::string host_;
+  std::int32_t serverPort_ = 0;
+  std::int32_t timeOut_ = 200;
+  bool active_ = false;
+  std::vector<std::string> queryResult_;
+
+  std::int32_t busy_ = 0;
+  int socket_ = -1;
+  std::string requestText_;
+  std::string replyText_;
+  std::string jobId_;
+  std::string sessionId_;
+  TReplyReader reader_;
+  std::array<char, wire::kOutputChunkSize> chunk_{};
+  TMList list_;
+  std::unique_ptr<TTindraBackend> tindra_;
+};
+
+// The most recently created connection (null once it is destroyed); read only
+// by the in-process backend.
+TKvrConnect* CurrentConnection();
+
+}  // namespace kovra
