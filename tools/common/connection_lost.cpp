@@ -18,9 +18,9 @@ bool connectionLost() { return lastCallFailed() && !isServerRejection(lastError(
 
 void exitIfConnectionLost() {
   if (!connectionLost()) return;
-  const std::string text = lastError();
+  const std::string text = lastError() + "\n";
   std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fwrite(text.data(), 1, text.size(), stderr);
   disconnectServer();
   std::exit(1);
 }

@@ -2,6 +2,7 @@
 // as @file, on the server and shows the server's terminal output. Ends with
 // status 1 when any line failed.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -30,14 +31,20 @@ struct FileCloser {
 };
 
 // Runs one line; on failure reports it with the library's error text. A lost
-// connection ends the run there (status 1): every later line would fail too.
+// connection ends the run there, with status 1: every later line would fail
+// the same way, and the report above already names the cause.
 bool runLine(const std::string& line) {
   if (kvrtools::executeWithOutput(line)) return true;
   const std::string error = kvrtools::lastError();
   std::fflush(stdout);
-  std::fprintf(stderr, "\nError while execute line\n%s\n%s\n", line.c_str(), error.c_str());
+  // Written whole: the server's reply inside the error text holds a NUL.
+  const std::string report = "\nError while execute line\n" + line + "\n" + error + "\n";
+  std::fwrite(report.data(), 1, report.size(), stderr);
   std::fflush(stderr);
-  kvrtools::exitIfConnectionLost();
+  if (kvrtools::connectionLost()) {
+    kvrtools::disconnectServer();
+    std::exit(1);
+  }
   return false;
 }
 
