@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -35,7 +35,7 @@ int decodeStatus(int raw) {
 
 // Waits for the child to end, at most until deadline; its status, or nothing.
 std::optional<int> waitForExit(pid_t pid, Clock::time_point deadline) {
-  const int pidfd = pidfd_open(pid, 0);
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (pidfd >= 0) {
     pollfd p{pidfd, POLLIN, 0};
     int ready;
