@@ -83,10 +83,12 @@ bool promptCredentials(Credentials& credentials) {
   std::printf("Login: ");
   std::fflush(stdout);
   credentials.login = readCredential(false);
-  std::printf("Password: ");
-  std::fflush(stdout);
   {
+    // Echo goes off before the prompt shows, so nothing typed after the
+    // prompt can be echoed.
     EchoOff echoOff;
+    std::printf("Password: ");
+    std::fflush(stdout);
     credentials.password = readCredential(true);
   }
   std::printf("\n");
