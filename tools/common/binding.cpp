@@ -157,6 +157,9 @@ bool connectServer() {
   const Settings& settings = connectionSettings();
   b.connection = b.function<CreateConnectFn>(kCreateConnect)(
       settings.server.c_str(), leadingNumber(settings.port), settings.database.c_str());
+  // Handlers installed before the connection existed reach the library now.
+  if (b.outputHandler) b.function<SetOutputFn>(kSetOutput)(b.connection, outputBridge);
+  if (b.groupReadHandler) b.function<SetGroupReadFn>(kSetGroupRead)(b.connection, groupReadBridge);
   if (!b.function<OpenCloseFn>(kConnectOpen)(b.connection)) {
     disconnectServer();
     std::printf("Failed to connect to Kovra Server at %s:%s, database %s.\n",

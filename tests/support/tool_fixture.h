@@ -1,5 +1,7 @@
-// A fresh folder with libkovrasc.so and kvrct.ini, and a kvrdevserver of its
-// own, for each test of the database utilities.
+// GoogleTest fixture for end-to-end tests of the utilities: each test gets a
+// fresh folder holding libkovrasc.so and a kvrct.ini that points at a
+// kvrdevserver of its own (override serverOptions for --dir or --greeting).
+// Helper verbs: Run a utility, run M lines, store a routine, test a node.
 #pragma once
 
 #include <gtest/gtest.h>
