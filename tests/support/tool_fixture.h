@@ -40,15 +40,28 @@ class ToolTest : public ::testing::Test {
     return result.out;
   }
 
-  // Stores a routine in the layout the utilities expect.
-  void StoreRoutine(const std::string& global, const std::string& name, const std::vector<std::string>& lines) {
-    std::string line = "s " + global + "(\"" + name + "\")=\"" + std::to_string(lines.size()) + ",0\"";
+  // Stores a routine in the layout the utilities use: (name) = "lines,chars",
+  // (name,0) = timestamp when one is given, (name,1...) = the lines.
+  void StoreRoutine(const std::string& global, const std::string& name, const std::vector<std::string>& lines,
+                    const std::string& timestamp = "") {
+    std::size_t chars = 0;
+    for (const std::string& text : lines) chars += text.size();
+    std::string line = "s " + global + "(" + Quote(name) + ")=\"" + std::to_string(lines.size()) + "," +
+                       std::to_string(chars) + "\"";
+    if (!timestamp.empty()) line += "," + global + "(" + Quote(name) + ",0)=" + Quote(timestamp);
     for (std::size_t i = 0; i < lines.size(); ++i)
-      line += "," + global + "(\"" + name + "\"," + std::to_string(i + 1) + ")=\"" + lines[i] + "\"";
+      line += "," + global + "(" + Quote(name) + "," + std::to_string(i + 1) + ")=" + Quote(lines[i]);
     M(line);
   }
 
-  // 1 when the node exists with data, else 0 (M's $d of a routine header).
+  // An M string literal of text (quotes doubled).
+  static std::string Quote(const std::string& text) {
+    std::string literal = "\"";
+    for (char c : text) literal += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return literal + "\"";
+  }
+
+  // "1" when the node or anything below it exists, else "0".
   std::string Exists(const std::string& node) { return M("w ''$d(" + node + ")"); }
 
   std::unique_ptr<PtySession> StartAtTerminal(const std::string& tool, const std::vector<std::string>& args) {
