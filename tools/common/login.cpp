@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 
 namespace kvrtools {
 namespace {
@@ -13,7 +14,7 @@ namespace {
 // The terminal state to put back if a signal ends the program while echo is
 // off. Written before the handlers are installed, read only by them.
 termios savedTerminal;
-constexpr int kRestoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+constexpr int kRestoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 struct sigaction previousActions[sizeof kRestoredSignals / sizeof kRestoredSignals[0]];
 
 extern "C" void restoreTerminalAndResignal(int signo) {
@@ -33,8 +34,10 @@ class EchoOff {
     struct sigaction action {};
     action.sa_handler = restoreTerminalAndResignal;
     sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < std::size(kRestoredSignals); ++i)
-      sigaction(kRestoredSignals[i], &action, &previousActions[i]);
+    for (std::size_t i = 0; i < std::size(kRestoredSignals); ++i) {
+      sigaction(kRestoredSignals[i], nullptr, &previousActions[i]);
+      if (previousActions[i].sa_handler != SIG_IGN) sigaction(kRestoredSignals[i], &action, nullptr);
+    }
     termios quiet = savedTerminal;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ICANON);
     quiet.c_cc[VMIN] = 1;
