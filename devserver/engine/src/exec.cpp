@@ -26,6 +26,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
   if (n == "SET") {
     for (const auto& arg : c.sets) runSet(arg);
   } else if (n == "WRITE") {
+    if (c.argless) writeLocals();
     for (const auto& item : c.writes) runWrite(item);
   } else if (n == "IF") {
     if (c.argless) {
@@ -233,6 +234,21 @@ void Job::Impl::write(std::string_view text) {
     }
   }
   if (io) io->write(text);
+}
+
+void Job::Impl::writeLocals() {
+  auto quoted = [](const std::string& v) {
+    if (isCanonicalNumber(v)) return v;
+    std::string out = "\"";
+    for (char ch : v) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return out + "\"";
+  };
+  for (const auto& [name, root] : locals) {
+    Subscripts path;
+    forEachValue(*root, path, [&](const Subscripts& subs, const std::string& value) {
+      write(displayName(Target{false, name, subs}) + "=" + quoted(value) + "\r\n");
+    });
+  }
 }
 
 void Job::Impl::runWrite(const WriteItem& item) {

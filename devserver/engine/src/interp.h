@@ -115,6 +115,8 @@ struct Job::Impl {
   void runSet(const SetArg& arg);
   void runWrite(const WriteItem& item);
   void write(std::string_view text);
+  // Argumentless WRITE: every local node as name=value.
+  void writeLocals();
   Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
   void runXecute(const std::string& text);
   // Runs the lines of a routine from index at the given block level.
