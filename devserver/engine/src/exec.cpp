@@ -10,6 +10,13 @@
 namespace mengine {
 
 Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDepth) {
+  // Extrinsic calls inside expressions find their routine through current.
+  struct Current {
+    Context*& slot;
+    Context* saved;
+    ~Current() { slot = saved; }
+  } restore{current, current};
+  current = &ctx;
   for (size_t i = from; i < line.commands.size(); ++i) {
     bool lineDone = false;
     Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
@@ -411,6 +418,7 @@ std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic
     }
   }
 
+  if (!caller) caller = current;
   std::shared_ptr<Routine> r;
   if (routine.empty()) {
     if (!caller || !caller->routine) throw MError("<NOLINE> *" + label);
