@@ -51,7 +51,7 @@ if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; fi
 show() {
   local shown="" word
   for word in "$@"; do
-    if [[ $word =~ ^[A-Za-z0-9@._*,/-]+$ ]]; then shown+=" $word"; else shown+=" '$word'"; fi
+    if [[ $word =~ ^[A-Za-z0-9@._,/-]+$ ]]; then shown+=" $word"; else shown+=" '$word'"; fi
   done
   printf '\n%s$%s%s\n' "$bold" "$shown" "$plain"
   local tool=$1
