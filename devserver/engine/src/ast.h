@@ -1,0 +1,119 @@
+// The parsed form of M lines and expressions. Nodes are immutable once built
+// and shared, so parsed lines can be cached and reused by many executions.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mengine {
+
+struct Expr;
+using ExprP = std::shared_ptr<const Expr>;
+
+// A pattern of the ? operator.
+struct Pattern;
+struct PatAtom {
+  enum class Kind { Codes, Literal, Alternation };
+  int min = 0;
+  int max = -1;  // -1: no upper bound
+  Kind kind = Kind::Codes;
+  unsigned codes = 0;  // bits of PatCode
+  std::string literal;
+  std::vector<Pattern> alternatives;
+};
+struct Pattern {
+  std::vector<PatAtom> atoms;
+};
+
+// A variable reference: local or global, by name or by name indirection
+// (@expr), followed by subscripts (for indirection: @expr@(subs)).
+struct Ref {
+  bool global = false;
+  std::string name;
+  ExprP indirect;
+  std::vector<ExprP> subs;
+};
+
+// An actual parameter: an expression, .name (by reference) or absent.
+struct Actual {
+  ExprP expr;
+  std::string byRef;
+  bool absent = false;
+};
+
+// label^routine(args); label or routine may be empty, either may be @expr.
+struct EntryRef {
+  std::string label;
+  int offset = 0;
+  std::string routine;
+  ExprP labelIndirect;
+  ExprP routineIndirect;
+  bool hasArgs = false;
+  std::vector<Actual> args;
+};
+
+struct Expr {
+  enum class Kind { Literal, Var, Unary, Binary, Function, Special, Extrinsic };
+  Kind kind = Kind::Literal;
+  std::string text;  // literal value, operator, function or special variable name
+  bool negated = false;  // for Binary: the operator was preceded by '
+  Ref ref;
+  std::vector<ExprP> args;  // Unary: operand; Binary: lhs, rhs; Function: arguments
+  std::shared_ptr<const Pattern> pattern;  // Binary "?" with a literal pattern
+  EntryRef entry;
+};
+
+struct SetTarget {
+  enum class Kind { Var, Piece, Extract };
+  Kind kind = Kind::Var;
+  Ref ref;
+  ExprP arg2, arg3;  // $PIECE: delimiter, from, to; $EXTRACT: from, to
+  ExprP arg4;
+};
+
+struct SetArg {
+  std::vector<SetTarget> targets;
+  ExprP value;
+  ExprP indirect;  // the whole argument is @expr
+};
+
+struct ForRange {
+  ExprP start, increment, limit;
+};
+
+struct WriteItem {
+  char kind = 'e';  // 'e' expression, '!' new line, '#' form feed, '?' column, '*' character
+  ExprP expr;
+};
+
+struct DoArg {
+  EntryRef entry;
+  ExprP postcond;
+  ExprP indirect;  // the whole argument is @expr
+};
+
+struct Command {
+  std::string name;  // full upper-case name
+  ExprP postcond;
+  bool argless = true;
+  std::vector<SetArg> sets;
+  Ref forVar;
+  std::vector<ForRange> forRanges;
+  std::vector<WriteItem> writes;
+  std::vector<ExprP> exprs;  // IF, XECUTE, QUIT, ZN, HANG, and their argument postconditions
+  std::vector<ExprP> xecuteConds;
+  std::vector<Ref> refs;  // KILL, NEW, MERGE (target, source)
+  bool exclusive = false;
+  std::vector<DoArg> dos;  // DO, GOTO
+};
+
+struct Line {
+  std::string label;
+  bool hasFormals = false;
+  std::vector<std::string> formals;
+  int level = 0;  // number of leading dots
+  std::vector<Command> commands;
+};
+
+}  // namespace mengine

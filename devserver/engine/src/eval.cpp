@@ -1,0 +1,165 @@
+#include <cmath>
+#include <ctime>
+
+#include "interp.h"
+#include "number.h"
+#include "pattern.h"
+#include "tree.h"
+
+namespace mengine {
+namespace {
+
+std::string boolText(bool b) { return b ? "1" : "0"; }
+
+std::string checked(std::string s) {
+  if (s.size() > kMaxString) throw MError("<MAXSTRING>");
+  return s;
+}
+
+long double integerDivide(long double a, long double b) {
+  if (b == 0) throw MError("<DIVIDE>");
+  return std::trunc(a / b);
+}
+
+long double modulo(long double a, long double b) {
+  if (b == 0) throw MError("<DIVIDE>");
+  long double r = std::fmod(a, b);
+  if (r != 0 && ((r < 0) != (b < 0))) r += b;
+  return r;
+}
+
+long double power(long double a, long double b) {
+  if (a == 0 && b < 0) throw MError("<DIVIDE>");
+  if (a < 0 && b != std::trunc(b)) throw MError("<ILLEGAL VALUE>");
+  return std::pow(a, b);
+}
+
+}  // namespace
+
+std::string Job::Impl::eval(const Expr& e) {
+  switch (e.kind) {
+    case Expr::Kind::Literal:
+      return e.text;
+    case Expr::Kind::Var: {
+      if (e.ref.indirect && e.ref.subs.empty()) {
+        // Expression indirection: the value is itself an expression atom.
+        std::string text = eval(*e.ref.indirect);
+        ExprP inner = cachedExpression(text);
+        if (++depth > 200) {
+          --depth;
+          throw MError("<FRAMESTACK>");
+        }
+        struct Down {
+          int& d;
+          ~Down() { --d; }
+        } down{depth};
+        return eval(*inner);
+      }
+      return fetchOrThrow(resolve(e.ref));
+    }
+    case Expr::Kind::Unary: {
+      std::string v = eval(*e.args[0]);
+      if (e.text == "'") return boolText(!isTrue(v));
+      if (e.text == "-") return formatNumber(-toNumber(v));
+      return canonicalNumber(v);
+    }
+    case Expr::Kind::Binary:
+      return evalBinary(e);
+    case Expr::Kind::Function:
+      return evalFunction(e);
+    case Expr::Kind::Special:
+      return evalSpecial(e.text);
+    case Expr::Kind::Extrinsic: {
+      auto v = call(e.entry, true, nullptr);
+      return v ? *v : "";
+    }
+  }
+  throw MError("<SYNTAX>");
+}
+
+std::string Job::Impl::evalBinary(const Expr& e) {
+  // Strictly left to right: the left operand is complete before the right
+  // one is evaluated; there is no precedence.
+  std::string l = eval(*e.args[0]);
+  const std::string& op = e.text;
+  if (op == "?") {
+    bool match;
+    if (e.pattern) {
+      match = matchPattern(*e.pattern, l);
+    } else {
+      std::string text = eval(*e.args[1]);
+      auto pat = cachedPattern(text);
+      match = matchPattern(*pat, l);
+    }
+    return boolText(match != e.negated);
+  }
+  std::string r = eval(*e.args[1]);
+  if (op == "_") return checked(l + r);
+  bool result;
+  if (op == "=") {
+    result = l == r;
+  } else if (op == "[") {
+    result = l.find(r) != std::string::npos;
+  } else if (op == "]") {
+    result = l > r;
+  } else if (op == "]]") {
+    result = Collate()(r, l);
+  } else if (op == "&") {
+    result = isTrue(l) && isTrue(r);
+  } else if (op == "!") {
+    result = isTrue(l) || isTrue(r);
+  } else if (op == "<") {
+    result = toNumber(l) < toNumber(r);
+  } else if (op == ">") {
+    result = toNumber(l) > toNumber(r);
+  } else {
+    if (e.negated) throw MError("<SYNTAX>");
+    long double a = toNumber(l);
+    long double b = toNumber(r);
+    if (op == "+") return formatNumber(a + b);
+    if (op == "-") return formatNumber(a - b);
+    if (op == "*") return formatNumber(a * b);
+    if (op == "/") {
+      if (b == 0) throw MError("<DIVIDE>");
+      return formatNumber(a / b);
+    }
+    if (op == "\\") return formatNumber(integerDivide(a, b));
+    if (op == "#") return formatNumber(modulo(a, b));
+    if (op == "**") return formatNumber(power(a, b));
+    throw MError("<SYNTAX>");
+  }
+  return boolText(result != e.negated);
+}
+
+std::string Job::Impl::horolog() const {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  long long seconds = static_cast<long long>(now) + local.tm_gmtoff;
+  long long days = seconds / 86400;
+  long long rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  return std::to_string(days + 47117) + "," + std::to_string(rest);
+}
+
+std::string Job::Impl::evalSpecial(const std::string& name) {
+  if (name == "HOROLOG") return horolog();
+  if (name == "TEST") return boolText(test);
+  if (name == "JOB") return std::to_string(jobNumber);
+  if (name == "IO") return "|TCP|" + std::to_string(jobNumber);
+  if (name == "X") return std::to_string(column);
+  if (name == "Y") return "0";
+  if (name == "STORAGE") return "16777216";
+  if (name == "ZVERSION") return "kvrdevserver M engine";
+  if (name == "ZHOROLOG") {
+    struct timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return formatNumber(static_cast<long double>(ts.tv_sec) + ts.tv_nsec / 1e9L);
+  }
+  throw MError("<SYNTAX>");
+}
+
+}  // namespace mengine

@@ -1,0 +1,165 @@
+// The interpreter behind a Job: local variables, the frame stack of DO,
+// extrinsic functions, XECUTE and NEW, and the evaluation of parsed lines.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ast.h"
+#include "mengine/engine.h"
+#include "server_impl.h"
+#include "tree.h"
+
+namespace mengine {
+
+constexpr size_t kMaxString = 32767;
+
+// A variable resolved to its name and subscript values.
+struct Target {
+  bool global = false;
+  std::string name;
+  Subscripts subs;
+};
+
+// A routine's lines as stored in ^ROUTINE(name, 1...), in collation order.
+struct Routine {
+  std::string name;
+  std::vector<std::string> lines;
+  std::vector<std::shared_ptr<const Line>> parsed;  // filled on first use
+};
+
+// Where a QUIT, an IF or the end of a line sends execution next.
+enum class Flow { Next, Quit, QuitFor, Goto };
+
+// The context of the lines being run: a routine (or none for direct mode and
+// XECUTE), the current line and block level, and whether QUIT must carry a value.
+struct Context {
+  std::shared_ptr<Routine> routine;
+  size_t lineIndex = 0;
+  int level = 0;
+  bool extrinsic = false;
+  std::optional<std::string> quitValue;
+  // A pending GOTO: routine and line index to continue at.
+  std::shared_ptr<Routine> gotoRoutine;
+  size_t gotoLine = 0;
+};
+
+// Thrown by HALT through every frame up to the Job.
+struct HaltSignal {};
+
+struct Job::Impl {
+  Impl(Server& server, int jobNumber);
+
+  Server& server;
+  int jobNumber;
+  Database* db;
+  std::map<std::string, std::shared_ptr<Node>> locals;
+  bool test = false;
+  bool halted = false;
+  size_t column = 0;  // $X
+  JobIo* io = nullptr;
+
+  // What NEW saved in a frame: one variable (null when it did not exist),
+  // or the whole symbol table for argumentless and exclusive NEW.
+  struct Saved {
+    std::string name;
+    std::shared_ptr<Node> node;
+    std::optional<std::map<std::string, std::shared_ptr<Node>>> all;
+  };
+  struct Frame {
+    std::vector<Saved> saved;
+    std::optional<bool> savedTest;
+  };
+  std::vector<Frame> frames;  // frames[0] is direct mode and is never popped
+  int depth = 0;
+  Context* current = nullptr;  // the context of the line being run
+
+  // ---- caches of parsed text (indirection, XECUTE, repeated requests) ----
+  std::shared_ptr<const Line> cachedLine(const std::string& text);
+  ExprP cachedExpression(const std::string& text);
+  const Ref& cachedReference(const std::string& text);
+  std::shared_ptr<const Pattern> cachedPattern(const std::string& text);
+  std::shared_ptr<const Line> cachedRoutineLine(const std::string& text);
+  std::map<std::string, std::shared_ptr<const Line>> lineCache;
+  std::map<std::string, std::shared_ptr<const Line>> routineLineCache;
+  std::map<std::string, ExprP> exprCache;
+  std::map<std::string, Ref> refCache;
+  std::map<std::string, std::shared_ptr<const Pattern>> patternCache;
+
+  // ---- variables (vars.cpp) ----
+  Target resolve(const Ref& ref);
+  std::optional<std::string> fetch(const Target& t);
+  std::string fetchOrThrow(const Target& t);
+  void store(const Target& t, std::string value);
+  void killTarget(const Target& t);
+  int dataOf(const Target& t);
+  std::string order(const Target& t, bool forward);
+  void newVariable(const std::string& name);
+  void newAllExcept(const std::vector<std::string>& keep);
+  void killAllExcept(const std::vector<std::string>& keep);
+  std::shared_ptr<Node> localRoot(const std::string& name, bool create);
+
+  // ---- expressions (eval.cpp, functions.cpp) ----
+  std::string eval(const Expr& e);
+  std::string evalBinary(const Expr& e);
+  std::string evalFunction(const Expr& e);
+  std::string evalSpecial(const std::string& name);
+  std::string horolog() const;
+
+  // ---- commands (exec.cpp) ----
+  Flow runLine(const Line& line, size_t from, Context& ctx, int forDepth);
+  Flow runCommand(const Line& line, size_t index, Context& ctx, int forDepth, bool& lineDone);
+  Flow runFor(const Line& line, size_t index, Context& ctx, int forDepth);
+  void runSet(const SetArg& arg);
+  void runWrite(const WriteItem& item);
+  void write(std::string_view text);
+  // Argumentless WRITE: every local node as name=value.
+  void writeLocals();
+  Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
+  void runXecute(const std::string& text);
+  // Runs the lines of a routine from index at the given block level.
+  Flow runLines(Context& ctx, size_t index);
+
+  // Calls label^routine with actual parameters; returns the QUIT value.
+  std::optional<std::string> call(const EntryRef& entry, bool extrinsic, Context* caller);
+  std::shared_ptr<Routine> loadRoutine(const std::string& name);
+  size_t findLabel(const Routine& r, const std::string& label, int offset);
+  const Line& lineAt(Routine& r, size_t index);
+
+  // ---- built-in system routines (system.cpp) ----
+  // True when routine names a built-in; then result holds its value.
+  bool callBuiltin(const std::string& routine, const std::string& label,
+                   const std::vector<std::string>& args, std::optional<std::string>& result);
+  void compile(const std::string& nameWithType);
+  std::optional<std::string> readIni(const std::string& file, const std::string& section,
+                                     const std::string& key) const;
+  // Runs lines after a GOTO left the current context.
+  void finishGoto(Context& ctx, Flow flow);
+
+  struct FrameGuard;
+};
+
+// Pushes a frame on construction and pops it (restoring NEWed variables and,
+// when asked, $TEST) on destruction, also when an error unwinds.
+struct Job::Impl::FrameGuard {
+  FrameGuard(Job::Impl& job, bool restoreTest);
+  ~FrameGuard();
+  FrameGuard(const FrameGuard&) = delete;
+  FrameGuard& operator=(const FrameGuard&) = delete;
+  Job::Impl& job;
+};
+
+std::string upperCase(std::string_view s);
+// SET $PIECE and SET $EXTRACT: old with pieces (characters) from..to replaced.
+std::string replacePieces(const std::string& old, const std::string& delim, long from, long to,
+                          const std::string& value);
+std::string replaceCharacters(const std::string& old, long from, long to, const std::string& value);
+// The integer part of a value's numeric interpretation, clamped to +-1e9.
+long toInteger(const std::string& s);
+[[noreturn]] void throwUndefined(const Target& t);
+std::string displayName(const Target& t);
+
+}  // namespace mengine

@@ -1,0 +1,77 @@
+#include <new>
+
+#include "interp.h"
+#include "parser.h"
+
+namespace mengine {
+namespace {
+
+// Runs one request. M errors pass through; HALT ends the job; any other
+// failure inside the engine becomes an M error so the connection survives.
+template <typename Body>
+auto guarded(Job::Impl& job, JobIo& io, Body body) -> decltype(body()) {
+  job.io = &io;
+  struct Reset {
+    Job::Impl& job;
+    ~Reset() {
+      job.io = nullptr;
+      job.depth = 0;
+    }
+  } reset{job};
+  try {
+    return body();
+  } catch (const MError&) {
+    throw;
+  } catch (const HaltSignal&) {
+    job.halted = true;
+    return decltype(body())();
+  } catch (const std::bad_alloc&) {
+    throw MError("<STORE>");
+  } catch (const std::exception&) {
+    throw MError("<SYNTAX>");
+  }
+}
+
+}  // namespace
+
+Job::Job(Server& server, int jobNumber) : impl_(std::make_unique<Impl>(server, jobNumber)) {}
+Job::~Job() = default;
+
+void Job::execute(std::string_view line, JobIo& io) {
+  Impl& job = *impl_;
+  guarded(job, io, [&] {
+    auto parsed = job.cachedLine(std::string(line));
+    Context ctx;
+    job.finishGoto(ctx, job.runLine(*parsed, 0, ctx, 0));
+  });
+}
+
+std::string Job::evaluate(std::string_view expression, JobIo& io) {
+  Impl& job = *impl_;
+  return guarded(job, io, [&] {
+    ExprP e = job.cachedExpression(std::string(expression));
+    return job.eval(*e);
+  });
+}
+
+void Job::set(std::string_view reference, std::string_view value, JobIo& io) {
+  Impl& job = *impl_;
+  guarded(job, io, [&] {
+    Ref ref = job.cachedReference(std::string(reference));
+    job.store(job.resolve(ref), std::string(value));
+  });
+}
+
+void Job::kill(std::string_view reference, JobIo& io) {
+  Impl& job = *impl_;
+  guarded(job, io, [&] {
+    Ref ref = job.cachedReference(std::string(reference));
+    job.killTarget(job.resolve(ref));
+  });
+}
+
+const std::string& Job::database() const { return impl_->db->name; }
+
+bool Job::halted() const { return impl_->halted; }
+
+}  // namespace mengine

@@ -1,0 +1,32 @@
+// M values are byte strings; arithmetic reads a string's numeric prefix and
+// writes results back in canonical form (no leading "+", no leading zero
+// before the point, no trailing zeros after it).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mengine {
+
+// The numeric interpretation of a string: signs, digits, an optional fraction
+// and exponent; everything after the longest numeric prefix is ignored.
+long double toNumber(std::string_view text);
+
+// The canonical text of a number, exact for integers of up to 18 digits and
+// rounded to 18 significant digits otherwise. Throws MError "<MAXNUMBER>" for
+// values out of range.
+std::string formatNumber(long double value);
+
+// The canonical form of the numeric interpretation of text (M's unary +).
+std::string canonicalNumber(std::string_view text);
+
+// True when text is already a canonical number ("12", "-3.5", ".25", "0").
+bool isCanonicalNumber(std::string_view text);
+
+// M truth: the numeric interpretation is not zero.
+bool isTrue(std::string_view text);
+
+// Compares two canonical numbers exactly: <0, 0, >0.
+int compareCanonical(std::string_view a, std::string_view b);
+
+}  // namespace mengine

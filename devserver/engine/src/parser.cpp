@@ -1,0 +1,707 @@
+#include "parser.h"
+
+#include <cctype>
+
+#include "mengine/engine.h"
+#include "number.h"
+
+namespace mengine {
+namespace {
+
+constexpr int kMaxNesting = 120;
+
+bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isNameStart(char c) { return isAlpha(c) || c == '%'; }
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+[[noreturn]] void syntax() { throw MError("<SYNTAX>"); }
+
+struct CommandName {
+  const char* full;
+  const char* abbrev;
+};
+constexpr CommandName kCommands[] = {
+    {"DO", "D"},       {"ELSE", "E"},  {"FOR", "F"},   {"GOTO", "G"},   {"HALT", "H"},
+    {"HANG", "H"},     {"IF", "I"},    {"KILL", "K"},  {"MERGE", "M"},  {"NEW", "N"},
+    {"QUIT", "Q"},     {"SET", "S"},   {"WRITE", "W"}, {"XECUTE", "X"}, {"ZNSPACE", "ZN"},
+};
+
+struct FunctionName {
+  const char* full;
+  const char* abbrev;
+};
+constexpr FunctionName kFunctions[] = {
+    {"ASCII", "A"},     {"CHAR", "C"},   {"DATA", "D"},      {"EXTRACT", "E"},  {"FIND", "F"},
+    {"GET", "G"},       {"JUSTIFY", "J"}, {"LENGTH", "L"},   {"ORDER", "O"},    {"PIECE", "P"},
+    {"SELECT", "S"},    {"TRANSLATE", "TR"}, {"ZUPPER", "ZU"}, {"VIEW", "V"},   {"RANDOM", "R"},
+    {"REVERSE", "RE"},  {"ZLOWER", "ZL"}, {"NAME", "NA"},
+};
+
+constexpr FunctionName kSpecials[] = {
+    {"HOROLOG", "H"}, {"TEST", "T"}, {"JOB", "J"}, {"IO", "I"}, {"X", "X"}, {"Y", "Y"},
+    {"ZVERSION", "ZV"}, {"STORAGE", "S"}, {"ZHOROLOG", "ZH"},
+};
+
+template <typename Table>
+std::string lookup(const Table& table, const std::string& name) {
+  for (const auto& entry : table)
+    if (name == entry.full || name == entry.abbrev) return entry.full;
+  return "";
+}
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : s_(text) {}
+
+  bool atEnd() const { return p_ >= s_.size(); }
+  char peek(size_t ahead = 0) const { return p_ + ahead < s_.size() ? s_[p_ + ahead] : '\0'; }
+  void expect(char c) {
+    if (peek() != c || atEnd()) syntax();
+    ++p_;
+  }
+  bool accept(char c) {
+    if (!atEnd() && peek() == c) {
+      ++p_;
+      return true;
+    }
+    return false;
+  }
+  void requireEnd() {
+    if (!atEnd()) syntax();
+  }
+
+  std::string name() {
+    if (!isNameStart(peek())) syntax();
+    size_t start = p_++;
+    while (!atEnd() && (isAlpha(peek()) || isDigit(peek()))) ++p_;
+    return std::string(s_.substr(start, p_ - start));
+  }
+
+  std::string label() {
+    if (isDigit(peek())) {
+      size_t start = p_;
+      while (!atEnd() && isDigit(peek())) ++p_;
+      return std::string(s_.substr(start, p_ - start));
+    }
+    return name();
+  }
+
+  // ---- expressions ----
+
+  ExprP expression() {
+    Nest nest(*this);
+    ExprP lhs = atom();
+    while (!atEnd()) {
+      size_t save = p_;
+      bool negated = accept('\'');
+      std::string op = binaryOperator();
+      if (op.empty()) {
+        p_ = save;
+        break;
+      }
+      auto e = std::make_shared<Expr>();
+      e->kind = Expr::Kind::Binary;
+      e->text = op;
+      e->negated = negated;
+      ExprP rhs;
+      if (op == "?") {
+        if (peek() == '@') {
+          ++p_;
+          rhs = atom();
+        } else {
+          e->pattern = std::make_shared<Pattern>(pattern());
+        }
+      } else {
+        rhs = atom();
+      }
+      e->args = {lhs, rhs};
+      lhs = e;
+    }
+    return lhs;
+  }
+
+  std::string binaryOperator() {
+    char c = peek();
+    if (atEnd()) return "";
+    switch (c) {
+      case '*':
+        ++p_;
+        if (accept('*')) return "**";
+        return "*";
+      case ']':
+        ++p_;
+        if (accept(']')) return "]]";
+        return "]";
+      case '_': case '+': case '-': case '/': case '\\': case '#': case '=': case '<':
+      case '>': case '[': case '&': case '!': case '?':
+        ++p_;
+        return std::string(1, c);
+      default:
+        return "";
+    }
+  }
+
+  ExprP atom() {
+    Nest nest(*this);
+    char c = peek();
+    if (atEnd()) syntax();
+    if (c == '"') return literal(stringLiteral());
+    if (isDigit(c) || (c == '.' && isDigit(peek(1)))) return literal(numberLiteral());
+    if (c == '\'' || c == '+' || c == '-') {
+      ++p_;
+      auto e = std::make_shared<Expr>();
+      e->kind = Expr::Kind::Unary;
+      e->text = std::string(1, c);
+      e->args = {atom()};
+      return e;
+    }
+    if (c == '(') {
+      ++p_;
+      ExprP inner = expression();
+      expect(')');
+      return inner;
+    }
+    if (c == '$') return dollar();
+    if (c == '^' || c == '@' || isNameStart(c)) {
+      auto e = std::make_shared<Expr>();
+      e->kind = Expr::Kind::Var;
+      e->ref = reference();
+      return e;
+    }
+    syntax();
+  }
+
+  static ExprP literal(std::string value) {
+    auto e = std::make_shared<Expr>();
+    e->kind = Expr::Kind::Literal;
+    e->text = std::move(value);
+    return e;
+  }
+
+  std::string stringLiteral() {
+    expect('"');
+    std::string out;
+    while (true) {
+      if (atEnd()) syntax();
+      char c = s_[p_++];
+      if (c == '"') {
+        if (peek() == '"' && !atEnd()) {
+          out += '"';
+          ++p_;
+          continue;
+        }
+        return out;
+      }
+      out += c;
+    }
+  }
+
+  std::string numberLiteral() {
+    size_t start = p_;
+    while (!atEnd() && isDigit(peek())) ++p_;
+    if (peek() == '.' && !atEnd()) {
+      ++p_;
+      while (!atEnd() && isDigit(peek())) ++p_;
+    }
+    if ((peek() == 'E' || peek() == 'e') && !atEnd()) {
+      size_t k = 1;
+      if (peek(1) == '+' || peek(1) == '-') k = 2;
+      if (isDigit(peek(k))) {
+        p_ += k;
+        while (!atEnd() && isDigit(peek())) ++p_;
+      }
+    }
+    return canonicalNumber(s_.substr(start, p_ - start));
+  }
+
+  ExprP dollar() {
+    expect('$');
+    if (accept('$')) {
+      auto e = std::make_shared<Expr>();
+      e->kind = Expr::Kind::Extrinsic;
+      e->entry = entryRef(true);
+      return e;
+    }
+    std::string n = upper(name());
+    auto e = std::make_shared<Expr>();
+    if (peek() == '(' && !atEnd()) {
+      std::string full = lookup(kFunctions, n);
+      if (full.empty()) throw MError("<FUNCTION>");
+      e->kind = Expr::Kind::Function;
+      e->text = full;
+      ++p_;
+      if (full == "SELECT") {
+        do {
+          e->args.push_back(expression());
+          expect(':');
+          e->args.push_back(expression());
+        } while (accept(','));
+      } else {
+        do {
+          e->args.push_back(expression());
+        } while (accept(','));
+      }
+      expect(')');
+      checkArity(*e);
+      return e;
+    }
+    std::string full = lookup(kSpecials, n);
+    if (full.empty()) syntax();
+    e->kind = Expr::Kind::Special;
+    e->text = full;
+    return e;
+  }
+
+  static void checkArity(const Expr& e) {
+    struct Arity {
+      const char* name;
+      size_t min, max;
+    };
+    static constexpr Arity kArity[] = {
+        {"ASCII", 1, 2},   {"CHAR", 1, 1000},  {"DATA", 1, 1},    {"EXTRACT", 1, 3},
+        {"FIND", 2, 3},    {"GET", 1, 2},      {"JUSTIFY", 2, 3}, {"LENGTH", 1, 2},
+        {"ORDER", 1, 2},   {"PIECE", 2, 4},    {"SELECT", 2, 1000}, {"TRANSLATE", 2, 3},
+        {"ZUPPER", 1, 1},  {"VIEW", 1, 4},     {"RANDOM", 1, 1},  {"REVERSE", 1, 1},
+        {"ZLOWER", 1, 1},  {"NAME", 1, 1},
+    };
+    for (const auto& a : kArity)
+      if (e.text == a.name && (e.args.size() < a.min || e.args.size() > a.max)) syntax();
+    if (e.text == "DATA" || e.text == "GET" || e.text == "ORDER" || e.text == "NAME" ||
+        e.text == "QUERY") {
+      if (e.args[0]->kind != Expr::Kind::Var) syntax();
+    }
+  }
+
+  Ref reference() {
+    Nest nest(*this);
+    Ref r;
+    if (accept('@')) {
+      r.indirect = atom();
+      if (peek() == '@' && peek(1) == '(') {
+        ++p_;
+        subscripts(r);
+      }
+      return r;
+    }
+    if (accept('^')) {
+      r.global = true;
+      if (peek() == '(') syntax();  // naked references are not supported
+    }
+    r.name = name();
+    if (peek() == '(' && !atEnd()) subscripts(r);
+    return r;
+  }
+
+  void subscripts(Ref& r) {
+    expect('(');
+    do {
+      r.subs.push_back(expression());
+    } while (accept(','));
+    expect(')');
+  }
+
+  // label^routine(args), ^routine, label, with @ for either part.
+  EntryRef entryRef(bool extrinsic) {
+    EntryRef e;
+    if (peek() != '^') {
+      if (accept('@')) {
+        e.labelIndirect = atom();
+      } else {
+        e.label = label();
+      }
+      if (peek() == '+' && !atEnd() && !extrinsic) {
+        ++p_;
+        size_t start = p_;
+        while (!atEnd() && isDigit(peek())) ++p_;
+        if (start == p_) syntax();
+        e.offset = std::stoi(std::string(s_.substr(start, std::min<size_t>(p_ - start, 6))));
+      }
+    }
+    if (accept('^')) {
+      if (accept('@')) {
+        e.routineIndirect = atom();
+      } else {
+        e.routine = name();
+      }
+    }
+    if (peek() == '(' && !atEnd()) {
+      ++p_;
+      e.hasArgs = true;
+      if (!accept(')')) {
+        do {
+          Actual a;
+          if (peek() == ',' || peek() == ')') {
+            a.absent = true;
+          } else if (peek() == '.' && !isDigit(peek(1))) {
+            ++p_;
+            a.byRef = name();
+          } else {
+            a.expr = expression();
+          }
+          e.args.push_back(std::move(a));
+        } while (accept(','));
+        expect(')');
+      }
+    }
+    return e;
+  }
+
+  // ---- patterns ----
+
+  Pattern pattern() {
+    Nest nest(*this);
+    Pattern pat;
+    while (!atEnd() && (isDigit(peek()) || peek() == '.')) pat.atoms.push_back(patAtom());
+    if (pat.atoms.empty()) syntax();
+    return pat;
+  }
+
+  int count() {
+    size_t start = p_;
+    while (!atEnd() && isDigit(peek())) ++p_;
+    std::string digits(s_.substr(start, p_ - start));
+    if (digits.empty()) return -1;
+    if (digits.size() > 5) return 32767;
+    return std::stoi(digits);
+  }
+
+  PatAtom patAtom() {
+    PatAtom a;
+    int first = count();
+    if (accept('.')) {
+      a.min = first < 0 ? 0 : first;
+      a.max = count();
+    } else {
+      a.min = a.max = first;
+    }
+    if (a.max >= 0 && a.max < a.min) syntax();
+    if (peek() == '"' && !atEnd()) {
+      a.kind = PatAtom::Kind::Literal;
+      a.literal = stringLiteral();
+    } else if (peek() == '(' && !atEnd()) {
+      ++p_;
+      a.kind = PatAtom::Kind::Alternation;
+      do {
+        a.alternatives.push_back(pattern());
+      } while (accept(','));
+      expect(')');
+    } else {
+      a.kind = PatAtom::Kind::Codes;
+      while (!atEnd() && isAlpha(peek())) {
+        switch (std::toupper(static_cast<unsigned char>(peek()))) {
+          case 'A': a.codes |= kPatA; break;
+          case 'C': a.codes |= kPatC; break;
+          case 'E': a.codes |= kPatE; break;
+          case 'L': a.codes |= kPatL; break;
+          case 'N': a.codes |= kPatN; break;
+          case 'P': a.codes |= kPatP; break;
+          case 'U': a.codes |= kPatU; break;
+          default: syntax();
+        }
+        ++p_;
+      }
+      if (a.codes == 0) syntax();
+    }
+    return a;
+  }
+
+  // ---- commands ----
+
+  void lineBody(Line& line) {
+    while (true) {
+      while (!atEnd() && peek() == ' ') ++p_;
+      if (atEnd() || peek() == ';') return;
+      line.commands.push_back(command());
+      if (!atEnd() && peek() != ' ') syntax();
+    }
+  }
+
+  Command command() {
+    Command cmd;
+    if (!isAlpha(peek())) syntax();
+    size_t start = p_;
+    while (!atEnd() && isAlpha(peek())) ++p_;
+    std::string word = upper(s_.substr(start, p_ - start));
+    cmd.name = lookup(kCommands, word);
+    if (cmd.name.empty()) syntax();
+    if (accept(':')) cmd.postcond = expression();
+    if (atEnd()) return finishArgless(cmd);
+    if (peek() != ' ') syntax();
+    ++p_;
+    if (atEnd() || peek() == ' ') return finishArgless(cmd);
+    cmd.argless = false;
+    if (cmd.name == "HALT") cmd.name = "HANG";
+    arguments(cmd);
+    return cmd;
+  }
+
+  Command finishArgless(Command& cmd) {
+    static const char* kNeedArgs[] = {"SET", "XECUTE", "HANG", "MERGE", "ZNSPACE", "GOTO"};
+    for (const char* n : kNeedArgs)
+      if (cmd.name == n) syntax();
+    return cmd;
+  }
+
+  void arguments(Command& cmd) {
+    const std::string& n = cmd.name;
+    if (n == "SET") {
+      do cmd.sets.push_back(setArgument());
+      while (accept(','));
+    } else if (n == "WRITE") {
+      do writeArgument(cmd);
+      while (accept(','));
+    } else if (n == "FOR") {
+      cmd.forVar = reference();
+      expect('=');
+      do {
+        ForRange r;
+        r.start = expression();
+        if (accept(':')) {
+          r.increment = expression();
+          if (accept(':')) r.limit = expression();
+        }
+        cmd.forRanges.push_back(std::move(r));
+      } while (accept(','));
+    } else if (n == "DO" || n == "GOTO") {
+      do cmd.dos.push_back(doArgument());
+      while (accept(','));
+    } else if (n == "KILL" || n == "NEW") {
+      if (accept('(')) {
+        cmd.exclusive = true;
+        do cmd.refs.push_back(localName());
+        while (accept(','));
+        expect(')');
+      } else {
+        do cmd.refs.push_back(n == "NEW" && peek() != '@' ? localName() : reference());
+        while (accept(','));
+      }
+    } else if (n == "MERGE") {
+      cmd.refs.push_back(reference());
+      expect('=');
+      cmd.refs.push_back(reference());
+    } else if (n == "XECUTE") {
+      do {
+        cmd.exprs.push_back(expression());
+        cmd.xecuteConds.push_back(accept(':') ? expression() : nullptr);
+      } while (accept(','));
+    } else if (n == "QUIT") {
+      cmd.exprs.push_back(expression());
+    } else {  // IF, ZNSPACE, HANG: plain expressions
+      do cmd.exprs.push_back(expression());
+      while (accept(','));
+    }
+  }
+
+  Ref localName() {
+    Ref r;
+    if (peek() == '@') return reference();
+    r.name = name();
+    return r;
+  }
+
+  SetArg setArgument() {
+    SetArg arg;
+    if (peek() == '@') {
+      size_t save = p_;
+      ++p_;
+      ExprP ind = atom();
+      if (atEnd() || peek() == ',' || peek() == ' ') {
+        arg.indirect = ind;
+        return arg;
+      }
+      p_ = save;
+    }
+    if (accept('(')) {
+      do arg.targets.push_back(setTarget());
+      while (accept(','));
+      expect(')');
+    } else {
+      arg.targets.push_back(setTarget());
+    }
+    expect('=');
+    arg.value = expression();
+    return arg;
+  }
+
+  SetTarget setTarget() {
+    SetTarget t;
+    if (peek() == '$' && peek(1) != '$') {
+      ++p_;
+      std::string fn = lookup(kFunctions, upper(name()));
+      expect('(');
+      if (fn == "PIECE") {
+        t.kind = SetTarget::Kind::Piece;
+        t.ref = reference();
+        expect(',');
+        t.arg2 = expression();
+        if (accept(',')) {
+          t.arg3 = expression();
+          if (accept(',')) t.arg4 = expression();
+        }
+      } else if (fn == "EXTRACT") {
+        t.kind = SetTarget::Kind::Extract;
+        t.ref = reference();
+        if (accept(',')) {
+          t.arg2 = expression();
+          if (accept(',')) t.arg3 = expression();
+        }
+      } else {
+        syntax();
+      }
+      expect(')');
+      return t;
+    }
+    t.ref = reference();
+    return t;
+  }
+
+  void writeArgument(Command& cmd) {
+    bool any = false;
+    while (!atEnd() && (peek() == '!' || peek() == '#')) {
+      cmd.writes.push_back({peek(), nullptr});
+      ++p_;
+      any = true;
+    }
+    if (accept('?')) {
+      cmd.writes.push_back({'?', expression()});
+      return;
+    }
+    if (accept('*')) {
+      cmd.writes.push_back({'*', expression()});
+      return;
+    }
+    if (any && (atEnd() || peek() == ',' || peek() == ' ')) return;
+    cmd.writes.push_back({'e', expression()});
+  }
+
+  DoArg doArgument() {
+    DoArg arg;
+    if (peek() == '@') {
+      size_t save = p_;
+      ++p_;
+      ExprP ind = atom();
+      if (atEnd() || peek() == ',' || peek() == ' ' || peek() == ':') {
+        arg.indirect = ind;
+        if (accept(':')) arg.postcond = expression();
+        return arg;
+      }
+      p_ = save;
+    }
+    arg.entry = entryRef(false);
+    if (arg.entry.label.empty() && !arg.entry.labelIndirect && arg.entry.routine.empty() &&
+        !arg.entry.routineIndirect)
+      syntax();
+    if (accept(':')) arg.postcond = expression();
+    return arg;
+  }
+
+  // ---- lines ----
+
+  void routineLineStart(Line& line) {
+    if (!atEnd() && peek() != ' ' && peek() != '\t') {
+      line.label = label();
+      if (accept('(')) {
+        line.hasFormals = true;
+        if (!accept(')')) {
+          do line.formals.push_back(name());
+          while (accept(','));
+          expect(')');
+        }
+      }
+    }
+    if (atEnd()) return;
+    if (peek() != ' ' && peek() != '\t') syntax();
+    while (!atEnd() && (peek() == ' ' || peek() == '\t')) ++p_;
+    while (!atEnd() && peek() == '.') {
+      ++line.level;
+      ++p_;
+      while (!atEnd() && peek() == ' ') ++p_;
+    }
+  }
+
+ private:
+  struct Nest {
+    explicit Nest(Parser& parser) : p(parser) {
+      if (++p.depth_ > kMaxNesting) syntax();
+    }
+    ~Nest() { --p.depth_; }
+    Parser& p;
+  };
+
+  std::string_view s_;
+  size_t p_ = 0;
+  int depth_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<const Line> parseCommandLine(std::string_view text) {
+  Parser p(text);
+  auto line = std::make_shared<Line>();
+  p.lineBody(*line);
+  return line;
+}
+
+std::shared_ptr<const Line> parseRoutineLine(std::string_view text) {
+  Parser p(text);
+  auto line = std::make_shared<Line>();
+  p.routineLineStart(*line);
+  p.lineBody(*line);
+  return line;
+}
+
+ExprP parseExpression(std::string_view text) {
+  Parser p(text);
+  ExprP e = p.expression();
+  p.requireEnd();
+  return e;
+}
+
+Ref parseReference(std::string_view text) {
+  Parser p(text);
+  Ref r = p.reference();
+  p.requireEnd();
+  return r;
+}
+
+std::vector<SetArg> parseSetArguments(std::string_view text) {
+  Parser p(text);
+  std::vector<SetArg> args;
+  do args.push_back(p.setArgument());
+  while (p.accept(','));
+  p.requireEnd();
+  return args;
+}
+
+std::vector<Ref> parseReferences(std::string_view text) {
+  Parser p(text);
+  std::vector<Ref> refs;
+  do refs.push_back(p.reference());
+  while (p.accept(','));
+  p.requireEnd();
+  return refs;
+}
+
+std::vector<DoArg> parseDoArguments(std::string_view text) {
+  Parser p(text);
+  std::vector<DoArg> args;
+  do args.push_back(p.doArgument());
+  while (p.accept(','));
+  p.requireEnd();
+  return args;
+}
+
+std::shared_ptr<const Pattern> parsePattern(std::string_view text) {
+  Parser p(text);
+  auto pat = std::make_shared<Pattern>(p.pattern());
+  p.requireEnd();
+  return pat;
+}
+
+}  // namespace mengine

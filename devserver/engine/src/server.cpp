@@ -1,0 +1,123 @@
+#include <cctype>
+
+#include "server_impl.h"
+
+namespace mengine {
+namespace {
+
+Subscripts withGlobal(const std::string& global, const Subscripts& subs) {
+  Subscripts path;
+  path.reserve(subs.size() + 1);
+  path.push_back(global);
+  path.insert(path.end(), subs.begin(), subs.end());
+  return path;
+}
+
+}  // namespace
+
+Server::Impl::Impl(ServerOptions opts) : options(std::move(opts)) {
+  for (const char* name : {"%SYS", "USER"}) {
+    auto db = std::make_unique<Database>();
+    db->name = name;
+    databases.emplace(name, std::move(db));
+  }
+}
+
+Database* Server::Impl::find(std::string_view name) const {
+  std::string key(name);
+  for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  auto it = databases.find(key);
+  return it == databases.end() ? nullptr : it->second.get();
+}
+
+std::optional<std::string> Server::Impl::get(Database& db, const std::string& global,
+                                             const Subscripts& subs) {
+  std::lock_guard lock(db.mutex);
+  const std::string* v = getValue(db.globals, withGlobal(global, subs));
+  if (!v) return std::nullopt;
+  return *v;
+}
+
+int Server::Impl::data(Database& db, const std::string& global, const Subscripts& subs) {
+  std::lock_guard lock(db.mutex);
+  return dataOf(db.globals, withGlobal(global, subs));
+}
+
+std::string Server::Impl::order(Database& db, const std::string& global, const Subscripts& subs,
+                                bool forward) {
+  std::lock_guard lock(db.mutex);
+  return orderOf(db.globals, withGlobal(global, subs), forward);
+}
+
+void Server::Impl::set(Database& db, const std::string& global, const Subscripts& subs,
+                       std::string value) {
+  std::lock_guard lock(db.mutex);
+  setValue(db.globals, withGlobal(global, subs), value);
+  if (options.journal) options.journal->recordSet(db.name, global, subs, value);
+}
+
+void Server::Impl::kill(Database& db, const std::string& global, const Subscripts& subs) {
+  std::lock_guard lock(db.mutex);
+  Subscripts path = withGlobal(global, subs);
+  if (dataOf(db.globals, path) == 0) return;
+  killNode(db.globals, path);
+  if (options.journal) options.journal->recordKill(db.name, global, subs);
+}
+
+void Server::Impl::merge(Database& db, const std::string& target, const Subscripts& targetSubs,
+                         const std::string& source, const Subscripts& sourceSubs) {
+  Node copy = snapshot(db, source, sourceSubs);
+  std::lock_guard lock(db.mutex);
+  Subscripts path;
+  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
+    Subscripts subs = targetSubs;
+    subs.insert(subs.end(), rel.begin(), rel.end());
+    setValue(db.globals, withGlobal(target, subs), value);
+    if (options.journal) options.journal->recordSet(db.name, target, subs, value);
+  });
+}
+
+Node Server::Impl::snapshot(Database& db, const std::string& global, const Subscripts& subs) {
+  std::lock_guard lock(db.mutex);
+  const Node* node = findNode(db.globals, withGlobal(global, subs));
+  return node ? *node : Node{};
+}
+
+Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+Server::~Server() = default;
+
+const ServerOptions& Server::options() const { return impl_->options; }
+
+bool Server::hasDatabase(std::string_view name) const { return impl_->find(name) != nullptr; }
+
+void Server::replaySet(const std::string& database, const std::string& global,
+                       const Subscripts& subscripts, const std::string& value) {
+  Database* db = impl_->find(database);
+  if (!db || global.empty()) return;
+  std::lock_guard lock(db->mutex);
+  setValue(db->globals, withGlobal(global, subscripts), value);
+}
+
+void Server::replayKill(const std::string& database, const std::string& global,
+                        const Subscripts& subscripts) {
+  Database* db = impl_->find(database);
+  if (!db || global.empty()) return;
+  std::lock_guard lock(db->mutex);
+  killNode(db->globals, withGlobal(global, subscripts));
+}
+
+void Server::forEachNode(const NodeVisitor& visit) const {
+  for (const auto& [name, db] : impl_->databases) {
+    std::lock_guard lock(db->mutex);
+    Subscripts path;
+    forEachValue(db->globals, path, [&](const Subscripts& p, const std::string& value) {
+      if (p.empty()) return;
+      Subscripts subs(p.begin() + 1, p.end());
+      visit(db->name, p[0], subs, value);
+    });
+  }
+}
+
+Server::Impl& Server::impl() { return *impl_; }
+
+}  // namespace mengine

@@ -1,0 +1,77 @@
+#include "tree.h"
+
+#include "number.h"
+
+namespace mengine {
+
+bool Collate::operator()(std::string_view a, std::string_view b) const {
+  bool numA = isCanonicalNumber(a);
+  bool numB = isCanonicalNumber(b);
+  if (numA && numB) return compareCanonical(a, b) < 0;
+  if (numA != numB) return numA;
+  return a < b;
+}
+
+const Node* findNode(const Node& root, const Subscripts& subs) {
+  const Node* node = &root;
+  for (const auto& sub : subs) {
+    auto it = node->children.find(sub);
+    if (it == node->children.end()) return nullptr;
+    node = &it->second;
+  }
+  return node;
+}
+
+const std::string* getValue(const Node& root, const Subscripts& subs) {
+  const Node* node = findNode(root, subs);
+  return node && node->value ? &*node->value : nullptr;
+}
+
+void setValue(Node& root, const Subscripts& subs, std::string value) {
+  Node* node = &root;
+  for (const auto& sub : subs) node = &node->children[sub];
+  node->value = std::move(value);
+}
+
+namespace {
+
+// Returns true when the node at depth became empty and may be pruned.
+bool killAt(Node& node, const Subscripts& subs, size_t depth) {
+  if (depth == subs.size()) {
+    node.value.reset();
+    node.children.clear();
+    return true;
+  }
+  auto it = node.children.find(subs[depth]);
+  if (it == node.children.end()) return node.empty();
+  if (killAt(it->second, subs, depth + 1)) node.children.erase(it);
+  return node.empty();
+}
+
+}  // namespace
+
+void killNode(Node& root, const Subscripts& subs) { killAt(root, subs, 0); }
+
+int dataOf(const Node& root, const Subscripts& subs) {
+  const Node* node = findNode(root, subs);
+  if (!node) return 0;
+  return (node->value ? 1 : 0) + (node->children.empty() ? 0 : 10);
+}
+
+std::string orderOf(const Node& root, const Subscripts& subs, bool forward) {
+  if (subs.empty()) return "";
+  Subscripts parentPath(subs.begin(), subs.end() - 1);
+  const Node* parent = findNode(root, parentPath);
+  if (!parent || parent->children.empty()) return "";
+  const auto& kids = parent->children;
+  const std::string& last = subs.back();
+  if (forward) {
+    auto it = last.empty() ? kids.begin() : kids.upper_bound(last);
+    return it == kids.end() ? "" : it->first;
+  }
+  auto it = last.empty() ? kids.end() : kids.lower_bound(last);
+  if (it == kids.begin()) return "";
+  return std::prev(it)->first;
+}
+
+}  // namespace mengine

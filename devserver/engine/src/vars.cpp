@@ -1,0 +1,223 @@
+#include <cctype>
+
+#include "interp.h"
+#include "number.h"
+#include "parser.h"
+
+namespace mengine {
+namespace {
+
+constexpr size_t kCacheLimit = 4096;
+
+template <typename Map, typename Make>
+const typename Map::mapped_type& cached(Map& cache, const std::string& key, Make make) {
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+  auto value = make();  // may throw; nothing is cached then
+  if (cache.size() >= kCacheLimit) cache.clear();
+  return cache.emplace(key, std::move(value)).first->second;
+}
+
+void checkSubscripts(const Target& t) {
+  for (const auto& s : t.subs)
+    if (s.empty()) throw MError("<SUBSCRIPT> *" + displayName(t));
+}
+
+}  // namespace
+
+std::string upperCase(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string displayName(const Target& t) {
+  std::string out = (t.global ? "^" : "") + t.name;
+  if (t.subs.empty()) return out;
+  out += '(';
+  for (size_t i = 0; i < t.subs.size(); ++i) {
+    if (i > 0) out += ',';
+    if (isCanonicalNumber(t.subs[i])) {
+      out += t.subs[i];
+    } else {
+      out += '"';
+      for (char c : t.subs[i]) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+      out += '"';
+    }
+  }
+  return out + ')';
+}
+
+void throwUndefined(const Target& t) { throw MError("<UNDEFINED> *" + displayName(t)); }
+
+Job::Impl::Impl(Server& s, int number) : server(s), jobNumber(number) {
+  db = server.impl().find("%SYS");
+  frames.emplace_back();
+}
+
+std::shared_ptr<const Line> Job::Impl::cachedLine(const std::string& text) {
+  return cached(lineCache, text, [&] { return parseCommandLine(text); });
+}
+
+std::shared_ptr<const Line> Job::Impl::cachedRoutineLine(const std::string& text) {
+  return cached(routineLineCache, text, [&] { return parseRoutineLine(text); });
+}
+
+ExprP Job::Impl::cachedExpression(const std::string& text) {
+  return cached(exprCache, text, [&] { return parseExpression(text); });
+}
+
+const Ref& Job::Impl::cachedReference(const std::string& text) {
+  return cached(refCache, text, [&] { return parseReference(text); });
+}
+
+std::shared_ptr<const Pattern> Job::Impl::cachedPattern(const std::string& text) {
+  return cached(patternCache, text, [&] { return parsePattern(text); });
+}
+
+Target Job::Impl::resolve(const Ref& ref) {
+  Target t;
+  if (ref.indirect) {
+    std::string text = eval(*ref.indirect);
+    // Copy: evaluating subscripts may clear the cache the reference lives in.
+    Ref inner = cachedReference(text);
+    if (++depth > 200) {
+      --depth;
+      throw MError("<FRAMESTACK>");
+    }
+    try {
+      t = resolve(inner);
+    } catch (...) {
+      --depth;
+      throw;
+    }
+    --depth;
+  } else {
+    t.global = ref.global;
+    t.name = ref.name;
+  }
+  for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
+  return t;
+}
+
+std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create) {
+  auto it = locals.find(name);
+  if (it != locals.end()) return it->second;
+  if (!create) return nullptr;
+  auto node = std::make_shared<Node>();
+  locals.emplace(name, node);
+  return node;
+}
+
+std::optional<std::string> Job::Impl::fetch(const Target& t) {
+  if (t.global) return server.impl().get(*db, t.name, t.subs);
+  auto root = localRoot(t.name, false);
+  if (!root) return std::nullopt;
+  const std::string* v = getValue(*root, t.subs);
+  if (!v) return std::nullopt;
+  return *v;
+}
+
+std::string Job::Impl::fetchOrThrow(const Target& t) {
+  auto v = fetch(t);
+  if (!v) throwUndefined(t);
+  return *v;
+}
+
+void Job::Impl::store(const Target& t, std::string value) {
+  checkSubscripts(t);
+  if (value.size() > kMaxString) throw MError("<MAXSTRING>");
+  if (t.global) {
+    server.impl().set(*db, t.name, t.subs, std::move(value));
+    return;
+  }
+  setValue(*localRoot(t.name, true), t.subs, std::move(value));
+}
+
+void Job::Impl::killTarget(const Target& t) {
+  checkSubscripts(t);
+  if (t.global) {
+    server.impl().kill(*db, t.name, t.subs);
+    return;
+  }
+  auto it = locals.find(t.name);
+  if (it == locals.end()) return;
+  killNode(*it->second, t.subs);
+  // An aliased node (a by-reference parameter) must stay shared.
+  if (it->second->empty() && it->second.use_count() == 1) locals.erase(it);
+}
+
+int Job::Impl::dataOf(const Target& t) {
+  if (t.global) return server.impl().data(*db, t.name, t.subs);
+  auto root = localRoot(t.name, false);
+  return root ? mengine::dataOf(*root, t.subs) : 0;
+}
+
+std::string Job::Impl::order(const Target& t, bool forward) {
+  if (t.subs.empty()) throw MError("<FUNCTION>");
+  for (size_t i = 0; i + 1 < t.subs.size(); ++i)
+    if (t.subs[i].empty()) throw MError("<SUBSCRIPT> *" + displayName(t));
+  if (t.global) return server.impl().order(*db, t.name, t.subs, forward);
+  auto root = localRoot(t.name, false);
+  return root ? orderOf(*root, t.subs, forward) : "";
+}
+
+void Job::Impl::newVariable(const std::string& name) {
+  auto it = locals.find(name);
+  Saved saved;
+  saved.name = name;
+  if (it != locals.end()) {
+    saved.node = it->second;
+    locals.erase(it);
+  }
+  frames.back().saved.push_back(std::move(saved));
+}
+
+void Job::Impl::newAllExcept(const std::vector<std::string>& keep) {
+  Saved saved;
+  saved.all = locals;
+  frames.back().saved.push_back(std::move(saved));
+  std::map<std::string, std::shared_ptr<Node>> kept;
+  for (const auto& name : keep) {
+    auto it = locals.find(name);
+    if (it != locals.end()) kept.insert(*it);
+  }
+  locals = std::move(kept);
+}
+
+void Job::Impl::killAllExcept(const std::vector<std::string>& keep) {
+  for (auto it = locals.begin(); it != locals.end();) {
+    bool kept = false;
+    for (const auto& name : keep) kept = kept || name == it->first;
+    if (kept) {
+      ++it;
+      continue;
+    }
+    it->second->value.reset();
+    it->second->children.clear();
+    it = locals.erase(it);
+  }
+}
+
+Job::Impl::FrameGuard::FrameGuard(Job::Impl& j, bool restoreTest) : job(j) {
+  if (job.frames.size() > 400) throw MError("<FRAMESTACK>");
+  job.frames.emplace_back();
+  if (restoreTest) job.frames.back().savedTest = job.test;
+}
+
+Job::Impl::FrameGuard::~FrameGuard() {
+  Frame& frame = job.frames.back();
+  for (auto it = frame.saved.rbegin(); it != frame.saved.rend(); ++it) {
+    if (it->all) {
+      job.locals = std::move(*it->all);
+    } else if (it->node) {
+      job.locals[it->name] = it->node;
+    } else {
+      job.locals.erase(it->name);
+    }
+  }
+  if (frame.savedTest) job.test = *frame.savedTest;
+  job.frames.pop_back();
+}
+
+}  // namespace mengine

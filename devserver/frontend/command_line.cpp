@@ -1,0 +1,54 @@
+#include "command_line.h"
+
+namespace devserver {
+
+namespace {
+
+std::size_t parseNumber(std::string_view option, std::string_view text, std::size_t max) {
+  std::size_t value = 0;
+  bool ok = !text.empty() && text.size() <= 9;
+  for (char c : text) {
+    if (c < '0' || c > '9') ok = false;
+    if (ok) value = value * 10 + static_cast<std::size_t>(c - '0');
+  }
+  if (!ok || value > max) {
+    throw UsageError(std::string(option) + " needs a number from 0 to " + std::to_string(max) +
+                     ", not '" + std::string(text) + "'");
+  }
+  return value;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(const std::vector<std::string_view>& words) {
+  CommandLine line;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::string_view option = words[i];
+    if (option == "--help" || option == "-h") {
+      line.help = true;
+      continue;
+    }
+    if (option != "--port" && option != "--dir" && option != "--greeting" &&
+        option != "--segment") {
+      throw UsageError("unknown argument '" + std::string(option) + "'");
+    }
+    if (i + 1 >= words.size()) throw UsageError(std::string(option) + " needs a value");
+    std::string_view value = words[++i];
+    if (option == "--port") {
+      line.port = static_cast<std::uint16_t>(parseNumber(option, value, 65535));
+    } else if (option == "--dir") {
+      if (value.empty()) throw UsageError("--dir needs a directory");
+      line.directory = value;
+    } else if (option == "--greeting") {
+      if (value != "ok" && value != "connect") {
+        throw UsageError("--greeting is ok or connect, not '" + std::string(value) + "'");
+      }
+      line.loginGreeting = value == "connect";
+    } else {
+      line.segment = parseNumber(option, value, 1 << 20);
+    }
+  }
+  return line;
+}
+
+}  // namespace devserver

@@ -1,0 +1,95 @@
+#include "dev_server.h"
+
+#include <filesystem>
+#include <thread>
+
+#include "socket_io.h"
+
+namespace devserver {
+
+namespace {
+
+// How long a stop waits for the connections to finish their current request.
+constexpr std::chrono::seconds kStopGrace{3};
+
+std::string prepareDirectory(const std::string& directory) {
+  if (directory.empty()) return {};
+  std::filesystem::create_directories(directory);
+  std::string path = std::filesystem::canonical(directory).string();
+  if (!path.ends_with('/')) path += '/';
+  return path;
+}
+
+}  // namespace
+
+int ConnectionRegistry::add(UniqueFd socket) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  int fd = socket.get();
+  sockets_.emplace(fd, std::move(socket));
+  return fd;
+}
+
+void ConnectionRegistry::remove(int fd) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  sockets_.erase(fd);
+  if (sockets_.empty()) emptied_.notify_all();
+}
+
+void ConnectionRegistry::shutdownAll() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  for (const auto& [fd, socket] : sockets_) shutdownSocket(fd);
+}
+
+bool ConnectionRegistry::waitUntilEmpty(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  return emptied_.wait_for(hold, limit, [this] { return sockets_.empty(); });
+}
+
+DevServer::DevServer(const CommandLine& line) {
+  settings_.loginGreeting = line.loginGreeting;
+  settings_.segment = line.segment;
+  mengine::ServerOptions options;
+  options.directory = prepareDirectory(line.directory);
+  if (!options.directory.empty()) {
+    journal_ = std::make_unique<Journal>(options.directory);
+    options.journal = journal_.get();
+  }
+  server_ = std::make_unique<mengine::Server>(options);
+  if (journal_) {
+    journal_->replay(*server_);
+    journal_->compact(*server_);
+  }
+  listener_ = listenLoopback(line.port);
+  port_ = localPort(listener_.get());
+}
+
+DevServer::~DevServer() = default;
+
+bool DevServer::run(int stopFd) {
+  while (waitReadable(stopFd, listener_.get()) != stopFd) {
+    UniqueFd socket = acceptConnection(listener_.get());
+    if (socket) startConnection(std::move(socket));
+  }
+  listener_.reset();
+  registry_.shutdownAll();
+  return registry_.waitUntilEmpty(kStopGrace);
+}
+
+void DevServer::startConnection(UniqueFd socket) {
+  int fd = registry_.add(std::move(socket));
+  int job = nextJob_++;
+  try {
+    std::thread([this, fd, job] {
+      {
+        Connection connection(fd, *server_, job, settings_);
+        connection.serve();
+      }
+      registry_.remove(fd);
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to serve it: the client sees its connection closed.
+    registry_.remove(fd);
+  }
+}
+
+}  // namespace devserver

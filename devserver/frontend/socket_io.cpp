@@ -1,0 +1,102 @@
+#include "socket_io.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+namespace devserver {
+
+namespace {
+
+[[noreturn]] void throwErrno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+sockaddr_in loopbackAddress(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+}  // namespace
+
+UniqueFd listenLoopback(std::uint16_t port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) throwErrno("socket");
+  int on = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address = loopbackAddress(port);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    throwErrno("bind 127.0.0.1");
+  }
+  if (::listen(fd.get(), SOMAXCONN) != 0) throwErrno("listen");
+  return fd;
+}
+
+std::uint16_t localPort(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throwErrno("getsockname");
+  }
+  return ntohs(address.sin_port);
+}
+
+UniqueFd acceptConnection(int listenFd) {
+  int fd;
+  do {
+    fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return UniqueFd();
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return UniqueFd(fd);
+}
+
+int waitReadable(int first, int second) {
+  pollfd fds[2] = {{first, POLLIN, 0}, {second, POLLIN, 0}};
+  for (;;) {
+    int ready = ::poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      throwErrno("poll");
+    }
+    if (fds[0].revents != 0) return first;
+    if (fds[1].revents != 0) return second;
+  }
+}
+
+std::size_t receiveSome(int fd, char* data, std::size_t size) {
+  for (;;) {
+    ssize_t count = ::recv(fd, data, size, 0);
+    if (count >= 0) return static_cast<std::size_t>(count);
+    if (errno == EINTR) continue;
+    if (errno == ECONNRESET || errno == ENOTCONN) return 0;
+    throw ConnectionLost(std::string("recv: ") + std::strerror(errno));
+  }
+}
+
+void sendAll(int fd, std::string_view bytes, std::size_t segment) {
+  while (!bytes.empty()) {
+    std::size_t piece = segment > 0 && segment < bytes.size() ? segment : bytes.size();
+    ssize_t count = ::send(fd, bytes.data(), piece, MSG_NOSIGNAL);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      throw ConnectionLost(std::string("send: ") + std::strerror(errno));
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+}
+
+void shutdownSocket(int fd) { ::shutdown(fd, SHUT_RDWR); }
+
+}  // namespace devserver

@@ -1,0 +1,47 @@
+// Every socket call of the front end lives here. EINTR is retried here and
+// nowhere else; a peer that has gone is reported as ConnectionLost.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string_view>
+
+#include "unique_fd.h"
+
+namespace devserver {
+
+// The peer closed the connection or the socket failed; ends the connection.
+class ConnectionLost : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Listens on 127.0.0.1 only; port 0 picks a free port. Throws
+// std::system_error when the socket cannot be bound.
+UniqueFd listenLoopback(std::uint16_t port);
+
+// The port a bound socket listens on.
+std::uint16_t localPort(int fd);
+
+// Accepts one pending connection (close-on-exec, no Nagle delay, so every
+// piece of a segmented reply leaves as it is written). Returns an empty
+// UniqueFd when the accept failed for this one client only.
+UniqueFd acceptConnection(int listenFd);
+
+// Blocks until one of the two descriptors is readable; returns the one that
+// is (first wins when both are).
+int waitReadable(int first, int second);
+
+// Reads at most size bytes of what has arrived; 0 means the peer closed.
+// Throws ConnectionLost on a socket error.
+std::size_t receiveSome(int fd, char* data, std::size_t size);
+
+// Sends every byte. With segment > 0 the bytes go out in pieces of at most
+// segment bytes, each in its own send. Throws ConnectionLost.
+void sendAll(int fd, std::string_view bytes, std::size_t segment);
+
+// Wakes a thread blocked in receiveSome on fd (it then reads end of stream).
+void shutdownSocket(int fd);
+
+}  // namespace devserver

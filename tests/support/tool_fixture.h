@@ -1,0 +1,75 @@
+// GoogleTest fixture for end-to-end tests of the utilities: each test gets a
+// fresh folder holding libkovrasc.so and a kvrct.ini that points at a
+// kvrdevserver of its own (override serverOptions for --dir or --greeting).
+// Helper verbs: Run a utility, run M lines, store a routine, test a node.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "process.h"
+
+namespace kvrtest {
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.addLibrary();
+    server_ = std::make_unique<DevServer>(serverOptions());
+    writeSettings(dir_, server_->port());
+  }
+
+  virtual ServerOptions serverOptions() { return {}; }
+
+  RunResult Run(const std::string& tool, const std::vector<std::string>& args, const std::string& input = "") {
+    RunOptions options;
+    options.cwd = dir_.path();
+    options.input = input;
+    RunResult result = runTool(toolPath(tool), args, options);
+    EXPECT_FALSE(result.timedOut) << tool;
+    return result;
+  }
+
+  // Runs M lines on the server (through kvrdbexec) and returns their output.
+  std::string M(const std::string& line) {
+    const RunResult result = Run("kvrdbexec", {line});
+    EXPECT_EQ(result.status, 0) << line << "\n" << result.err;
+    return result.out;
+  }
+
+  // Stores a routine in the layout the utilities use: (name) = "lines,chars",
+  // (name,0) = timestamp when one is given, (name,1...) = the lines.
+  void StoreRoutine(const std::string& global, const std::string& name, const std::vector<std::string>& lines,
+                    const std::string& timestamp = "") {
+    std::size_t chars = 0;
+    for (const std::string& text : lines) chars += text.size();
+    std::string line = "s " + global + "(" + Quote(name) + ")=\"" + std::to_string(lines.size()) + "," +
+                       std::to_string(chars) + "\"";
+    if (!timestamp.empty()) line += "," + global + "(" + Quote(name) + ",0)=" + Quote(timestamp);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      line += "," + global + "(" + Quote(name) + "," + std::to_string(i + 1) + ")=" + Quote(lines[i]);
+    M(line);
+  }
+
+  // An M string literal of text (quotes doubled).
+  static std::string Quote(const std::string& text) {
+    std::string literal = "\"";
+    for (char c : text) literal += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return literal + "\"";
+  }
+
+  // "1" when the node or anything below it exists, else "0".
+  std::string Exists(const std::string& node) { return M("w ''$d(" + node + ")"); }
+
+  std::unique_ptr<PtySession> StartAtTerminal(const std::string& tool, const std::vector<std::string>& args) {
+    return std::make_unique<PtySession>(toolPath(tool), args, dir_.path());
+  }
+
+  TempDir dir_;
+  std::unique_ptr<DevServer> server_;
+};
+
+}  // namespace kvrtest

@@ -1,0 +1,242 @@
+#include "binding.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "connection_lost.h"
+#include "kovrasc.h"
+#include "login.h"
+#include "settings.h"
+
+namespace kvrtools {
+namespace {
+
+using CreateConnectFn = void* (*)(const char*, int, const char*);
+using HandleFn = void (*)(void*);
+using OpenCloseFn = int (*)(void*);
+using LastErrorFn = void (*)(void*, KOVRA_STR*);
+using ReadWriteFn = int (*)(void*, KOVRA_STR*, KOVRA_STR*);
+using ExecuteFn = int (*)(void*, KOVRA_STR*);
+using SetOutputFn = void (*)(void*, kvroutput_t);
+using SetGroupReadFn = void (*)(void*, kvrgroupread_t);
+
+// All 17 names, in the order they are resolved. Binding fails at the first
+// missing one, also for the names no utility calls, so a half-built library
+// is refused before any connection is made.
+constexpr std::array<const char*, 17> kNames = {
+    "KVRCreateConnect", "KVRDestroyConnect", "KVRConnectOpen",   "KVRConnectClose",
+    "KVRGetLastError",  "KVRRead",           "KVRWrite",         "KVRExecute",
+    "KVRKill",          "KVRSetOutput",      "KVRExecuteOutput", "KVRSetGroupRead",
+    "KVRSetCallback",   "KVRListGet",        "KVRListSet",       "KVRListLength",
+    "KVRText"};
+enum NameIndex {
+  kCreateConnect, kDestroyConnect, kConnectOpen, kConnectClose, kGetLastError, kRead, kWrite,
+  kExecute, kKill, kSetOutput, kExecuteOutput, kSetGroupRead
+};
+
+struct LibraryCloser {
+  void operator()(void* handle) const { dlclose(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
+// A full record per text, on the heap: the records are 32 KiB each.
+std::unique_ptr<KOVRA_STR> toRecord(std::string_view text) {
+  auto record = std::make_unique<KOVRA_STR>();
+  const std::size_t n = std::min<std::size_t>(text.size(), KOVRA_STR_MAX);
+  record->len = static_cast<uint16_t>(n);
+  if (n > 0) std::memcpy(record->str, text.data(), n);
+  return record;
+}
+
+std::unique_ptr<KOVRA_STR> emptyRecord() {
+  auto record = std::make_unique<KOVRA_STR>();
+  record->len = 0;
+  return record;
+}
+
+std::string fromRecord(const KOVRA_STR& record) {
+  return std::string(record.str, std::min<std::size_t>(record.len, KOVRA_STR_MAX));
+}
+
+struct Binding {
+  LibraryHandle library;
+  std::array<void*, kNames.size()> functions{};
+  void* connection = nullptr;
+  TextHandler outputHandler;
+  TextHandler groupReadHandler;
+  bool lastCallFailed = false;
+
+  template <typename Fn>
+  Fn function(NameIndex index) const {
+    return reinterpret_cast<Fn>(functions[index]);
+  }
+};
+
+Binding& binding() {
+  static Binding instance;
+  return instance;
+}
+
+void outputBridge(void*, KOVRA_STR* text) {
+  const TextHandler& handler = binding().outputHandler;
+  if (handler && text) handler(fromRecord(*text));
+}
+
+void groupReadBridge(void*, KOVRA_STR* value) {
+  const TextHandler& handler = binding().groupReadHandler;
+  if (handler && value) handler(fromRecord(*value));
+}
+
+void printLoadFailure() {
+  std::printf("Failed to load %s to connect to Kovra Server.\n", kLibraryPath);
+  std::fflush(stdout);
+}
+
+bool bindLibrary() {
+  Binding& b = binding();
+  if (b.library) return true;
+  b.library.reset(dlopen(kLibraryPath, RTLD_LAZY));
+  if (!b.library) {
+    printLoadFailure();
+    return false;
+  }
+  for (std::size_t i = 0; i < kNames.size(); ++i) {
+    b.functions[i] = dlsym(b.library.get(), kNames[i]);
+    if (!b.functions[i]) {
+      disconnectServer();
+      printLoadFailure();
+      return false;
+    }
+  }
+  return true;
+}
+
+// Decimal value of the leading digits; no digits give 0. Saturates instead of
+// overflowing on absurdly long digit runs.
+int leadingNumber(const std::string& text) {
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') break;
+    value = std::min<long long>(value * 10 + (c - '0'), 1LL << 40);
+  }
+  return static_cast<int>(std::min<long long>(value, 0x7fffffff));
+}
+
+bool logIn() {
+  Settings& settings = connectionSettings();
+  const std::string loginExpression =
+      evaluate(R"($$ReadString^%INI($v("proc",6)_"kovra.ini","Login","GUI"))");
+  exitIfConnectionLost();
+  if (loginExpression.empty()) return true;
+  if (settings.login.empty() || settings.password.empty()) {
+    Credentials typed;
+    if (!promptCredentials(typed)) return false;
+    settings.login = typed.login;
+    settings.password = typed.password;
+  }
+  setVariable("%username", settings.login);
+  exitIfConnectionLost();
+  setVariable("%password", settings.password);
+  exitIfConnectionLost();
+  const std::string accepted = evaluate(loginExpression);
+  exitIfConnectionLost();
+  return leadingNumber(accepted) != 0;
+}
+
+}  // namespace
+
+bool connectServer() {
+  if (!bindLibrary()) return false;
+  Binding& b = binding();
+  const Settings& settings = connectionSettings();
+  b.connection = b.function<CreateConnectFn>(kCreateConnect)(
+      settings.server.c_str(), leadingNumber(settings.port), settings.database.c_str());
+  // Handlers installed before the connection existed reach the library now.
+  if (b.outputHandler) b.function<SetOutputFn>(kSetOutput)(b.connection, outputBridge);
+  if (b.groupReadHandler) b.function<SetGroupReadFn>(kSetGroupRead)(b.connection, groupReadBridge);
+  if (!b.function<OpenCloseFn>(kConnectOpen)(b.connection)) {
+    disconnectServer();
+    std::printf("Failed to connect to Kovra Server at %s:%s, database %s.\n",
+                settings.server.c_str(), settings.port.c_str(), settings.database.c_str());
+    std::fflush(stdout);
+    return false;
+  }
+  return logIn();
+}
+
+void disconnectServer() {
+  Binding& b = binding();
+  if (b.connection) {
+    b.function<OpenCloseFn>(kConnectClose)(b.connection);
+    b.function<HandleFn>(kDestroyConnect)(b.connection);
+    b.connection = nullptr;
+  }
+  b.library.reset();
+  b.functions.fill(nullptr);
+}
+
+std::string evaluate(std::string_view expression) {
+  Binding& b = binding();
+  if (!b.connection) return {};
+  auto request = toRecord(expression);
+  auto result = emptyRecord();
+  b.lastCallFailed = !b.function<ReadWriteFn>(kRead)(b.connection, request.get(), result.get());
+  return b.lastCallFailed ? std::string() : fromRecord(*result);
+}
+
+bool setVariable(std::string_view name, std::string_view value) {
+  Binding& b = binding();
+  if (!b.connection) return false;
+  auto nameRecord = toRecord(name);
+  auto valueRecord = toRecord(value);
+  b.lastCallFailed = !b.function<ReadWriteFn>(kWrite)(b.connection, nameRecord.get(), valueRecord.get());
+  return !b.lastCallFailed;
+}
+
+bool execute(std::string_view line) {
+  Binding& b = binding();
+  if (!b.connection) return false;
+  auto record = toRecord(line);
+  b.lastCallFailed = !b.function<ExecuteFn>(kExecute)(b.connection, record.get());
+  return !b.lastCallFailed;
+}
+
+bool executeWithOutput(std::string_view line) {
+  Binding& b = binding();
+  if (!b.connection) return false;
+  auto record = toRecord(line);
+  b.lastCallFailed = !b.function<ExecuteFn>(kExecuteOutput)(b.connection, record.get());
+  return !b.lastCallFailed;
+}
+
+std::string lastError() {
+  Binding& b = binding();
+  if (!b.connection) return {};
+  auto result = emptyRecord();
+  b.function<LastErrorFn>(kGetLastError)(b.connection, result.get());
+  return fromRecord(*result);
+}
+
+void setOutputHandler(TextHandler handler) {
+  Binding& b = binding();
+  b.outputHandler = std::move(handler);
+  if (b.connection)
+    b.function<SetOutputFn>(kSetOutput)(b.connection, b.outputHandler ? outputBridge : nullptr);
+}
+
+void setGroupReadHandler(TextHandler handler) {
+  Binding& b = binding();
+  b.groupReadHandler = std::move(handler);
+  if (b.connection)
+    b.function<SetGroupReadFn>(kSetGroupRead)(b.connection, b.groupReadHandler ? groupReadBridge : nullptr);
+}
+
+bool lastCallFailed() { return binding().lastCallFailed; }
+
+}  // namespace kvrtools

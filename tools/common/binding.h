@@ -1,0 +1,66 @@
+// The binding layer: the only way a utility reaches the Kovra Server. It loads
+// ./libkovrasc.so from the current directory at run time (never by link),
+// resolves the 17 KVR names, keeps the one connection of the process and
+// relays the library's call-backs to the utility's handlers.
+//
+// Conventions:
+//  - One connection per process; every function here works on it.
+//  - The layer never prints a library error of its own; connectServer prints
+//    only its start-up messages (load failure, connect failure, login needed).
+//  - Texts are byte strings; a text longer than a KOVRA_STR holds (32768
+//    bytes) is cut there.
+//  - Handlers run synchronously inside execute/executeWithOutput on the
+//    caller's thread; they must not call back into this layer.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace kvrtools {
+
+// Receiver of one text from the server (a piece of terminal output, or one
+// value handed back by wo^%srv).
+using TextHandler = std::function<void(const std::string&)>;
+
+// The path the library is loaded from: relative, so it is looked for in the
+// current working directory, not beside the executable.
+inline constexpr const char* kLibraryPath = "./libkovrasc.so";
+
+// Binds the library, opens the connection with the process-wide settings
+// (settings.h) and runs the login dialogue when the server asks for a login.
+// True when connected and, where needed, logged in. Prints the failure
+// messages of the start-up on standard output.
+bool connectServer();
+
+// Closes and destroys the connection, unloads the library and clears the
+// bound names. Safe in any state; does nothing the second time.
+void disconnectServer();
+
+// Evaluates an M expression. Returns the empty text when the library reports
+// failure (the result record is not trusted then).
+std::string evaluate(std::string_view expression);
+
+// Sets an M reference (a local, a global, or an indirection) to a text.
+// True on success.
+bool setVariable(std::string_view name, std::string_view value);
+
+// Executes one line of M commands; values handed back reach the group-read
+// handler. True on success.
+bool execute(std::string_view line);
+
+// Executes one line of M commands and relays its terminal output to the
+// output handler. True on success.
+bool executeWithOutput(std::string_view line);
+
+// The library's last error text for the connection (empty without one).
+std::string lastError();
+
+// Install or (with an empty handler) remove the receivers.
+void setOutputHandler(TextHandler handler);
+void setGroupReadHandler(TextHandler handler);
+
+// True when the most recent library call of this layer reported failure.
+bool lastCallFailed();
+
+}  // namespace kvrtools

@@ -1,0 +1,38 @@
+// The command line shared by every utility: the help check, the common
+// options (each takes the next word as its value) and positional arguments.
+//
+// Options, matched exactly but in any letter case: -mode/-m, -password/-w,
+// -login/-l, -server/-s, -port/-p, -database/-d. Any word starting with "-"
+// is an option word and is skipped together with the word after it when
+// positional arguments are counted; every other word is positional.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings.h"
+
+namespace kvrtools {
+
+class CommandLine {
+ public:
+  CommandLine(int argc, const char* const* argv);
+  explicit CommandLine(std::vector<std::string> words);  // words after the program name
+
+  // True when any word is -h or -help in any letter case, wherever it stands
+  // (also as the value of an option).
+  bool helpRequested() const;
+
+  // Writes the option values into settings; the later of two equal options
+  // wins; an option that is the last word has no value and is ignored.
+  void applyOptions(Settings& settings) const;
+
+  // Positional argument n (counted from 1), or nothing.
+  std::optional<std::string> positional(std::size_t n) const;
+
+ private:
+  std::vector<std::string> words_;
+};
+
+}  // namespace kvrtools

@@ -1,0 +1,59 @@
+// Local file helpers shared by the utilities that read and write routine
+// files.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "string_set.h"
+
+namespace kvrtools {
+
+// Longest piece readTextLine returns; a longer line arrives in pieces.
+inline constexpr std::size_t kMaxTextLine = 32767;
+
+// The next line of file without its final line feed or carriage return (one
+// character only, so a CR LF line keeps its CR). An empty line gives the
+// empty text; the end of the file or a read error gives nothing. A line
+// longer than kMaxTextLine comes back in pieces; a line of exactly that
+// length does not yield an extra empty piece.
+std::optional<std::string> readTextLine(std::FILE* file);
+
+// text without trailing white space, CR and LF, and without leading white
+// space.
+std::string trimText(std::string_view text);
+
+// The file's modification time as a routine timestamp "days,seconds" in
+// local standard time (day 47117 is 1 January 1970), or the empty text when
+// the path is neither a regular file nor a directory.
+std::string fileTimestamp(const std::string& path);
+
+// Sets the access and modification time of path from a routine timestamp.
+// Leaves the file alone and returns false when timestamp is not of the form
+// days,seconds (decimal digits, seconds below 86400).
+bool setFileTimestamp(const std::string& path, std::string_view timestamp);
+
+struct FileNameParts {
+  std::string drive;      // "X:" or empty
+  std::string directory;  // everything between drive and last element, separators kept
+  std::string name;       // last element before its extension
+  std::string extension;  // from the last "." of the last element, "." included
+};
+
+// Splits a path at "/" and "\" the way drive-letter systems do. Only the
+// first 260 characters are looked at; each part is at most 255 characters.
+// A last element "." or ".." belongs to the directory.
+FileNameParts splitFileName(std::string_view path);
+
+// Adds to paths every existing path that one of patterns matches (glob);
+// a pattern matching nothing adds nothing.
+void expandPatterns(const StringSet& patterns, StringSet& paths);
+
+// Routine names and file names: a leading "%" of a routine name is written
+// as "_" in a file name, and read back.
+std::string routineToFileName(std::string_view routine);
+std::string fileToRoutineName(std::string_view fileName);
+
+}  // namespace kvrtools

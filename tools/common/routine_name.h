@@ -1,0 +1,18 @@
+// The check every routine name that came from the server (or from a file)
+// passes before a name is put into an M line or a file path: routine names
+// are inserted unchanged, so a name must not be able to close the M string
+// literal it sits in or leave the current directory.
+#pragma once
+
+#include <string_view>
+
+namespace kvrtools {
+
+// False for the empty name and for a name holding a double quote, a byte
+// below 32, the byte 127, "/" or "\".
+bool isValidRoutineName(std::string_view name);
+
+// The message for a refused name, with a line feed, for standard error.
+void reportInvalidRoutineName(std::string_view routine);
+
+}  // namespace kvrtools

@@ -1,0 +1,114 @@
+// The settings file and the command line: what ends up in the six settings.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "command_line.h"
+#include "settings.h"
+
+namespace kvrtools {
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override { std::filesystem::remove(path_); }
+
+  Settings Read(const std::string& content) {
+    std::ofstream(path_, std::ios::binary) << content;
+    Settings settings;
+    EXPECT_TRUE(readSettingsFile(path_, settings));
+    return settings;
+  }
+
+  std::string path_ = (std::filesystem::temp_directory_path() /
+                       ("kvrct-test-" + std::to_string(::getpid()) + ".ini")).string();
+};
+
+TEST_F(SettingsFileTest, KeysInAnyCaseInsideTheSectionOnly) {
+  const Settings s = Read(
+      "server=before\n"
+      "[CONNECTION]\n"
+      "  SERVER = db host \r\n"
+      "Port=6001\n"
+      "; port=1\n"
+      "# database=x\n"
+      "\n"
+      "dataBASE=USER=2\n"
+      "unknown=1\n");
+  EXPECT_EQ(s.server, "db host");
+  EXPECT_EQ(s.port, "6001");
+  EXPECT_EQ(s.database, "USER=2");
+}
+
+TEST_F(SettingsFileTest, OtherSectionsAndBracketedVariantsLeaveTheSection) {
+  const Settings s = Read(
+      "[connection]\nserver=a\n"
+      "[other]\nserver=b\n"
+      "[connection]\ndatabase=c\n"
+      "[ connection ]\nport=1\n");
+  EXPECT_EQ(s.server, "a");
+  EXPECT_EQ(s.database, "c");
+  EXPECT_EQ(s.port, "5000");
+}
+
+TEST_F(SettingsFileTest, EmptyValueAndBareKeyEmptyTheSetting) {
+  EXPECT_EQ(Read("[connection]\nport=\n").port, "");
+  EXPECT_EQ(Read("[connection]\nport\n").port, "");
+  EXPECT_EQ(Read("[connection]\nport=1\nport=2\n").port, "2");
+}
+
+TEST(SettingsFile, MissingFileKeepsDefaults) {
+  Settings s;
+  EXPECT_FALSE(readSettingsFile("/nonexistent/kvrct.ini", s));
+  EXPECT_EQ(s.port, "5000");
+}
+
+TEST(SettingsCheck, FirstMissingSettingIsReported) {
+  Settings s;
+  EXPECT_STREQ(missingSettingMessage(s), "Kovra TCP/IP server does not defined in connection.");
+  s.server = "h";
+  s.port.clear();
+  EXPECT_STREQ(missingSettingMessage(s), "Kovra TCP/IP port does not defined in connection.");
+  s.port = "1";
+  EXPECT_STREQ(missingSettingMessage(s), "Kovra database name does not defined in connection.");
+  s.database = "USER";
+  EXPECT_EQ(missingSettingMessage(s), nullptr);
+}
+
+TEST(CommandLineTest, HelpInAnyCaseAndPosition) {
+  EXPECT_TRUE(CommandLine({"-H"}).helpRequested());
+  EXPECT_TRUE(CommandLine({"x", "-s", "-HELP"}).helpRequested());
+  EXPECT_FALSE(CommandLine({"-hel", "--help", "help"}).helpRequested());
+}
+
+TEST(CommandLineTest, OptionsOverrideAndTakeTheNextWord) {
+  Settings s;
+  s.server = "fromfile";
+  CommandLine({"-S", "b", "-Port", "-d", "-login", "u", "-w", "pw", "-m", "ALL", "-d"}).applyOptions(s);
+  EXPECT_EQ(s.server, "b");
+  EXPECT_EQ(s.port, "-d");       // the next word, whatever it looks like
+  EXPECT_EQ(s.database, "");     // "-d" as the last word has no value
+  EXPECT_EQ(s.login, "u");
+  EXPECT_EQ(s.password, "pw");
+  EXPECT_EQ(s.mode, "ALL");
+  Settings twice;
+  CommandLine({"-s", "a", "-server", "b"}).applyOptions(twice);
+  EXPECT_EQ(twice.server, "b");
+}
+
+TEST(CommandLineTest, PositionalArgumentsSkipOptionWordsAndTheirValues) {
+  const CommandLine before({"-s", "host", "-p", "5001", "-d", "USER", "*.int", "@x"});
+  const CommandLine after({"*.int", "-s", "host", "-p", "5001", "-d", "USER", "@x"});
+  for (const CommandLine* line : {&before, &after}) {
+    EXPECT_EQ(line->positional(1), "*.int");
+    EXPECT_EQ(line->positional(2), "@x");
+    EXPECT_EQ(line->positional(3), std::nullopt);
+  }
+  // Unknown option words are skipped with their value, too.
+  EXPECT_EQ(CommandLine({"-x", "y", "z"}).positional(1), "z");
+}
+
+}  // namespace
+}  // namespace kvrtools
