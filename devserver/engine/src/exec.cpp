@@ -62,7 +62,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
     return Flow::Quit;
   } else if (n == "DO") {
     if (c.argless) {
-      if (!ctx.routine) return Flow::Next;
+      if (!ctx.routine || ctx.xecute) return Flow::Next;
       FrameGuard guard(*this, true);
       Context block;
       block.routine = ctx.routine;
@@ -312,6 +312,9 @@ void Job::Impl::runXecute(const std::string& text) {
   auto line = cachedLine(text);
   FrameGuard guard(*this, false);
   Context ctx;
+  // Labels of the running routine stay reachable from the XECUTEd line.
+  ctx.routine = current ? current->routine : nullptr;
+  ctx.xecute = true;
   finishGoto(ctx, runLine(*line, 0, ctx, 0));
 }
 

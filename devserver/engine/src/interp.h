@@ -41,6 +41,7 @@ struct Context {
   size_t lineIndex = 0;
   int level = 0;
   bool extrinsic = false;
+  bool xecute = false;  // an XECUTEd line: it has no lines after it
   std::optional<std::string> quitValue;
   // A pending GOTO: routine and line index to continue at.
   std::shared_ptr<Routine> gotoRoutine;
