@@ -142,7 +142,7 @@ TEST_F(CommandTest, ReportsErrorsAndStaysUsable) {
       {"w 1/0", "<DIVIDE>"},           {"d ^NOSUCH", "<NOROUTINE> *NOSUCH"},
       {"d x^%srv", "<NOLINE> *x^%srv"}, {"w $s(0:1)", "<SELECT>"},   {"s x(\"\")=1", "<SUBSCRIPT> *x(\"\")"},
       {"w $v(\"x\",1)", "<FUNCTION>"},  {"s  x=1", "<SYNTAX>"},       {"w \"a\" \"b\"", "<SYNTAX>"},
-      {"s x=$j(1,40000)", "<MAXSTRING>"},
+      {"s x=$j(1,40000)", "<MAXSTRING>"}, {"l +^x", "<COMMAND>"},     {"read x", "<COMMAND>"},
   };
   for (const auto& c : cases) EXPECT_EQ(errorOf(c.line), c.error) << c.line;
   run("s big=$j(\"\",32767)");
@@ -154,6 +154,14 @@ TEST_F(CommandTest, ReportsErrorsAndStaysUsable) {
 TEST_F(CommandTest, ArgumentlessWriteListsLocals) {
   run("s b(1,\"x\")=\"q\"\"\",a=12");
   EXPECT_EQ(output("w"), "a=12\r\nb(1,\"x\")=\"q\"\"\"\r\n");
+}
+
+TEST_F(CommandTest, PassesConnectionFailuresThrough) {
+  struct FailingIo : RecordingIo {
+    void write(std::string_view) override { throw std::runtime_error("connection lost"); }
+  } failing;
+  EXPECT_THROW(job_.execute("w 1", failing), std::runtime_error);
+  EXPECT_EQ(output("w 2"), "2");
 }
 
 TEST_F(CommandTest, HaltEndsTheJob) {

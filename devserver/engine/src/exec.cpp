@@ -10,6 +10,13 @@
 namespace mengine {
 
 Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDepth) {
+  // Extrinsic calls inside expressions find their routine through current.
+  struct Current {
+    Context*& slot;
+    Context* saved;
+    ~Current() { slot = saved; }
+  } restore{current, current};
+  current = &ctx;
   for (size_t i = from; i < line.commands.size(); ++i) {
     bool lineDone = false;
     Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
@@ -55,7 +62,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
     return Flow::Quit;
   } else if (n == "DO") {
     if (c.argless) {
-      if (!ctx.routine) return Flow::Next;
+      if (!ctx.routine || ctx.xecute) return Flow::Next;
       FrameGuard guard(*this, true);
       Context block;
       block.routine = ctx.routine;
@@ -305,6 +312,9 @@ void Job::Impl::runXecute(const std::string& text) {
   auto line = cachedLine(text);
   FrameGuard guard(*this, false);
   Context ctx;
+  // Labels of the running routine stay reachable from the XECUTEd line.
+  ctx.routine = current ? current->routine : nullptr;
+  ctx.xecute = true;
   finishGoto(ctx, runLine(*line, 0, ctx, 0));
 }
 
@@ -411,6 +421,7 @@ std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic
     }
   }
 
+  if (!caller) caller = current;
   std::shared_ptr<Routine> r;
   if (routine.empty()) {
     if (!caller || !caller->routine) throw MError("<NOLINE> *" + label);

@@ -41,6 +41,7 @@ struct Context {
   size_t lineIndex = 0;
   int level = 0;
   bool extrinsic = false;
+  bool xecute = false;  // an XECUTEd line: it has no lines after it
   std::optional<std::string> quitValue;
   // A pending GOTO: routine and line index to continue at.
   std::shared_ptr<Routine> gotoRoutine;
@@ -75,6 +76,7 @@ struct Job::Impl {
   };
   std::vector<Frame> frames;  // frames[0] is direct mode and is never popped
   int depth = 0;
+  Context* current = nullptr;  // the context of the line being run
 
   // ---- caches of parsed text (indirection, XECUTE, repeated requests) ----
   std::shared_ptr<const Line> cachedLine(const std::string& text);

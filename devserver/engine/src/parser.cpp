@@ -429,7 +429,16 @@ class Parser {
     while (!atEnd() && isAlpha(peek())) ++p_;
     std::string word = upper(s_.substr(start, p_ - start));
     cmd.name = lookup(kCommands, word);
-    if (cmd.name.empty()) syntax();
+    if (cmd.name.empty()) {
+      // Standard commands this engine does not provide are told apart from
+      // misspellings.
+      static const char* kUnsupported[] = {"B", "BREAK", "C", "CLOSE", "J", "JOB", "L", "LOCK",
+                                           "O", "OPEN", "R", "READ", "U", "USE", "V", "VIEW",
+                                           "TS", "TSTART", "TC", "TCOMMIT", "TRO", "TROLLBACK"};
+      for (const char* n : kUnsupported)
+        if (word == n) throw MError("<COMMAND>");
+      syntax();
+    }
     if (accept(':')) cmd.postcond = expression();
     if (atEnd()) return finishArgless(cmd);
     if (peek() != ' ') syntax();
