@@ -151,9 +151,12 @@ TEST_F(CommandTest, ReportsErrorsAndStaysUsable) {
   EXPECT_EQ(output("w \"still fine\""), "still fine");
 }
 
-TEST_F(CommandTest, ArgumentlessWriteListsLocals) {
+TEST_F(CommandTest, ListsVariablesWithArgumentlessWriteAndZwrite) {
   run("s b(1,\"x\")=\"q\"\"\",a=12");
   EXPECT_EQ(output("w"), "a=12\r\nb(1,\"x\")=\"q\"\"\"\r\n");
+  run("s ^Z(2)=\"two\",^Z(10,\"a\")=1,^Z=0");
+  EXPECT_EQ(output("zw ^Z,b(1)"),
+            "^Z=0\r\n^Z(2)=\"two\"\r\n^Z(10,\"a\")=1\r\nb(1,\"x\")=\"q\"\"\"\r\n");
 }
 
 TEST_F(CommandTest, PassesConnectionFailuresThrough) {

@@ -119,6 +119,8 @@ struct Job::Impl {
   void write(std::string_view text);
   // Argumentless WRITE: every local node as name=value.
   void writeLocals();
+  // ZWRITE of one variable: every node below it as name(subscripts)=value.
+  void writeNodes(const Target& t);
   Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
   void runXecute(const std::string& text);
   // Runs the lines of a routine from index at the given block level.

@@ -30,6 +30,7 @@ constexpr CommandName kCommands[] = {
     {"DO", "D"},       {"ELSE", "E"},  {"FOR", "F"},   {"GOTO", "G"},   {"HALT", "H"},
     {"HANG", "H"},     {"IF", "I"},    {"KILL", "K"},  {"MERGE", "M"},  {"NEW", "N"},
     {"QUIT", "Q"},     {"SET", "S"},   {"WRITE", "W"}, {"XECUTE", "X"}, {"ZNSPACE", "ZN"},
+    {"ZWRITE", "ZW"},
 };
 
 struct FunctionName {
@@ -479,6 +480,9 @@ class Parser {
       } while (accept(','));
     } else if (n == "DO" || n == "GOTO") {
       do cmd.dos.push_back(doArgument());
+      while (accept(','));
+    } else if (n == "ZWRITE") {
+      do cmd.refs.push_back(reference());
       while (accept(','));
     } else if (n == "KILL" || n == "NEW") {
       if (accept('(')) {

@@ -8,6 +8,7 @@ namespace mengine {
 namespace {
 
 constexpr size_t kCacheLimit = 4096;
+constexpr size_t kMaxSubscripts = 255;
 
 template <typename Map, typename Make>
 const typename Map::mapped_type& cached(Map& cache, const std::string& key, Make make) {
@@ -97,6 +98,7 @@ Target Job::Impl::resolve(const Ref& ref) {
     t.name = ref.name;
   }
   for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
+  if (t.subs.size() > kMaxSubscripts) throw MError("<SUBSCRIPT> *" + displayName(t));
   return t;
 }
 
