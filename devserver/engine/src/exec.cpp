@@ -37,6 +37,8 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
   const std::string& n = c.name;
   if (n == "SET") {
     for (const auto& arg : c.sets) runSet(arg);
+  } else if (n == "LOCK") {
+    runLock(c);
   } else if (n == "ZWRITE") {
     if (c.argless) writeLocals();
     for (const auto& ref : c.refs) writeNodes(resolve(ref));
@@ -328,6 +330,36 @@ Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   ctx.gotoLine = findLabel(*r, label, e.offset);
   ctx.gotoRoutine = r;
   return Flow::Goto;
+}
+
+void Job::Impl::runLock(const Command& c) {
+  LockTable& table = server.impl().locks;
+  if (c.argless) {
+    table.releaseAll(lockOwner);
+    return;
+  }
+  for (const auto& arg : c.locks) {
+    std::vector<LockTable::Name> names;
+    for (const auto& ref : arg.refs) {
+      Target t = resolve(ref);
+      LockTable::Name name{t.global ? db->name : "", (t.global ? "^" : "") + t.name};
+      name.insert(name.end(), t.subs.begin(), t.subs.end());
+      names.push_back(std::move(name));
+    }
+    if (arg.sign == '-') {
+      for (const auto& name : names) table.release(lockOwner, name);
+      continue;
+    }
+    LockTable::Deadline deadline;
+    if (arg.timeout) {
+      long double seconds = std::clamp(toNumber(eval(*arg.timeout)), 0.0L, 86400.0L * 365);
+      deadline = std::chrono::steady_clock::now() +
+                 std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    }
+    if (arg.sign == ' ') table.releaseAll(lockOwner);
+    bool taken = table.acquire(lockOwner, names, deadline);
+    if (arg.timeout) test = taken;
+  }
 }
 
 void Job::Impl::runXecute(const std::string& text) {
