@@ -53,6 +53,9 @@ struct HaltSignal {};
 
 struct Job::Impl {
   Impl(Server& server, int jobNumber);
+  ~Impl();
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
 
   Server& server;
   int jobNumber;
@@ -119,8 +122,12 @@ struct Job::Impl {
   void write(std::string_view text);
   // Argumentless WRITE: every local node as name=value.
   void writeLocals();
+  // ZWRITE of one variable: every node below it as name(subscripts)=value.
+  void writeNodes(const Target& t);
   Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
   void runXecute(const std::string& text);
+  void runLock(const Command& c);
+  int lockOwner;  // this job's identity in the lock table
   // Runs the lines of a routine from index at the given block level.
   Flow runLines(Context& ctx, size_t index);
 
