@@ -66,6 +66,8 @@ bool TKvrConnect::RunCommand() {
   bool continueRead = true;
   SendRequest();
   for (;;) {
+    // A request that could not go out (reported already) awaits no reply.
+    if (socket_ < 0) return false;
     if (!ReceiveReply()) return false;
     if (IsEmptyHeader(replyText_)) continue;
     const std::string_view tag = TReplyReader::TagOf(replyText_);
@@ -96,7 +98,11 @@ bool TKvrConnect::RunCommand() {
     } else if (tag == wire::kTagMessageCallback) {
       lastCallback.assign(body);
       callbackResult.clear();
-      if (OnServerEvent) OnServerEvent(*this, lastCallback, list_.Data());
+      if (OnServerEvent) {
+        TMList message;
+        message.SetData(lastCallback);
+        OnServerEvent(*this, message.GetText(1), list_.Data());
+      }
       const std::string_view id = MessageIdentifier(HeaderOf(replyText_));
       if (StrictInteger(id) > 0) {
         requestText_ = BuildMessageAcknowledgement(id, callbackResult);
