@@ -4,28 +4,19 @@
 // writes only what changed. A file is replaced only by a complete export:
 // the text goes into a temporary file that is renamed over NAME.ext once the
 // server has sent all of it.
-#include <fcntl.h>
-#include <signal.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
-#include <climits>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "binding.h"
 #include "command_line.h"
 #include "connection_lost.h"
+#include "file_replacement.h"
 #include "local_files.h"
 #include "mask_lines.h"
 #include "routine_name.h"
@@ -88,111 +79,8 @@ std::int64_t leadingInteger(const std::string& text) {
   return negative ? -value : value;
 }
 
-// The temporary file being written, where the exit and signal handlers can
-// remove it: it must not outlive the run, however the run ends (short of
-// SIGKILL).
-char pendingTemporary[PATH_MAX];
-volatile std::sig_atomic_t temporaryPending = 0;
-
-void removePendingTemporary() {
-  if (temporaryPending) unlink(pendingTemporary);
-  temporaryPending = 0;
-}
-
-extern "C" void removeTemporaryAndResignal(int signo) {
-  if (temporaryPending) unlink(pendingTemporary);
-  signal(signo, SIG_DFL);
-  raise(signo);
-}
-
-void removeTemporaryOnEveryExit() {
-  std::atexit(removePendingTemporary);
-  struct sigaction action {};
-  action.sa_handler = removeTemporaryAndResignal;
-  sigemptyset(&action.sa_mask);
-  for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
-    struct sigaction previous {};
-    sigaction(signo, nullptr, &previous);
-    if (previous.sa_handler != SIG_IGN) sigaction(signo, &action, nullptr);
-  }
-}
-
-// A new version of a file in the current directory. It is written to a
-// temporary file beside the target, and only commit() puts it in the
-// target's place; until then, and whenever the replacement fails, the
-// target stays exactly as it was and the temporary file is removed.
-class FileReplacement {
- public:
-  explicit FileReplacement(std::string target) : target_(std::move(target)) {
-    for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-      temporary_ = ".kvrdbro-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".tmp";
-      const int fd = open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0) {
-        const bool taken = errno == EEXIST;
-        temporary_.clear();
-        if (taken) continue;
-        return;
-      }
-      std::snprintf(pendingTemporary, sizeof pendingTemporary, "%s", temporary_.c_str());
-      temporaryPending = 1;
-      // A file that is replaced keeps its permissions, as it would if it
-      // were rewritten in place.
-      struct stat existing {};
-      if (stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) fchmod(fd, existing.st_mode & 07777);
-      file_ = fdopen(fd, "w");
-      if (!file_) {
-        close(fd);
-        abandon();
-      }
-    }
-  }
-  ~FileReplacement() { abandon(); }
-  FileReplacement(const FileReplacement&) = delete;
-  FileReplacement& operator=(const FileReplacement&) = delete;
-
-  bool isOpen() const { return file_ != nullptr; }
-
-  void write(const std::string& piece) {
-    if (file_ && std::fwrite(piece.data(), 1, piece.size(), file_) != piece.size()) failed_ = true;
-  }
-
-  // Closes the new version, dates it and renames it over the target. False
-  // (target untouched, temporary file gone) when any step fails.
-  bool commit(std::string_view date) {
-    if (!file_) return false;
-    std::FILE* file = std::exchange(file_, nullptr);
-    const bool written = std::fflush(file) == 0 && !std::ferror(file) && !failed_;
-    if (std::fclose(file) != 0 || !written) {
-      abandon();
-      return false;
-    }
-    kvrtools::setFileTimestamp(temporary_, date);
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-      abandon();
-      return false;
-    }
-    temporaryPending = 0;
-    temporary_.clear();
-    return true;
-  }
-
-  void abandon() {
-    if (file_) std::fclose(std::exchange(file_, nullptr));
-    if (!temporary_.empty()) unlink(temporary_.c_str());
-    temporary_.clear();
-    temporaryPending = 0;
-  }
-
- private:
-  static inline int counter_ = 0;
-  std::string target_;
-  std::string temporary_;
-  std::FILE* file_ = nullptr;
-  bool failed_ = false;
-};
-
 // The file the output handler writes routine text into, if any.
-FileReplacement* currentFile = nullptr;
+kvrtools::FileReplacement* currentFile = nullptr;
 
 enum class Outcome { kDone, kFailed, kStopRun };
 
@@ -220,7 +108,7 @@ Outcome exportRoutine(const std::string& name, const RoutineType& type, bool exp
 
   std::printf("Exporting routine %s\n", fileName.c_str());
   std::fflush(stdout);
-  FileReplacement file(fileName);
+  kvrtools::FileReplacement file(fileName);
   if (!file.isOpen()) {
     std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
     return Outcome::kStopRun;
@@ -254,7 +142,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (auto status = kvrtools::connectTool(kUsage)) return *status;
-  removeTemporaryOnEveryExit();
+  kvrtools::removeTemporaryFilesOnExit();
 
   kvrtools::StringSet names;
   kvrtools::setGroupReadHandler(kvrtools::collectInto(names));
