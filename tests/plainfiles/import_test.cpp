@@ -31,11 +31,14 @@ TEST_F(ImportTest, EmptyLinesInsideAFileStayRoutineLines) {
   EXPECT_EQ(Value(R"($l(^ROUTINE("gaps",2))_"|"_^ROUTINE("gaps",3)_"|"_$d(^ROUTINE("gaps",4)))"), "0| third|1");
 }
 
-TEST_F(ImportTest, CarriageReturnsOfCrLfFilesStayInTheLines) {
+TEST_F(ImportTest, CarriageReturnsOfCrLfFilesStayInTheLinesAndExportBack) {
   Write("crlf.inc", "abc\r\nde\r\n");
   ASSERT_EQ(Run("kvrdbri", {"crlf.inc"}).status, 0);
   EXPECT_EQ(Value(R"(^rINC("crlf"))"), "2,7");
   EXPECT_EQ(Value(R"($l(^rINC("crlf",1))_"/"_$a(^rINC("crlf",1),4)_"/"_$a(^rINC("crlf",2),3))"), "4/13/13");
+  const std::string exported = Folder("exported");
+  ASSERT_EQ(RunIn(exported, "kvrdbro", {"crlf.inc"}).status, 0);
+  EXPECT_EQ(dir_.read("exported/crlf.inc"), "abc\r\nde\r\n");
 }
 
 TEST_F(ImportTest, IncludesFirstThenIntThenMacEachCompiledWithItsOutputShown) {
