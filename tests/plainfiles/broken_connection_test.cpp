@@ -12,7 +12,7 @@ namespace {
 // The request that streams the text of an INT routine.
 constexpr const char* kIntTextRequest = "$o(^ROUTINE(rn,n))";
 
-class BrokenConnectionTest : public PlainFilesTest {
+class PlainBrokenConnectionTest : public PlainFilesTest {
  protected:
   // An INT routine far longer than the part of its text the proxy lets through.
   void StoreBigRoutine(const std::string& name) {
@@ -26,7 +26,7 @@ class BrokenConnectionTest : public PlainFilesTest {
   }
 };
 
-TEST_F(BrokenConnectionTest, ServerKilledWhileARoutineStreamsLeavesEveryExistingFile) {
+TEST_F(PlainBrokenConnectionTest, ServerKilledWhileARoutineStreamsLeavesEveryExistingFile) {
   StoreRoutine("^rINC", "inc1", {" ; new include"}, "66000,1");
   StoreBigRoutine("big");
   StoreRoutine("^ROUTINE", "later", {"later ; new"}, "66000,1");
@@ -47,7 +47,7 @@ TEST_F(BrokenConnectionTest, ServerKilledWhileARoutineStreamsLeavesEveryExisting
   EXPECT_EQ(Files(), (std::set<std::string>{"inc1.inc", "big.int", "later.int"}));
 }
 
-TEST_F(BrokenConnectionTest, InterruptedExportRemovesItsTemporaryFile) {
+TEST_F(PlainBrokenConnectionTest, InterruptedExportRemovesItsTemporaryFile) {
   StoreBigRoutine("big");
   Write("big.int", "old big\n");
   CuttingProxy proxy(server_->port(), kIntTextRequest, 4096, CuttingProxy::AtTrigger::kStall);
@@ -60,7 +60,7 @@ TEST_F(BrokenConnectionTest, InterruptedExportRemovesItsTemporaryFile) {
   EXPECT_EQ(dir_.read("big.int"), "old big\n");
 }
 
-TEST_F(BrokenConnectionTest, ImportStopsWithStatus1AtALostConnection) {
+TEST_F(PlainBrokenConnectionTest, ImportStopsWithStatus1AtALostConnection) {
   Write("a.int", "a ; x\n");
   Write("b.int", "b ; x\n");
   Write("c.int", "c ; x\n");

@@ -7,9 +7,9 @@
 namespace kvrtest {
 namespace {
 
-class ExportTest : public PlainFilesTest {};
+class PlainExportTest : public PlainFilesTest {};
 
-TEST_F(ExportTest, WritesEachTypeInOrderDatedAsItsRoutine) {
+TEST_F(PlainExportTest, WritesEachTypeInOrderDatedAsItsRoutine) {
   StoreRoutine("^rINC", "both", {" ; inc"}, "66000,100");
   StoreRoutine("^rMAC", "both", {"both ; mac", " q"}, "66000,200");
   StoreRoutine("^rINC", "k1", {" ; k1"}, "66000,300");
@@ -32,7 +32,7 @@ TEST_F(ExportTest, WritesEachTypeInOrderDatedAsItsRoutine) {
   EXPECT_EQ(Files(), (std::set<std::string>{"both.inc", "both.mac", "k1.inc", "_P.int", "Z1.int", "a1.int"}));
 }
 
-TEST_F(ExportTest, UpdateModeSkipsCurrentIntFilesButRewritesIncAndMacOfEqualDate) {
+TEST_F(PlainExportTest, UpdateModeSkipsCurrentIntFilesButRewritesIncAndMacOfEqualDate) {
   for (const char* global : {"^rINC", "^rMAC", "^ROUTINE"}) StoreRoutine(global, "r", {"r ; stored"}, "66000,100");
   EXPECT_EQ(Run("kvrdbro", {"r,r.inc,r.mac"}).out,
             "Exporting routine r.inc\nExporting routine r.mac\nExporting routine r.int\n");
@@ -57,14 +57,14 @@ TEST_F(ExportTest, UpdateModeSkipsCurrentIntFilesButRewritesIncAndMacOfEqualDate
   EXPECT_EQ(ModifiedTime("r.inc"), FileTimeOf(66000, 100));
 }
 
-TEST_F(ExportTest, WithoutMaskItSaysSoBeforeConnecting) {
+TEST_F(PlainExportTest, WithoutMaskItSaysSoBeforeConnecting) {
   const RunResult r = Run("kvrdbro", {"-s", "127.0.0.1", "-p", "1", "-m", "all"});  // nothing listens there
   EXPECT_EQ(r.out, "Routine mask for export need to be specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nExport routines from the database.\n"));
   EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(ExportTest, NamesThatWouldLeaveTheFolderOrTheMLineAreSkipped) {
+TEST_F(PlainExportTest, NamesThatWouldLeaveTheFolderOrTheMLineAreSkipped) {
   // The export runs in sub/, so a name that escaped would land in the test
   // folder itself.
   const std::string sub = Folder("sub");
@@ -81,7 +81,7 @@ TEST_F(ExportTest, NamesThatWouldLeaveTheFolderOrTheMLineAreSkipped) {
   EXPECT_EQ(FilesIn(sub), std::set<std::string>{"ok.int"});
 }
 
-TEST_F(ExportTest, AFailedRoutineTextCallLeavesTheExistingFile) {
+TEST_F(PlainExportTest, AFailedRoutineTextCallLeavesTheExistingFile) {
   // The server cannot write a line of the longest length followed by its
   // line feed, so the call fails after part of the text has arrived.
   StoreRoutine("^ROUTINE", "a", {"a ; x"}, "66000,1");
@@ -98,7 +98,7 @@ TEST_F(ExportTest, AFailedRoutineTextCallLeavesTheExistingFile) {
   EXPECT_EQ(Files(), (std::set<std::string>{"a.int", "long.int", "z.int"}));
 }
 
-TEST_F(ExportTest, AFileThatCannotBeReplacedEndsTheRun) {
+TEST_F(PlainExportTest, AFileThatCannotBeReplacedEndsTheRun) {
   StoreRoutine("^rINC", "a", {" ; a"}, "66000,1");
   StoreRoutine("^ROUTINE", "x", {"x ; x"}, "66000,1");
   StoreRoutine("^ROUTINE", "y", {"y ; y"}, "66000,1");

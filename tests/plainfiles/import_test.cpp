@@ -8,9 +8,9 @@
 namespace kvrtest {
 namespace {
 
-class ImportTest : public PlainFilesTest {};
+class PlainImportTest : public PlainFilesTest {};
 
-TEST_F(ImportTest, StoresLinesHeaderAndTheFileDate) {
+TEST_F(PlainImportTest, StoresLinesHeaderAndTheFileDate) {
   Write("abc.int", "abc\nde\n");
   Write("_PCT.int", "PCT ; underscore stands for percent\n q\n", kSomeTime + 7);
   const RunResult r = Run("kvrdbri", {"*.int"});
@@ -24,14 +24,14 @@ TEST_F(ImportTest, StoresLinesHeaderAndTheFileDate) {
   EXPECT_EQ(Exists(R"(^ROUTINE("_PCT"))"), "0");
 }
 
-TEST_F(ImportTest, EmptyLinesInsideAFileStayRoutineLines) {
+TEST_F(PlainImportTest, EmptyLinesInsideAFileStayRoutineLines) {
   Write("gaps.int", "gaps ; first\n\n third\n\n");
   ASSERT_EQ(Run("kvrdbri", {"gaps.int"}).status, 0);
   EXPECT_EQ(Value(R"(^ROUTINE("gaps"))"), "4,18");
   EXPECT_EQ(Value(R"($l(^ROUTINE("gaps",2))_"|"_^ROUTINE("gaps",3)_"|"_$d(^ROUTINE("gaps",4)))"), "0| third|1");
 }
 
-TEST_F(ImportTest, CarriageReturnsOfCrLfFilesStayInTheLinesAndExportBack) {
+TEST_F(PlainImportTest, CarriageReturnsOfCrLfFilesStayInTheLinesAndExportBack) {
   Write("crlf.inc", "abc\r\nde\r\n");
   ASSERT_EQ(Run("kvrdbri", {"crlf.inc"}).status, 0);
   EXPECT_EQ(Value(R"(^rINC("crlf"))"), "2,7");
@@ -41,7 +41,7 @@ TEST_F(ImportTest, CarriageReturnsOfCrLfFilesStayInTheLinesAndExportBack) {
   EXPECT_EQ(dir_.read("exported/crlf.inc"), "abc\r\nde\r\n");
 }
 
-TEST_F(ImportTest, IncludesFirstThenIntThenMacEachCompiledWithItsOutputShown) {
+TEST_F(PlainImportTest, IncludesFirstThenIntThenMacEachCompiledWithItsOutputShown) {
   Write("x.int", "x ; int\n s a=(\n q\n");
   Write("y.mac", "y ; mac\n q\n");
   Write("z.inc", " ; include\n");
@@ -55,7 +55,7 @@ TEST_F(ImportTest, IncludesFirstThenIntThenMacEachCompiledWithItsOutputShown) {
   EXPECT_EQ(Value(R"(^rINC("z",1))"), " ; include");
 }
 
-TEST_F(ImportTest, NamesInByteOrderAndExtensionsInAnyCase) {
+TEST_F(PlainImportTest, NamesInByteOrderAndExtensionsInAnyCase) {
   for (const char* name : {"b.inc", "Z.inc", "a1.INC", "notes.txt", "noext"}) Write(name, " ; x\n");
   const RunResult r = Run("kvrdbri", {"*"});
   EXPECT_EQ(r.out, "Importing Z.inc\nImporting a1.inc\nImporting b.inc\n");
@@ -63,7 +63,7 @@ TEST_F(ImportTest, NamesInByteOrderAndExtensionsInAnyCase) {
   EXPECT_EQ(Value(R"($d(^rINC("a1"))_$d(^rINC("notes"))_$d(^rINC("noext")))"), "1100");
 }
 
-TEST_F(ImportTest, AFileFoundInAnotherFolderIsReadFromThere) {
+TEST_F(PlainImportTest, AFileFoundInAnotherFolderIsReadFromThere) {
   ASSERT_EQ(mkdir(dir_.file("lib").c_str(), 0755), 0);
   Write("lib/_LIB.int", "LIB ; from lib\n");
   Write("dup.int", "dup ; from here\n");
@@ -75,7 +75,7 @@ TEST_F(ImportTest, AFileFoundInAnotherFolderIsReadFromThere) {
   EXPECT_EQ(Value(R"(^ROUTINE("dup",1))"), "dup ; from lib");  // the last path in order wins
 }
 
-TEST_F(ImportTest, UpdateModeImportsOnlyWhatIsNewerThanTheDatabase) {
+TEST_F(PlainImportTest, UpdateModeImportsOnlyWhatIsNewerThanTheDatabase) {
   for (const char* name : {"same", "newer", "older"}) StoreRoutine("^ROUTINE", name, {" ; stored"}, Horolog(kSomeTime));
   Write("same.int", " ; file\n", kSomeTime);
   Write("newer.int", " ; file\n", kSomeTime + 1);
@@ -93,7 +93,7 @@ TEST_F(ImportTest, UpdateModeImportsOnlyWhatIsNewerThanTheDatabase) {
   EXPECT_EQ(Value(R"(^ROUTINE("older",1)_"|"_^ROUTINE("older",0))"), " ; file|" + Horolog(kSomeTime - 1));
 }
 
-TEST_F(ImportTest, WithoutFileListItConnectsThenSaysSo) {
+TEST_F(PlainImportTest, WithoutFileListItConnectsThenSaysSo) {
   RunResult r = Run("kvrdbri", {"-m", "all"});
   EXPECT_EQ(r.out, "Routines for import does not specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nImport routines from files with compilation.\n"));
@@ -103,7 +103,7 @@ TEST_F(ImportTest, WithoutFileListItConnectsThenSaysSo) {
   EXPECT_EQ(r.status, 255);
 }
 
-TEST_F(ImportTest, AFileThatCannotBeOpenedIsReportedAndSkipped) {
+TEST_F(PlainImportTest, AFileThatCannotBeOpenedIsReportedAndSkipped) {
   ASSERT_EQ(symlink("nowhere/gone.int", dir_.file("gone.int").c_str()), 0);
   Write("good.int", "good ; x\n");
   const RunResult r = Run("kvrdbri", {"-m", "all", "*.int"});
@@ -113,7 +113,7 @@ TEST_F(ImportTest, AFileThatCannotBeOpenedIsReportedAndSkipped) {
   EXPECT_EQ(Exists(R"(^ROUTINE("gone"))"), "0");
 }
 
-TEST_F(ImportTest, AFileThatFailsWhileReadLeavesTheStoredRoutine) {
+TEST_F(PlainImportTest, AFileThatFailsWhileReadLeavesTheStoredRoutine) {
   StoreRoutine("^ROUTINE", "d", {"d ; kept"});
   ASSERT_EQ(mkdir(dir_.file("d.int").c_str(), 0755), 0);  // opens, but cannot be read
   const RunResult r = Run("kvrdbri", {"-m", "all", "d.int"});
@@ -123,7 +123,7 @@ TEST_F(ImportTest, AFileThatFailsWhileReadLeavesTheStoredRoutine) {
   EXPECT_EQ(Value(R"(^ROUTINE("d")_"|"_^ROUTINE("d",1))"), "1,8|d ; kept");
 }
 
-TEST_F(ImportTest, FileNamesThatWouldBreakOutOfTheMLineAreSkipped) {
+TEST_F(PlainImportTest, FileNamesThatWouldBreakOutOfTheMLineAreSkipped) {
   StoreRoutine("^ROUTINE", "keep", {"keep ; must stay"});
   Write("x\"),^ROUTINE(\"keep.int", " ; x\n");
   Write("tab\tname.int", " ; x\n");

@@ -72,7 +72,7 @@ std::string asExported(const std::string& content) {
   return out;
 }
 
-class RoundTripTest : public PlainFilesTest {
+class PlainRoundTripTest : public PlainFilesTest {
  protected:
   time_t ModifiedTimeIn(const std::string& folder, const std::string& name) {
     struct stat info {};
@@ -84,7 +84,7 @@ class RoundTripTest : public PlainFilesTest {
   }
 };
 
-TEST_F(RoundTripTest, ExportImportExportGivesTheSameBytesAndTimes) {
+TEST_F(PlainRoundTripTest, ExportImportExportGivesTheSameBytesAndTimes) {
   const std::vector<SourceFile> corpus = CorpusMaker().make(300);
   const std::string source = Folder("source");
   for (const SourceFile& file : corpus) {
