@@ -70,8 +70,8 @@ std::string MText(const std::string& text) {
 }
 
 constexpr const char* kDumpLine =
-    R"(f g="^rINC","^ROUTINE","^rMAC" s r="" f  s r=$o(@g@(r)) q:r=""  w g,"(",r,")=",@g@(r),! )"
-    R"(s n="" f  s n=$o(@g@(r,n)) q:n=""  s v=@g@(r,n) w n,"=",$l(v),":",v,!)";
+    R"(f g="^rINC","^ROUTINE","^rMAC" s r="" f  s r=$o(@g@(r)) q:r=""  w g,"(",r,")=",@g@(r),$c(10) )"
+    R"(s n="" f  s n=$o(@g@(r,n)) q:n=""  s v=@g@(r,n) w n,"=",$l(v),":",v,$c(10))";
 
 class RoundTripTest : public FormatTest {
  protected:

@@ -86,7 +86,7 @@ TEST_F(RsaImportTest, NamesThatWouldBreakTheMLineAreSkipped) {
   WriteSet("set.rsa", "X\"),^ROUTINE(\"KEEP^INT^^^\n bad\n\n^INT^^^\n nameless\n\nOK\n good\n\n");
   const RunResult r = Run("kvrdbrirsa", {"set.rsa"});
   EXPECT_EQ(r.err,
-            "Skipping routine X\"),^ROUTINE(\"KEEP: not a valid routine name.\n"
+            "Skipping routine X\"),: not a valid routine name.\n"
             "Skipping routine : not a valid routine name.\n");
   EXPECT_EQ(r.out, "Processing file set.rsa\nImporting routine OK.INT\n");
   EXPECT_EQ(r.status, 1);
