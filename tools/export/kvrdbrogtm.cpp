@@ -2,7 +2,9 @@
 // routine files in the current directory, NAME.m each ("%" written as "_"),
 // holding the routine's lines and dated by its node 0. Each file is staged
 // and renamed into place only when its lines and date arrived.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -59,8 +61,9 @@ bool exportRoutine(const std::string& fileName, kvrexport::StagedFile& file, std
   std::fflush(file.stream());
   kvrtools::setFileTimestamp(file.writtenPath(), date);
   if (file.commit()) return true;
+  const int error = errno;
   std::fflush(stdout);
-  std::fprintf(stderr, "Failed to write file %s.\n", fileName.c_str());
+  std::fprintf(stderr, "Failed to write file %s: %s.\n", fileName.c_str(), std::strerror(error));
   return false;
 }
 

@@ -133,16 +133,15 @@ void StagedFile::discard() {
 
 bool StagedFile::commit() {
   if (!stream_) return false;
+  errno = 0;
   const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
-  const bool closed = std::fclose(stream_) == 0;
+  int error = written ? 0 : (errno != 0 ? errno : EIO);
+  if (std::fclose(stream_) != 0 && error == 0) error = errno;
   stream_ = nullptr;
-  if (!written || !closed) {
+  if (error == 0 && !staging_.empty() && std::rename(staging_.c_str(), target_.c_str()) != 0) error = errno;
+  if (error != 0) {
     discard();
-    return false;
-  }
-  if (staging_.empty()) return true;
-  if (std::rename(staging_.c_str(), target_.c_str()) != 0) {
-    discard();
+    errno = error;
     return false;
   }
   pendingSet = 0;
