@@ -47,8 +47,13 @@ INI
 
 bold='' plain=''
 if [ -t 1 ]; then bold=$'\033[1m' plain=$'\033[0m'; fi
+# Shows the command as one would type it, then runs it from build/bin.
 show() {
-  printf '\n%s$ %s%s\n' "$bold" "$*" "$plain"
+  local shown="" word
+  for word in "$@"; do
+    if [[ $word =~ ^[A-Za-z0-9@._,/-]+$ ]]; then shown+=" $word"; else shown+=" '$word'"; fi
+  done
+  printf '\n%s$%s%s\n' "$bold" "$shown" "$plain"
   local tool=$1
   shift
   "$bin/$tool" "$@"

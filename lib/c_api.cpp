@@ -24,10 +24,13 @@ struct TOutput {
 TKvrConnect& ConnectionOf(void* handle) { return *static_cast<TKvrConnect*>(handle); }
 TOutput& OutputOf(TKvrConnect& connection) { return *static_cast<TOutput*>(connection.Tag); }
 
-void StoreLastError(void* handle, std::string message) {
+void StoreLastError(void* handle, std::string_view message) noexcept {
   // The stored text holds at most what one record can carry.
-  if (message.size() > KOVRA_STR_MAX) message.resize(KOVRA_STR_MAX);
-  OutputOf(ConnectionOf(handle)).lastError = std::move(message);
+  try {
+    OutputOf(ConnectionOf(handle)).lastError = message.substr(0, KOVRA_STR_MAX);
+  } catch (...) {
+    // Out of memory: the previous text stays.
+  }
 }
 
 template <typename Work>
@@ -102,14 +105,12 @@ void* KVRCreateConnect(const char* server, int port, const char* nameSpace) {
 
 void KVRDestroyConnect(void* handle) {
   if (handle == nullptr) return;
-  std::unique_ptr<TKvrConnect> connection(&kovra::ConnectionOf(handle));
-  std::unique_ptr<kovra::TOutput> output(&kovra::OutputOf(*connection));
+  // The record first, then the connection, whose destructor closes an open
+  // connection and cannot fail.
+  TKvrConnect* connection = &kovra::ConnectionOf(handle);
+  delete &kovra::OutputOf(*connection);
   connection->Tag = nullptr;
-  output.reset();
-  try {
-    connection.reset();
-  } catch (...) {
-  }
+  delete connection;
 }
 
 int KVRConnectOpen(void* handle) {

@@ -96,7 +96,11 @@ bool TKvrConnect::RunCommand() {
     } else if (tag == wire::kTagMessageCallback) {
       lastCallback.assign(body);
       callbackResult.clear();
-      if (OnServerEvent) OnServerEvent(*this, lastCallback, list_.Data());
+      if (OnServerEvent) {
+        TMList message;
+        message.SetData(lastCallback);
+        OnServerEvent(*this, message.GetText(1), list_.Data());
+      }
       const std::string_view id = MessageIdentifier(HeaderOf(replyText_));
       if (StrictInteger(id) > 0) {
         requestText_ = BuildMessageAcknowledgement(id, callbackResult);

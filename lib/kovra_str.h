@@ -12,8 +12,10 @@
 namespace kovra {
 
 // The record's text: exactly len bytes of str; bytes behind len are never read.
+// A len beyond the record's capacity counts as the full record, so a bad
+// length never makes the library read past the record.
 inline std::string KovraStrToText(const KOVRA_STR* record) {
-  return std::string(record->str, record->len);
+  return std::string(record->str, std::min<std::size_t>(record->len, KOVRA_STR_MAX));
 }
 
 // Writes len and the bytes. A text longer than a record holds is cut at

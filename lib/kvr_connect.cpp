@@ -201,10 +201,7 @@ bool TKvrConnect::SendOnSocket() {
   if (net::SendAll(socket_, requestText_)) return true;
   // A send that fails leaves a stream of unknown state: drop it rather than
   // wait for a reply to a request the server may not have.
-  const std::string request = std::move(requestText_);
-  Disconnect();
-  requestText_ = request;
-  DoError(ceSocketNotConnected);
+  DropConnection(ceSocketNotConnected);
   return false;
 }
 

@@ -49,8 +49,9 @@ Connection::~Connection() = default;
 void Connection::serve() noexcept {
   try {
     serveRequests();
-  } catch (const std::exception&) {
-    // The client went away or broke the protocol; either ends the connection.
+  } catch (...) {
+    // The client went away or broke the protocol; either ends the connection
+    // and nothing else: one connection's failure never stops the server.
   }
 }
 

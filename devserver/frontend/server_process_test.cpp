@@ -5,7 +5,7 @@
 
 #include <filesystem>
 #include <iostream>
-#include <regex>
+#include <random>
 #include <string>
 
 #include "test_client.h"
@@ -15,13 +15,21 @@ namespace {
 
 using namespace std::string_literals;
 
+// True when text is prefix, then decimal digits, then suffix.
+bool isNumbered(std::string_view text, std::string_view prefix, std::string_view suffix) {
+  if (!text.starts_with(prefix) || !text.ends_with(suffix)) return false;
+  if (text.size() <= prefix.size() + suffix.size()) return false;
+  std::string_view digits = text.substr(prefix.size(), text.size() - prefix.size() - suffix.size());
+  return digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 class ServerTest : public ::testing::Test {
  protected:
   // Connects, checks the greeting, and returns the client.
   static TestClient connect(const ServerProcess& server) {
     TestClient client(server.port());
     std::string greeting = client.readReply();
-    EXPECT_TRUE(std::regex_match(greeting, std::regex("<OK>:[0-9]+\\x00"s))) << greeting;
+    EXPECT_TRUE(isNumbered(greeting, "<OK>:", "\0"s)) << greeting;
     return client;
   }
 
@@ -47,8 +55,7 @@ class ServerTest : public ::testing::Test {
 
 TEST_F(ServerTest, AnnouncesItsPortAndStartsQuickly) {
   ServerProcess server;
-  EXPECT_TRUE(std::regex_match(server.firstLine(), std::regex("listening on 127\\.0\\.0\\.1:[0-9]+")))
-      << server.firstLine();
+  EXPECT_TRUE(isNumbered(server.firstLine(), "listening on 127.0.0.1:", "")) << server.firstLine();
   EXPECT_NE(server.port(), 0);
   std::cout << "kvrdevserver --port 0 start-up: " << server.startTime().count() << " us\n";
 }
@@ -184,6 +191,43 @@ TEST_F(ServerTest, MalformedRequestsAreRefusedAndClosedWhileOthersAreServed) {
   }
 }
 
+// Damaged and random requests, each on its own connection that is dropped
+// without waiting: whatever the bytes do, the server keeps serving.
+TEST_F(ServerTest, DamagedRequestsNeverBringTheServerDown) {
+  ServerProcess server;
+  TestClient bystander = connect(server);
+  const std::string valid[] = {
+      request('x', "s a=1,^g(1)=2"), request('r', "$p(\"a,b\",\",\",2)"),
+      writeRequest("@x@(1)", "v"),  request('t', "w 1,!"),
+      request('k', "^g"),           "<CALLBACK>1:0\0"s,
+      "lg:5\0"s,                    "MR:cr:USER:2\0ab"s,
+  };
+  std::mt19937 random(20261207);
+  auto byte = [&random] { return static_cast<char>(random() & 0xff); };
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes = valid[random() % std::size(valid)];
+    switch (random() % 4) {
+      case 0:
+        bytes[random() % bytes.size()] = byte();
+        break;
+      case 1:
+        bytes.resize(random() % bytes.size());
+        break;
+      case 2:
+        bytes.insert(random() % bytes.size(), 1 + random() % 4, byte());
+        break;
+      default:
+        bytes.clear();
+        for (int i = 0; i < 12; ++i) bytes.push_back(byte());
+    }
+    TestClient client(server.port());
+    client.send(bytes);
+  }
+  EXPECT_EQ(read(bystander, "1+2"), "3");
+  TestClient late = connect(server);
+  EXPECT_EQ(read(late, "$d(^g)>-1"), "1");
+}
+
 TEST_F(ServerTest, RequestOutOfTurnDuringACallbackIsRefused) {
   ServerProcess server;
   TestClient client = connect(server);
@@ -202,7 +246,7 @@ TEST_F(ServerTest, LoginGreetingWantsTheLoginRequestFirst) {
   TestClient client(server.port());
   EXPECT_EQ(client.readReply(), "<CONNECT>:a:b\0"s);
   client.send("lg:\0"s);
-  EXPECT_TRUE(std::regex_match(client.readReply(), std::regex("<OK>:[0-9]+\\x00"s)));
+  EXPECT_TRUE(isNumbered(client.readReply(), "<OK>:", "\0"s));
   EXPECT_EQ(read(client, "1"), "1");
 
   TestClient early(server.port());

@@ -10,6 +10,13 @@
 namespace mengine {
 
 Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDepth) {
+  // Extrinsic calls inside expressions find their routine through current.
+  struct Current {
+    Context*& slot;
+    Context* saved;
+    ~Current() { slot = saved; }
+  } restore{current, current};
+  current = &ctx;
   for (size_t i = from; i < line.commands.size(); ++i) {
     bool lineDone = false;
     Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
@@ -26,6 +33,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
   if (n == "SET") {
     for (const auto& arg : c.sets) runSet(arg);
   } else if (n == "WRITE") {
+    if (c.argless) writeLocals();
     for (const auto& item : c.writes) runWrite(item);
   } else if (n == "IF") {
     if (c.argless) {
@@ -235,6 +243,21 @@ void Job::Impl::write(std::string_view text) {
   if (io) io->write(text);
 }
 
+void Job::Impl::writeLocals() {
+  auto quoted = [](const std::string& v) {
+    if (isCanonicalNumber(v)) return v;
+    std::string out = "\"";
+    for (char ch : v) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return out + "\"";
+  };
+  for (const auto& [name, root] : locals) {
+    Subscripts path;
+    forEachValue(*root, path, [&](const Subscripts& subs, const std::string& value) {
+      write(displayName(Target{false, name, subs}) + "=" + quoted(value) + "\r\n");
+    });
+  }
+}
+
 void Job::Impl::runWrite(const WriteItem& item) {
   switch (item.kind) {
     case '!':
@@ -395,6 +418,7 @@ std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic
     }
   }
 
+  if (!caller) caller = current;
   std::shared_ptr<Routine> r;
   if (routine.empty()) {
     if (!caller || !caller->routine) throw MError("<NOLINE> *" + label);

@@ -75,6 +75,7 @@ struct Job::Impl {
   };
   std::vector<Frame> frames;  // frames[0] is direct mode and is never popped
   int depth = 0;
+  Context* current = nullptr;  // the context of the line being run
 
   // ---- caches of parsed text (indirection, XECUTE, repeated requests) ----
   std::shared_ptr<const Line> cachedLine(const std::string& text);
@@ -115,6 +116,8 @@ struct Job::Impl {
   void runSet(const SetArg& arg);
   void runWrite(const WriteItem& item);
   void write(std::string_view text);
+  // Argumentless WRITE: every local node as name=value.
+  void writeLocals();
   Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
   void runXecute(const std::string& text);
   // Runs the lines of a routine from index at the given block level.

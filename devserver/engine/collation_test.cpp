@@ -1,0 +1,74 @@
+// Collation and the store: canonical numbers first in numeric order, then
+// strings in byte order; $ORDER in both directions; $DATA; KILL pruning.
+#include "engine_test_support.h"
+#include "number.h"
+#include "tree.h"
+
+namespace mengine::test {
+namespace {
+
+TEST(Collation, OrdersCanonicalNumbersBeforeStrings) {
+  std::vector<std::string> sorted = {"-10", "-2.5", "-1", "-.5", "0", ".25", "1", "2", "10", "100",
+                                     "1000000000000000000", " ", "-", "-0", ".", "01", "1.0",
+                                     "1E2", "A", "B", "a", "\xff"};
+  Collate less;
+  for (size_t i = 0; i < sorted.size(); ++i)
+    for (size_t j = 0; j < sorted.size(); ++j)
+      EXPECT_EQ(less(sorted[i], sorted[j]), i < j) << sorted[i] << " vs " << sorted[j];
+}
+
+TEST(Collation, RecognisesOnlyCanonicalNumbers) {
+  for (const char* yes : {"0", "1", "-1", ".5", "-.5", "10.25", "123456789012345678"})
+    EXPECT_TRUE(isCanonicalNumber(yes)) << yes;
+  for (const char* no : {"", "-", "-0", "01", "0.5", "1.", "1.50", "+1", "1E2", " 1", "1 ", "."})
+    EXPECT_FALSE(isCanonicalNumber(no)) << no;
+}
+
+TEST(Store, KillPrunesEmptyAncestorsSoOrderSkipsThem) {
+  Node root;
+  setValue(root, {"a", "1", "x"}, "v");
+  setValue(root, {"b"}, "w");
+  killNode(root, {"a", "1", "x"});
+  EXPECT_EQ(dataOf(root, {"a"}), 0);
+  EXPECT_EQ(orderOf(root, {""}, true), "b");
+}
+
+using StoreTest = EngineTest;
+
+TEST_F(StoreTest, WalksRoutineLinesInNumericOrder) {
+  for (int i = 0; i <= 12; ++i) job_.set("^ROUTINE(\"R\"," + std::to_string(i) + ")", "x", io_);
+  job_.set("^ROUTINE(\"R\",\"name\")", "x", io_);
+  std::string walk;
+  io_.output.clear();
+  run("s n=0 f  s n=$o(^ROUTINE(\"R\",n)) q:n=\"\"  w n,\" \"");
+  EXPECT_EQ(io_.output, "1 2 3 4 5 6 7 8 9 10 11 12 name ");
+  EXPECT_EQ(eval("$o(^ROUTINE(\"R\",\"\"),-1)"), "name");
+  EXPECT_EQ(eval("$o(^ROUTINE(\"R\",10),-1)"), "9");
+  EXPECT_EQ(eval("$o(^ROUTINE(\"R\",0),-1)"), "");
+  EXPECT_EQ(eval("$o(^ROUTINE(\"R\",\"name\"))"), "");
+}
+
+TEST_F(StoreTest, ReportsDataOfValuesAndDescendants) {
+  run("s a=1,a(1)=2,b(1,2)=3,^g(\"x\")=4");
+  EXPECT_EQ(eval("$d(a)_\",\"_$d(a(1))_\",\"_$d(b)_\",\"_$d(b(1,2))_\",\"_$d(c)_\",\"_$d(^g)"),
+            "11,1,10,1,0,10");
+  run("k a(1)");
+  EXPECT_EQ(eval("$d(a)"), "1");
+  EXPECT_EQ(errorOf("s a(\"\")=1"), "<SUBSCRIPT> *a(\"\")");
+  EXPECT_EQ(eval("$g(b(1,2))_$g(b(9),\"none\")"), "3none");
+}
+
+TEST_F(StoreTest, KeepsNumericLookingStringsApartFromNumbers) {
+  run("s a(1)=\"one\",a(\"01\")=\"zero-one\",a(1.0)=\"again\"");
+  EXPECT_EQ(eval("a(1)_\"/\"_a(\"01\")"), "again/zero-one");
+  EXPECT_EQ(eval("$o(a(\"\"))_\"/\"_$o(a(1))"), "1/01");
+}
+
+TEST_F(StoreTest, SharesGlobalsButNotLocalsBetweenJobs) {
+  Job other(server_, 8);
+  run("s ^shared=1,local=1");
+  EXPECT_EQ(other.evaluate("^shared_$d(local)", io_), "10");
+}
+
+}  // namespace
+}  // namespace mengine::test

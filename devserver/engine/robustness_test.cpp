@@ -1,0 +1,75 @@
+// The engine must answer every input with a value or an M error: parsing is
+// total, nesting and recursion are bounded, and errors leave the job usable.
+#include <random>
+
+#include "engine_test_support.h"
+#include "parser.h"
+
+namespace mengine::test {
+namespace {
+
+const char* const kSeeds[] = {
+    "f n=1:1:$l(mask,\",\") s m=$p(mask,\",\",n) s p=$$pat^%RSEL($p(m,\".\")) s "
+    "g=$$gloname^%RSEL(m) s rn=\"\" f  s rn=$o(@g@(rn)) q:rn=\"\"  i rn?@p s rtn(g,rn)=\"\"",
+    "s n=0 f  s n=$o(^ROUTINE(rn,n)) q:n=\"\"  s l=$g(^ROUTINE(rn,n)) w $s(l=\"\":\" \",1:l)_$c(10)",
+    "lab(a,b) n x s x=a_b,$p(v,\"^\",2)=1 q:x?1(1N,2A).E x d ^R,t+1^R(.a,,3) x \"w 1\" g e",
+    "i '$d(rtn(\"^rMAC\",rn)) w !,#,?10,*65,\"Compile \"_rn_\".INT\"_$c(10) e  k (a,b) n @x",
+};
+
+TEST(ParserTotality, AnswersEveryMutatedLineWithAParseOrAnMError) {
+  std::mt19937 rng(12345);
+  const std::string alphabet = "\"()@$^,:;.? !_'=<>[]#*+-/\\&aZ19 %";
+  for (int round = 0; round < 4000; ++round) {
+    std::string line = kSeeds[round % 4];
+    int edits = 1 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < edits && !line.empty(); ++k) {
+      size_t at = rng() % line.size();
+      switch (rng() % 3) {
+        case 0: line[at] = alphabet[rng() % alphabet.size()]; break;
+        case 1: line.erase(at, 1 + rng() % 3); break;
+        default: line.resize(at); break;
+      }
+    }
+    for (int which = 0; which < 4; ++which) {
+      try {
+        switch (which) {
+          case 0: parseCommandLine(line); break;
+          case 1: parseRoutineLine(line); break;
+          case 2: parseExpression(line); break;
+          default: parsePattern(line); break;
+        }
+      } catch (const MError&) {
+        // An M error is a proper answer.
+      }
+    }
+  }
+}
+
+using LimitsTest = EngineTest;
+
+TEST_F(LimitsTest, BoundsNestingAndRecursion) {
+  EXPECT_EQ(evalError(std::string(5000, '(') + "1" + std::string(5000, ')')), "<SYNTAX>");
+  EXPECT_EQ(evalError(std::string(5000, '-') + "1"), "<SYNTAX>");
+  EXPECT_EQ(errorOf("s x=\"x x\" x x"), "<FRAMESTACK>");
+  EXPECT_EQ(eval("$d(x)"), "1");
+  EXPECT_EQ(errorOf("s a=\"@a\" s @a=1"), "<FRAMESTACK>");
+}
+
+TEST_F(LimitsTest, LimitsStringsTo32767Bytes) {
+  EXPECT_THROW(job_.set("v", std::string(32768, 'x'), io_), MError);
+  job_.set("v", std::string(32767, 'x'), io_);
+  EXPECT_EQ(eval("$l(v)"), "32767");
+  EXPECT_EQ(errorOf("s $p(v,\",\",2)=1"), "<MAXSTRING>");
+  EXPECT_EQ(errorOf("s $e(w,40000)=1"), "<MAXSTRING>");
+  EXPECT_EQ(errorOf("w ?99999"), "");
+}
+
+TEST_F(LimitsTest, RejectsMalformedReferencesOfTheWriteRequest) {
+  for (const char* bad : {"", "1", "^", "a(", "a(1", "a b", "@", "^(1)", "$x"}) {
+    EXPECT_THROW(job_.set(bad, "v", io_), MError) << bad;
+    EXPECT_THROW(job_.kill(bad, io_), MError) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace mengine::test

@@ -1,0 +1,73 @@
+// Routines stored in ^ROUTINE: DO and $$ with parameters, QUIT values, NEW,
+// dotted blocks and GOTO.
+#include "engine_test_support.h"
+
+namespace mengine::test {
+namespace {
+
+class RoutineTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    storeRoutine("MATH", {
+        "MATH ; arithmetic helpers",
+        " w \"top\" q",
+        "add(a,b) q a+b",
+        "fact(n) q:n<2 1  q n*$$fact(n-1)",
+        "swap(x,y) n t s t=x,x=y,y=t q",
+        "show(v) w \"[\",$g(v,\"none\"),\"]\" q",
+        "loop f i=1:1:3 d",
+        " . w i",
+        " . q:i=2",
+        " . w \"-\"",
+        " w \"|\" q",
+        "jump g there",
+        " w \"skipped\"",
+        "there w \"landed\" q",
+        "noval q",
+        "local s shared=\"set by routine\" q",
+        "deep(n) q $$deep(n+1)",
+    });
+  }
+};
+
+TEST_F(RoutineTest, CallsLabelsWithParametersAndQuitValues) {
+  EXPECT_EQ(eval("$$add^MATH(2,3)"), "5");
+  EXPECT_EQ(eval("$$fact^MATH(10)"), "3628800");
+  EXPECT_EQ(output("d ^MATH"), "top");
+  EXPECT_EQ(output("d show^MATH(1),show^MATH()"), "[1][none]");
+}
+
+TEST_F(RoutineTest, NewsFormalsAndPassesByReference) {
+  run("s a=1,b=2,t=\"keep\",x=\"outer\"");
+  run("d swap^MATH(.a,.b)");
+  EXPECT_EQ(eval("a_b_t_x"), "21keepouter");
+  run("d local^MATH");
+  EXPECT_EQ(eval("shared"), "set by routine");
+}
+
+TEST_F(RoutineTest, RunsDottedBlocksAndGoto) {
+  EXPECT_EQ(output("d loop^MATH"), "1-23-|");
+  EXPECT_EQ(output("d jump^MATH"), "landed");
+  EXPECT_EQ(output("w 1 g there^MATH"), "1landed");
+}
+
+TEST_F(RoutineTest, ChecksCallsAndReturns) {
+  EXPECT_EQ(evalError("$$noval^MATH"), "<COMMAND>");
+  EXPECT_EQ(errorOf("d add^MATH(1,2)"), "<COMMAND>");
+  EXPECT_EQ(errorOf("d add^MATH(1,2,3)"), "<PARAMETER>");
+  EXPECT_EQ(errorOf("d nolabel^MATH"), "<NOLINE> *nolabel^MATH");
+  EXPECT_EQ(errorOf("d ^NOROUTINE"), "<NOROUTINE> *NOROUTINE");
+  EXPECT_EQ(evalError("$$deep^MATH(1)"), "<FRAMESTACK>");
+  // The job survives a runaway recursion with its variables intact.
+  run("s survivor=1");
+  EXPECT_EQ(eval("survivor_$$add^MATH(1,1)"), "12");
+}
+
+TEST_F(RoutineTest, RestoresTestAfterExtrinsics) {
+  storeRoutine("T", {"t() i 0", " q 5"});
+  run("i 1");
+  EXPECT_EQ(eval("$$t^T()_$t"), "51");
+}
+
+}  // namespace
+}  // namespace mengine::test

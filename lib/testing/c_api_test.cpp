@@ -1,0 +1,333 @@
+// The C interface as a client program uses it: the built libkovrasc.so bound
+// with dlopen, against a scripted server.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kovrasc.h"
+#include "scripted_peer.h"
+
+namespace {
+
+using kovra::testing::ScriptedPeer;
+using kovra::testing::Z;
+
+struct Library {
+  decltype(&KVRCreateConnect) create;
+  decltype(&KVRDestroyConnect) destroy;
+  decltype(&KVRConnectOpen) open;
+  decltype(&KVRConnectClose) close;
+  decltype(&KVRGetLastError) lastError;
+  decltype(&KVRRead) read;
+  decltype(&KVRWrite) write;
+  decltype(&KVRExecute) execute;
+  decltype(&KVRKill) kill;
+  decltype(&KVRExecuteOutput) executeOutput;
+  decltype(&KVRSetOutput) setOutput;
+  decltype(&KVRSetGroupRead) setGroupRead;
+  decltype(&KVRSetCallback) setCallback;
+};
+
+// What the call-backs saw; reset by each test.
+struct Seen {
+  void* handle = nullptr;
+  std::vector<std::string> output;
+  std::vector<std::string> groups;
+  std::vector<std::string> commands;
+  std::string callbackResult;
+  bool touchResult = true;
+};
+Seen seen;
+
+std::string Text(const KOVRA_STR& r) { return std::string(r.str, r.len); }
+
+void OnOutput(void* handle, KOVRA_STR* text) {
+  seen.handle = handle;
+  seen.output.push_back(Text(*text));
+}
+void OnGroup(void* handle, KOVRA_STR* value) {
+  seen.handle = handle;
+  seen.groups.push_back(Text(*value));
+}
+void OnCommand(void* handle, KOVRA_STR* command, KOVRA_STR* result) {
+  seen.handle = handle;
+  seen.commands.push_back(Text(*command));
+  EXPECT_EQ(result->len, 0);
+  if (!seen.touchResult) return;
+  if (seen.callbackResult == "overlong") {
+    result->len = 40000;  // beyond the record: the library must not read past it
+    std::memset(result->str, 'r', KOVRA_STR_MAX);
+    return;
+  }
+  result->len = static_cast<uint16_t>(seen.callbackResult.size());
+  std::memcpy(result->str, seen.callbackResult.data(), seen.callbackResult.size());
+}
+
+class CInterfaceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dl_ = ::dlopen(KOVRASC_LIBRARY_PATH, RTLD_LAZY);
+    ASSERT_NE(dl_, nullptr) << ::dlerror();
+    lib_.create = Bind<decltype(lib_.create)>("KVRCreateConnect");
+    lib_.destroy = Bind<decltype(lib_.destroy)>("KVRDestroyConnect");
+    lib_.open = Bind<decltype(lib_.open)>("KVRConnectOpen");
+    lib_.close = Bind<decltype(lib_.close)>("KVRConnectClose");
+    lib_.lastError = Bind<decltype(lib_.lastError)>("KVRGetLastError");
+    lib_.read = Bind<decltype(lib_.read)>("KVRRead");
+    lib_.write = Bind<decltype(lib_.write)>("KVRWrite");
+    lib_.execute = Bind<decltype(lib_.execute)>("KVRExecute");
+    lib_.kill = Bind<decltype(lib_.kill)>("KVRKill");
+    lib_.executeOutput = Bind<decltype(lib_.executeOutput)>("KVRExecuteOutput");
+    lib_.setOutput = Bind<decltype(lib_.setOutput)>("KVRSetOutput");
+    lib_.setGroupRead = Bind<decltype(lib_.setGroupRead)>("KVRSetGroupRead");
+    lib_.setCallback = Bind<decltype(lib_.setCallback)>("KVRSetCallback");
+  }
+  static void TearDownTestSuite() {
+    if (dl_) ::dlclose(dl_);
+  }
+  template <typename F>
+  static F Bind(const char* name) {
+    void* symbol = ::dlsym(dl_, name);
+    EXPECT_NE(symbol, nullptr) << name;
+    return reinterpret_cast<F>(symbol);
+  }
+
+  void SetUp() override {
+    ASSERT_NE(dl_, nullptr);
+    seen = Seen{};
+  }
+  void TearDown() override {
+    if (handle_) lib_.destroy(handle_);
+  }
+
+  void Create(int port, const char* ns = "USER") { handle_ = lib_.create("127.0.0.1", port, ns); }
+
+  std::unique_ptr<KOVRA_STR> Record(std::string_view text) {
+    auto r = std::make_unique<KOVRA_STR>();
+    r->len = static_cast<uint16_t>(text.size());
+    std::memcpy(r->str, text.data(), text.size());
+    return r;
+  }
+
+  std::string LastError() {
+    auto r = std::make_unique<KOVRA_STR>();
+    r->len = 999;
+    lib_.lastError(handle_, r.get());
+    return Text(*r);
+  }
+
+  // A port on 127.0.0.1 with nothing listening behind it.
+  static int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+  }
+
+  static inline void* dl_ = nullptr;
+  static inline Library lib_{};
+  void* handle_ = nullptr;
+};
+
+TEST_F(CInterfaceTest, NullHandleIsAcceptedEverywhere) {
+  auto record = Record("x");
+  auto error = Record("unchanged");
+  lib_.destroy(nullptr);
+  EXPECT_EQ(lib_.open(nullptr), 0);
+  EXPECT_EQ(lib_.close(nullptr), 0);
+  EXPECT_EQ(lib_.read(nullptr, record.get(), record.get()), 0);
+  EXPECT_EQ(lib_.write(nullptr, record.get(), record.get()), 0);
+  EXPECT_EQ(lib_.execute(nullptr, record.get()), 0);
+  EXPECT_EQ(lib_.kill(nullptr, record.get()), 0);
+  EXPECT_EQ(lib_.executeOutput(nullptr, record.get()), 0);
+  lib_.setOutput(nullptr, OnOutput);
+  lib_.setGroupRead(nullptr, OnGroup);
+  lib_.setCallback(nullptr, OnCommand);
+  lib_.lastError(nullptr, error.get());
+  EXPECT_EQ(error->len, 0);
+  EXPECT_EQ(std::string(error->str, 9), "unchanged");
+  EXPECT_EQ(Text(*record), "x");
+}
+
+TEST_F(CInterfaceTest, UnopenedHandleFailsWithoutTouchingTheValue) {
+  handle_ = lib_.create(nullptr, 0, nullptr);
+  ASSERT_NE(handle_, nullptr);
+  EXPECT_EQ(LastError(), "");
+  auto expression = Record("1+1");
+  auto value = Record("before");
+  EXPECT_EQ(lib_.read(handle_, expression.get(), value.get()), 0);
+  EXPECT_EQ(Text(*value), "before");
+  EXPECT_EQ(LastError(), "Connect does not exist.");
+  EXPECT_EQ(lib_.close(handle_), 1);
+}
+
+TEST_F(CInterfaceTest, OpenAgainstAClosedPortReportsNoConnection) {
+  Create(ClosedPort());
+  EXPECT_EQ(lib_.open(handle_), 0);
+  EXPECT_EQ(LastError(), "Connect does not exist.");
+}
+
+TEST_F(CInterfaceTest, OpenSelectsTheNamespaceAndTheLastErrorSurvivesSuccesses) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("r|1|e"))
+      .Send(Z("<ERR>|"))
+      .Expect(Z("w|1|a1|b"))
+      .Send(Z("<GO ON>:1|r<OK>|"))
+      .Expect(Z("r|1|e"))
+      .Send(Z("<GO ON>:5|v|a|l<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto e = Record("e");
+  auto value = Record("");
+  EXPECT_EQ(lib_.read(handle_, e.get(), value.get()), 0);
+  const std::string failure = LastError();
+  EXPECT_EQ(failure, Z("Internal server error: '<ERR>|' while executing Last SuccessFull CallBack:  "
+                       "Last Executed Command: r_$C(0)_1_$C(0)_e"));
+  auto a = Record("a");
+  auto b = Record("b");
+  EXPECT_EQ(lib_.write(handle_, a.get(), b.get()), 1);
+  EXPECT_EQ(lib_.read(handle_, e.get(), value.get()), 1);
+  EXPECT_EQ(Text(*value), Z("v|a|l"));
+  EXPECT_EQ(LastError(), failure);
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(CInterfaceTest, CallbacksReceiveValuesOutputAndCommands) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("x|1|g"))
+      .Send(Z("<GO ON>:1|A<CALLBACK>f:3|cmd<GO ON>:1|B<OK>|"))
+      .Expect(Z("c|2|ok"))
+      .Expect(Z("t|1|o"))
+      .Send(std::string(3000, 'o') + Z("|<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  lib_.setGroupRead(handle_, OnGroup);
+  lib_.setCallback(handle_, OnCommand);
+  lib_.setOutput(handle_, OnOutput);
+  seen.callbackResult = "ok";
+  ASSERT_EQ(lib_.open(handle_), 1);
+  EXPECT_EQ(seen.groups, std::vector<std::string>{""});  // the zn line produced no value
+  seen.groups.clear();
+  auto g = Record("g");
+  EXPECT_EQ(lib_.execute(handle_, g.get()), 1);
+  EXPECT_EQ(seen.groups, (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(seen.commands, std::vector<std::string>{"cmd"});
+  auto o = Record("o");
+  EXPECT_EQ(lib_.executeOutput(handle_, o.get()), 1);
+  EXPECT_EQ(seen.output, (std::vector<std::string>{std::string(2048, 'o'), std::string(952, 'o')}));
+  EXPECT_EQ(seen.groups.size(), 2u);
+  EXPECT_EQ(seen.handle, handle_);
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(CInterfaceTest, CallbacksSwitchedOffProduceNoCallsAndEmptyAnswers) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("x|1|g"))
+      .Send(Z("<GO ON>:1|A<CALLBACK>f:1|c<OK>|"))
+      .Expect(Z("c|0|"))
+      .Expect(Z("x|1|g"))
+      .Send(Z("<CALLBACK>f:1|c"))
+      .Expect(Z("c|0|"))
+      .Send(Z("<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  lib_.setGroupRead(handle_, OnGroup);
+  lib_.setCallback(handle_, OnCommand);
+  lib_.setGroupRead(handle_, nullptr);
+  lib_.setCallback(handle_, nullptr);
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto g = Record("g");
+  EXPECT_EQ(lib_.execute(handle_, g.get()), 1);
+  // A handler that leaves its result record alone answers with the empty text.
+  lib_.setCallback(handle_, OnCommand);
+  seen.touchResult = false;
+  EXPECT_EQ(lib_.execute(handle_, g.get()), 1);
+  EXPECT_TRUE(seen.groups.empty());
+  EXPECT_EQ(seen.commands, std::vector<std::string>{"c"});
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(CInterfaceTest, CallbackResultLengthBeyondTheRecordIsCut) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("x|1|c"))
+      .Send(Z("<CALLBACK>f:1|c"))
+      .Expect(Z("c|32768|") + std::string(KOVRA_STR_MAX, 'r'))
+      .Send(Z("<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  lib_.setCallback(handle_, OnCommand);
+  seen.callbackResult = "overlong";
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto c = Record("c");
+  EXPECT_EQ(lib_.execute(handle_, c.get()), 1);
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+// A message longer than a record holds is cut, never written past the record.
+TEST_F(CInterfaceTest, LongErrorTextIsCutToOneRecord) {
+  ScriptedPeer peer;
+  const std::string header(32700, 'E');
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("x|1|e"))
+      .Send(header + '\0');
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto e = Record("e");
+  EXPECT_EQ(lib_.execute(handle_, e.get()), 0);
+  const std::string error = LastError();
+  EXPECT_EQ(error.size(), std::size_t{KOVRA_STR_MAX});
+  EXPECT_EQ(error.substr(0, 24 + header.size()), "Internal server error: '" + header);
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST_F(CInterfaceTest, ConnectionDroppedByThePeerNeedsANewOpen) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|")).Expect(Z("x|9|zn \"USER\"")).Send(Z("<OK>|")).Expect(Z("x|1|e")).Close();
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto e = Record("e");
+  EXPECT_EQ(lib_.execute(handle_, e.get()), 0);
+  EXPECT_EQ(LastError(), "Socket is not connected.");
+  EXPECT_EQ(lib_.execute(handle_, e.get()), 0);
+  EXPECT_EQ(LastError(), "Connect does not exist.");
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+}  // namespace

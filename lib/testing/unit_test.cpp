@@ -1,0 +1,169 @@
+// The connection object's properties and opening rules, the text splitter and
+// the socket error texts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "kvr_connect.h"
+#include "mpiece.h"
+#include "scripted_peer.h"
+#include "socket_transport.h"
+
+namespace kovra {
+namespace {
+
+using testing::ScriptedPeer;
+using testing::Z;
+
+TEST(ConnectionProperties, NewObjectHasTheDefaults) {
+  TKvrConnect c;
+  EXPECT_EQ(c.NameSpace, "%SYS");
+  EXPECT_EQ(c.ServerPort(), 0);
+  EXPECT_EQ(c.TimeOut(), 200);
+  EXPECT_TRUE(c.RaiseBreakFlowError);
+  EXPECT_EQ(c.ErrorHandler, htException);
+  EXPECT_EQ(c.ConnectType, cntKovra);
+  EXPECT_FALSE(c.Active());
+  EXPECT_EQ(c.Socket(), -1);
+  EXPECT_FALSE(c.Authorization.Active);
+  EXPECT_EQ(CurrentConnection(), &c);
+}
+
+TEST(ConnectionProperties, TimeOutIsStoredInMinutesCappedAtOneHundred) {
+  TKvrConnect c;
+  c.SetTimeOut(5);
+  EXPECT_EQ(c.TimeOut(), 5 * 60000);
+  c.SetTimeOut(250);
+  EXPECT_EQ(c.TimeOut(), 100 * 60000);
+  c.SetTimeOut(0);
+  c.SetTimeOut(-3);
+  EXPECT_EQ(c.TimeOut(), 100 * 60000);
+}
+
+TEST(ConnectionProperties, AddressAndPortAreRefusedWhileActive) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:j|"));
+  peer.Start();
+  TKvrConnect c;
+  c.SetHost("127.0.0.1");
+  c.SetServerAddress("10.0.0.1");  // Host wins, so this address is never dialled
+  c.SetServerPort(peer.Port());
+  c.SetActive(true);
+  ASSERT_TRUE(c.Active());
+  try {
+    c.SetServerPort(1);
+    ADD_FAILURE() << "no error raised";
+  } catch (const EMConnectError& e) {
+    EXPECT_EQ(e.ErrorKind(), ceCannotChangeProperty);
+    EXPECT_STREQ(e.what(), "Can't change property.");
+  }
+  EXPECT_THROW(c.SetHost("127.0.0.2"), EMConnectError);
+  EXPECT_EQ(c.ServerPort(), peer.Port());
+  EXPECT_EQ(c.Host(), "127.0.0.1");
+  c.NameSpace = "USER";
+  c.SetActive(false);
+  c.SetActive(false);
+  EXPECT_EQ(c.Socket(), -1);
+  c.SetServerPort(1);
+  EXPECT_EQ(c.ServerPort(), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+TEST(ConnectionProperties, DataOperationOnInactiveObjectSendsNothing) {
+  TKvrConnect c;
+  try {
+    c.Read("1");
+    ADD_FAILURE() << "no error raised";
+  } catch (const EMConnectError& e) {
+    EXPECT_EQ(e.ErrorKind(), ceNotConnected);
+    EXPECT_STREQ(e.what(), "Connect does not exist.");
+  }
+  EXPECT_EQ(c.RequestText(), "");
+  EXPECT_EQ(c.BusyCount(), 0);
+}
+
+TEST(ConnectionOpening, FailedConnectIsReportedOnlyThroughActiveAndEvents) {
+  TKvrConnect c;
+  std::vector<std::string> events;
+  c.OnBeginConnect = [&](TKvrConnect&) { events.push_back("begin"); };
+  c.OnEndConnect = [&](TKvrConnect&, bool on) { events.push_back(on ? "end:on" : "end:off"); };
+  c.SetServerAddress("127.0.0.1");
+  c.SetServerPort(1);  // privileged port: nothing listens there in a test box
+  c.SetActive(true);
+  EXPECT_FALSE(c.Active());
+  EXPECT_EQ(c.Socket(), -1);
+  EXPECT_EQ(events, (std::vector<std::string>{"begin", "end:off"}));
+}
+
+// Only dotted-decimal IPv4 text is dialled; a name or a shorthand form would
+// otherwise reach the listening peer (which greets, so the open would succeed).
+TEST(ConnectionOpening, AddressThatIsNotDottedDecimalIsNeverDialled) {
+  ScriptedPeer peer;
+  peer.SetWaitLimitMs(300);
+  peer.Send(Z("<OK>:j|"));
+  peer.Start();
+  for (const char* address : {"localhost", "127.1", "2130706433", "127.0.0.1 ", ""}) {
+    TKvrConnect c;
+    c.SetServerAddress(address);
+    c.SetServerPort(peer.Port());
+    c.SetActive(true);
+    EXPECT_FALSE(c.Active()) << address;
+  }
+  EXPECT_EQ(peer.Finish(), "no connection");
+}
+
+TEST(ConnectionOpening, TindraBackendWithoutItsLibraryFailsToOpen) {
+  TKvrConnect c;
+  c.ConnectType = cntTindra;
+  try {
+    c.SetActive(true);
+    ADD_FAILURE() << "no error raised";
+  } catch (const EKovraError& e) {
+    EXPECT_EQ(e.Message(), "Failed to load ./libtindra.so");
+  }
+  EXPECT_FALSE(c.Active());
+}
+
+TEST(TextSplitter, SplitsAtEverySeparator) {
+  const TMPiece two("a:b", ':');
+  EXPECT_EQ(two.Count(), 2);
+  EXPECT_EQ(two.Piece(0), "a");
+  EXPECT_EQ(two.Piece(1), "b");
+  EXPECT_EQ(two.Piece(2), "");
+  const TMPiece trailing("a:b:", ':');
+  EXPECT_EQ(trailing.Count(), 3);
+  EXPECT_EQ(trailing.Piece(2), "");
+  const TMPiece lone(":", ':');
+  EXPECT_EQ(lone.Count(), 2);
+  const TMPiece empty("", ':');
+  EXPECT_EQ(empty.Count(), 0);
+  EXPECT_EQ(empty.Piece(0), "");
+}
+
+TEST(ErrorTexts, KindsAndSocketCodesHaveTheirTexts) {
+  EXPECT_STREQ(ConnectErrorText(ceNoJob), "Can't create new job.");
+  EXPECT_STREQ(ConnectErrorText(ceSocketNotConnected), "Socket is not connected.");
+  EXPECT_STREQ(ConnectErrorText(ceReserved5), "");
+  EXPECT_EQ(net::SocketErrorText(10054), "Connection reset by peer.");
+  EXPECT_EQ(net::SocketErrorText(111), "Unknown error code.");
+  try {
+    net::RaiseSocketError(10061);
+    ADD_FAILURE() << "no error raised";
+  } catch (const EMConnectError&) {
+    ADD_FAILURE() << "a socket error is not a connect error";
+  } catch (const EKovraError& e) {
+    EXPECT_EQ(e.Message(),
+              "Socket error. Code 10061: Connection refused. Can't establish connection with "
+              "database.\rCheck server is running.");
+  }
+}
+
+TEST(ErrorTexts, ReservedKindIsNotRaised) {
+  TKvrConnect c;
+  EXPECT_NO_THROW(c.DoError(ceReserved5));
+  EXPECT_THROW(c.DoError(ceUnknown), EMConnectError);
+}
+
+}  // namespace
+}  // namespace kovra
