@@ -66,6 +66,8 @@ bool TKvrConnect::RunCommand() {
   bool continueRead = true;
   SendRequest();
   for (;;) {
+    // A request that could not go out (reported already) awaits no reply.
+    if (socket_ < 0) return false;
     if (!ReceiveReply()) return false;
     if (IsEmptyHeader(replyText_)) continue;
     const std::string_view tag = TReplyReader::TagOf(replyText_);
