@@ -116,6 +116,18 @@ void TKvrConnect::SetActive(bool value) {
   if (!active_) Disconnect();
 }
 
+void TKvrConnect::OpenOnSocket(int fd) {
+  if (Designing || active_) return;
+  BusyScope busy(*this);
+  try {
+    AdoptSocket(fd);
+    if (active_) Handshake();
+  } catch (...) {
+    active_ = false;
+  }
+  if (!active_) Disconnect();
+}
+
 void TKvrConnect::ConnectStep() {
   BusyScope busy(*this);
   try {
@@ -157,14 +169,16 @@ TTindraBackend& TKvrConnect::Tindra() {
 // ---- Transport -------------------------------------------------------------
 
 void TKvrConnect::ConnectSocket() {
+  const std::string& address = host_.empty() ? serverAddress_ : host_;
+  AdoptSocket(net::ConnectTcp(address, serverPort_));
+}
+
+void TKvrConnect::AdoptSocket(int fd) {
   if (socket_ >= 0) net::ReleaseSocket(socket_);
-  socket_ = -1;
-  active_ = false;
   // Bytes left over from an earlier connection belong to a stream that has
   // ended; a new connection starts with an empty buffer.
   reader_.Clear();
-  const std::string& address = host_.empty() ? serverAddress_ : host_;
-  socket_ = net::ConnectTcp(address, serverPort_);
+  socket_ = fd;
   active_ = socket_ >= 0;
 }
 

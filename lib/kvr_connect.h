@@ -104,6 +104,10 @@ class TKvrConnect {
   // it leaves Active false. cntTindra open failures are raised.
   void SetActive(bool value);
   const std::vector<std::string>& QueryResult() const { return queryResult_; }
+  // Test seam (not part of the C interface): opens over fd, an already
+  // connected stream socket that the object then owns, as SetActive(true)
+  // does after its TCP connect. A reconnect still goes to ServerAddress.
+  void OpenOnSocket(int fd);
 
   // Data operations. REQUIRES an active connection (else ceNotConnected).
   std::string Read(std::string_view expression);
@@ -150,6 +154,7 @@ class TKvrConnect {
   void SetBusy(bool busy);
   // Transport (kvr_connect.cpp).
   void ConnectSocket();
+  void AdoptSocket(int fd);
   void Disconnect();
   void SendRequest();
   bool SendOnSocket();

@@ -165,7 +165,10 @@ void Server::replayKill(const std::string& database, const std::string& global,
 }
 
 void Server::forEachNode(const NodeVisitor& visit) const {
-  for (const auto& [name, db] : impl_->databases) {
+  // Not a structured binding: the lambda below captures db, which older
+  // clang versions refuse for bindings.
+  for (const auto& entry : impl_->databases) {
+    const auto& db = entry.second;
     std::lock_guard lock(db->mutex);
     Subscripts path;
     forEachValue(db->globals, path, [&](const Subscripts& p, const std::string& value) {

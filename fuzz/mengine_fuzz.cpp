@@ -1,0 +1,71 @@
+// The M engine's parser and executor on arbitrary lines: every line parses
+// or raises an M error, and a line that parses runs to its end or to an M
+// error, never to a crash. Lines that can loop or wait without bound (FOR,
+// GOTO, DO, XECUTE, JOB, HANG, LOCK, READ, extrinsic calls, indirection
+// that may name any of those) are parsed but not run: the engine has no step
+// budget of its own.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "mengine/engine.h"
+#include "parser.h"
+
+namespace {
+
+class SilentIo : public mengine::JobIo {
+ public:
+  void write(std::string_view) override {}
+  void outputValue(std::string_view) override {}
+  std::string callback(std::string_view, std::string_view) override { return {}; }
+  void message(std::string_view) override {}
+};
+
+template <typename Parse>
+bool Parses(Parse parse) {
+  try {
+    parse();
+    return true;
+  } catch (const mengine::MError&) {
+    return false;
+  }
+}
+
+bool MayRunUnbounded(const mengine::Line& line, std::string_view text) {
+  static const std::string_view kUnbounded[] = {"FOR", "GOTO", "DO", "XECUTE", "JOB",
+                                                "HANG", "HALT", "LOCK", "READ"};
+  for (const mengine::Command& command : line.commands) {
+    for (std::string_view name : kUnbounded) {
+      if (command.name == name) return true;
+    }
+  }
+  return text.find("$$") != std::string_view::npos || text.find('@') != std::string_view::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  if (size > 4096) return 0;
+  const std::string_view text(reinterpret_cast<const char*>(bytes), size);
+  Parses([&] { mengine::parseRoutineLine(text); });
+  Parses([&] { mengine::parseExpression(text); });
+  Parses([&] { mengine::parsePattern(text); });
+  Parses([&] { mengine::parseReference(text); });
+  Parses([&] { mengine::parseSetArguments(text); });
+  Parses([&] { mengine::parseReferences(text); });
+  Parses([&] { mengine::parseDoArguments(text); });
+
+  std::shared_ptr<const mengine::Line> line;
+  if (!Parses([&] { line = mengine::parseCommandLine(text); })) return 0;
+  if (MayRunUnbounded(*line, text)) return 0;
+  mengine::Server server({});
+  mengine::Job job(server, 1);
+  SilentIo io;
+  try {
+    job.execute(text, io);
+  } catch (const mengine::MError&) {
+    // An M error is a proper answer.
+  }
+  return 0;
+}
