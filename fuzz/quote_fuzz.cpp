@@ -2,6 +2,7 @@
 // any bytes must give those bytes back, and must never be an M error for a
 // text that fits in an M string.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   std::string back;
   try {
     back = job.evaluate(quoted, io);
-  } catch (const mengine::MError&) {
+  } catch (const mengine::MError& e) {
+    std::fprintf(stderr, "M error %s\n", e.what());
     std::abort();
   }
   Check(back == text);

@@ -71,6 +71,25 @@ TEST_F(LimitsTest, LimitsStringsTo32767Bytes) {
   EXPECT_EQ(errorOf("w ?99999"), "");
 }
 
+// A request field may be a megabyte long: a chain of that many operators
+// once overflowed the stack, both when it was evaluated and when it was freed.
+TEST_F(LimitsTest, EvaluatesOperatorChainsOfAnyLength) {
+  std::string sum = "0";
+  for (int i = 0; i < 300000; ++i) sum += "+1";
+  EXPECT_EQ(eval(sum), "300000");
+  std::string joined = "\"\"";
+  for (int i = 0; i < 300000; ++i) joined += i < 20000 ? "_$C(65)" : "_\"\"";
+  EXPECT_EQ(eval("$l(" + joined + ")"), "20000");
+  EXPECT_EQ(evalError(joined + "_$J(1,20000)"), "<MAXSTRING>");
+}
+
+TEST_F(LimitsTest, CharTakesAStringLengthOfCodes) {
+  std::string codes = "$C(1";
+  for (int i = 1; i < 32767; ++i) codes += i % 2 ? ",9" : ",1";
+  EXPECT_EQ(eval("$l(" + codes + "))"), "32767");
+  EXPECT_EQ(evalError(codes + ",1)"), "<SYNTAX>");
+}
+
 TEST_F(LimitsTest, RejectsMalformedReferencesOfTheWriteRequest) {
   for (const char* bad : {"", "1", "^", "a(", "a(1", "a b", "@", "^(1)", "$x"}) {
     EXPECT_THROW(job_.set(bad, "v", io_), MError) << bad;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,25 @@ struct Expr {
   std::vector<ExprP> args;  // Unary: operand; Binary: lhs, rhs; Function: arguments
   std::shared_ptr<const Pattern> pattern;  // Binary "?" with a literal pattern
   EntryRef entry;
+
+  Expr() = default;
+  Expr(const Expr&) = default;
+  Expr& operator=(const Expr&) = default;
+  ~Expr() { releaseLeftChain(); }
+
+ private:
+  // a_b_c_... nests to the left, one node per operator, and a line may hold
+  // thousands of them: the chain is taken apart in a loop so that freeing it
+  // does not recurse once per operator.
+  void releaseLeftChain() {
+    if (kind != Kind::Binary || args.empty()) return;
+    ExprP next = std::move(args[0]);
+    while (next && next.use_count() == 1 && next->kind == Kind::Binary && !next->args.empty()) {
+      // Sole owner: the node was made non-const and nothing else sees it.
+      ExprP left = std::move(const_cast<Expr&>(*next).args[0]);
+      next = std::move(left);
+    }
+  }
 };
 
 struct SetTarget {

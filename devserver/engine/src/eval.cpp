@@ -79,8 +79,21 @@ std::string Job::Impl::eval(const Expr& e) {
 
 std::string Job::Impl::evalBinary(const Expr& e) {
   // Strictly left to right: the left operand is complete before the right
-  // one is evaluated; there is no precedence.
-  std::string l = eval(*e.args[0]);
+  // one is evaluated; there is no precedence. The operators of a chain nest
+  // to the left, so the chain is walked in a loop rather than by recursion,
+  // whose depth would grow with the length of the line.
+  std::vector<const Expr*> chain;
+  const Expr* node = &e;
+  while (node->kind == Expr::Kind::Binary) {
+    chain.push_back(node);
+    node = node->args[0].get();
+  }
+  std::string value = eval(*node);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) value = applyBinary(**it, std::move(value));
+  return value;
+}
+
+std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
   const std::string& op = e.text;
   if (op == "?") {
     bool match;

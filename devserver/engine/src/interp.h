@@ -109,6 +109,8 @@ struct Job::Impl {
   // ---- expressions (eval.cpp, functions.cpp) ----
   std::string eval(const Expr& e);
   std::string evalBinary(const Expr& e);
+  // One operator of a chain, its left operand l already evaluated.
+  std::string applyBinary(const Expr& e, std::string l);
   std::string evalFunction(const Expr& e);
   std::string evalSpecial(const std::string& name);
   std::string horolog() const;

@@ -264,8 +264,10 @@ class Parser {
       const char* name;
       size_t min, max;
     };
+    // $CHAR takes as many codes as a string has bytes: quoted texts put every
+    // run of control bytes into one call.
     static constexpr Arity kArity[] = {
-        {"ASCII", 1, 2},   {"CHAR", 1, 1000},  {"DATA", 1, 1},    {"EXTRACT", 1, 3},
+        {"ASCII", 1, 2},   {"CHAR", 1, 32767},  {"DATA", 1, 1},    {"EXTRACT", 1, 3},
         {"FIND", 2, 3},    {"GET", 1, 2},      {"JUSTIFY", 2, 3}, {"LENGTH", 1, 2},
         {"ORDER", 1, 2},   {"PIECE", 2, 4},    {"SELECT", 2, 1000}, {"TRANSLATE", 2, 3},
         {"ZUPPER", 1, 1},  {"VIEW", 1, 4},     {"RANDOM", 1, 1},  {"REVERSE", 1, 1},
