@@ -112,6 +112,8 @@ struct Job::Impl {
   std::string evalFunction(const Expr& e);
   std::string evalSpecial(const std::string& name);
   std::string horolog() const;
+  // $TEXT: the text of a routine line, "" when there is none.
+  std::string lineText(const EntryRef& entry);
 
   // ---- commands (exec.cpp) ----
   Flow runLine(const Line& line, size_t from, Context& ctx, int forDepth);

@@ -42,6 +42,7 @@ constexpr FunctionName kFunctions[] = {
     {"GET", "G"},       {"JUSTIFY", "J"}, {"LENGTH", "L"},   {"ORDER", "O"},    {"PIECE", "P"},
     {"SELECT", "S"},    {"TRANSLATE", "TR"}, {"ZUPPER", "ZU"}, {"VIEW", "V"},   {"RANDOM", "R"},
     {"REVERSE", "RE"},  {"ZLOWER", "ZL"}, {"NAME", "NA"},
+    {"TEXT", "T"},
 };
 
 constexpr FunctionName kSpecials[] = {
@@ -237,6 +238,23 @@ class Parser {
       e->kind = Expr::Kind::Function;
       e->text = full;
       ++p_;
+      if (full == "TEXT") {
+        // $TEXT([label][+offset][^routine]): the line's text.
+        if (peek() == '+' && !atEnd()) {
+          e->entry.label = "";
+        } else if (peek() != '^') {
+          e->entry.label = label();
+        }
+        if (accept('+')) {
+          size_t start = p_;
+          while (!atEnd() && isDigit(peek())) ++p_;
+          if (start == p_ || p_ - start > 6) syntax();
+          e->entry.offset = std::stoi(std::string(s_.substr(start, p_ - start)));
+        }
+        if (accept('^')) e->entry.routine = name();
+        expect(')');
+        return e;
+      }
       if (full == "SELECT") {
         do {
           e->args.push_back(expression());
