@@ -182,6 +182,18 @@ std::string Job::Impl::evalFunction(const Expr& e) {
   }
   if (f == "NAME") return displayName(resolve(a[0]->ref));
   if (f == "TEXT") return lineText(e.entry);
+  if (f == "QUERY") {
+    Target t = resolve(a[0]->ref);
+    std::optional<Subscripts> next;
+    if (t.global) {
+      next = server.impl().query(*db, t.name, t.subs);
+    } else if (auto root = localRoot(t.name, false)) {
+      next = queryAfter(*root, t.subs);
+    }
+    if (!next) return "";
+    t.subs = std::move(*next);
+    return displayName(t);
+  }
 
   // The remaining functions take values, evaluated left to right.
   std::vector<std::string> v;

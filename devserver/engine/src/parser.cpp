@@ -42,7 +42,7 @@ constexpr FunctionName kFunctions[] = {
     {"GET", "G"},       {"JUSTIFY", "J"}, {"LENGTH", "L"},   {"ORDER", "O"},    {"PIECE", "P"},
     {"SELECT", "S"},    {"TRANSLATE", "TR"}, {"ZUPPER", "ZU"}, {"VIEW", "V"},   {"RANDOM", "R"},
     {"REVERSE", "RE"},  {"ZLOWER", "ZL"}, {"NAME", "NA"},
-    {"TEXT", "T"},
+    {"TEXT", "T"},      {"QUERY", "Q"},
 };
 
 constexpr FunctionName kSpecials[] = {
@@ -287,7 +287,7 @@ class Parser {
         {"FIND", 2, 3},    {"GET", 1, 2},      {"JUSTIFY", 2, 3}, {"LENGTH", 1, 2},
         {"ORDER", 1, 2},   {"PIECE", 2, 4},    {"SELECT", 2, 1000}, {"TRANSLATE", 2, 3},
         {"ZUPPER", 1, 1},  {"VIEW", 1, 4},     {"RANDOM", 1, 1},  {"REVERSE", 1, 1},
-        {"ZLOWER", 1, 1},  {"NAME", 1, 1},
+        {"ZLOWER", 1, 1},  {"NAME", 1, 1},     {"QUERY", 1, 1},
     };
     for (const auto& a : kArity)
       if (e.text == a.name && (e.args.size() < a.min || e.args.size() > a.max)) syntax();
