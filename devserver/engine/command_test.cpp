@@ -106,6 +106,14 @@ TEST_F(CommandTest, ResolvesNameAndSubscriptIndirection) {
   EXPECT_EQ(evalError("@self"), "<FRAMESTACK>");
 }
 
+TEST_F(CommandTest, ContinuesTheLastGlobalReferenceWithNakedReferences) {
+  EXPECT_EQ(errorOf("w ^(1)"), "<NAKED>");
+  run("s ^N(1,2)=\"a\",^(3)=\"b\"");
+  EXPECT_EQ(eval("^N(1,3)_$g(^(2))"), "ba");
+  run("s ^N=0,^(5)=1");
+  EXPECT_EQ(eval("^N(5)"), "1");
+}
+
 TEST_F(CommandTest, XecutesAndNews) {
   EXPECT_EQ(output("x \"w 1 q  w 2\" w 3"), "13");
   run("s a=1 x \"n a s a=2\"");

@@ -310,7 +310,10 @@ class Parser {
     }
     if (accept('^')) {
       r.global = true;
-      if (peek() == '(') syntax();  // naked references are not supported
+      if (peek() == '(' && !atEnd()) {  // naked reference: name taken at run time
+        subscripts(r);
+        return r;
+      }
     }
     r.name = name();
     if (peek() == '(' && !atEnd()) subscripts(r);
