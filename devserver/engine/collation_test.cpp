@@ -1,5 +1,7 @@
 // Collation and the store: canonical numbers first in numeric order, then
 // strings in byte order; $ORDER in both directions; $DATA; KILL pruning.
+#include <thread>
+
 #include "engine_test_support.h"
 #include "number.h"
 #include "tree.h"
@@ -68,6 +70,23 @@ TEST_F(StoreTest, SharesGlobalsButNotLocalsBetweenJobs) {
   Job other(server_, 8);
   run("s ^shared=1,local=1");
   EXPECT_EQ(other.evaluate("^shared_$d(local)", io_), "10");
+}
+
+TEST_F(StoreTest, KeepsGlobalsConsistentUnderConcurrentJobs) {
+  auto work = [this](int number) {
+    Job job(server_, number);
+    RecordingIo io;
+    for (int i = 0; i < 300; ++i)
+      job.execute("s ^C(" + std::to_string(number) + "," + std::to_string(i) + ")=" +
+                      std::to_string(i) + ",^C(\"n\",$j,$o(^C(\"n\",$j,\"\"),-1)+1)=1",
+                  io);
+  };
+  std::thread a(work, 1);
+  std::thread b(work, 2);
+  a.join();
+  b.join();
+  EXPECT_EQ(eval("$o(^C(1,\"\"),-1)_\",\"_$o(^C(2,\"\"),-1)"), "299,299");
+  EXPECT_EQ(eval("$o(^C(\"n\",1,\"\"),-1)+$o(^C(\"n\",2,\"\"),-1)"), "600");
 }
 
 }  // namespace

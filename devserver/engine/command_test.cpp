@@ -142,7 +142,7 @@ TEST_F(CommandTest, ReportsErrorsAndStaysUsable) {
       {"w 1/0", "<DIVIDE>"},           {"d ^NOSUCH", "<NOROUTINE> *NOSUCH"},
       {"d x^%srv", "<NOLINE> *x^%srv"}, {"w $s(0:1)", "<SELECT>"},   {"s x(\"\")=1", "<SUBSCRIPT> *x(\"\")"},
       {"w $v(\"x\",1)", "<FUNCTION>"},  {"s  x=1", "<SYNTAX>"},       {"w \"a\" \"b\"", "<SYNTAX>"},
-      {"s x=$j(1,40000)", "<MAXSTRING>"},
+      {"s x=$j(1,40000)", "<MAXSTRING>"}, {"o 1", "<COMMAND>"},     {"read x", "<COMMAND>"},
   };
   for (const auto& c : cases) EXPECT_EQ(errorOf(c.line), c.error) << c.line;
   run("s big=$j(\"\",32767)");
@@ -151,9 +151,20 @@ TEST_F(CommandTest, ReportsErrorsAndStaysUsable) {
   EXPECT_EQ(output("w \"still fine\""), "still fine");
 }
 
-TEST_F(CommandTest, ArgumentlessWriteListsLocals) {
+TEST_F(CommandTest, ListsVariablesWithArgumentlessWriteAndZwrite) {
   run("s b(1,\"x\")=\"q\"\"\",a=12");
   EXPECT_EQ(output("w"), "a=12\r\nb(1,\"x\")=\"q\"\"\"\r\n");
+  run("s ^Z(2)=\"two\",^Z(10,\"a\")=1,^Z=0");
+  EXPECT_EQ(output("zw ^Z,b(1)"),
+            "^Z=0\r\n^Z(2)=\"two\"\r\n^Z(10,\"a\")=1\r\nb(1,\"x\")=\"q\"\"\"\r\n");
+}
+
+TEST_F(CommandTest, PassesConnectionFailuresThrough) {
+  struct FailingIo : RecordingIo {
+    void write(std::string_view) override { throw std::runtime_error("connection lost"); }
+  } failing;
+  EXPECT_THROW(job_.execute("w 1", failing), std::runtime_error);
+  EXPECT_EQ(output("w 2"), "2");
 }
 
 TEST_F(CommandTest, HaltEndsTheJob) {

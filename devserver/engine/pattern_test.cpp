@@ -39,6 +39,9 @@ TEST_F(PatternTest, MatchesAlternations) {
   EXPECT_TRUE(matches("12ab", "1.N1(2L,3N)"));
   EXPECT_TRUE(matches("123", "1(1N,2N)1(1N,2N)"));
   EXPECT_FALSE(matches("123456", "1(1N,2N)1(1N,2N)"));
+  for (auto [subject, expected] : {std::pair{"a", false}, {"aa", true}, {"aaaaaa", true},
+                                   {"aaaaaaa", false}, {"aab", false}})
+    EXPECT_EQ(matches(subject, "2.3(1\"a\",1\"aa\")"), expected) << subject;
 }
 
 TEST_F(PatternTest, NegatesAndStaysFastOnLongSubjects) {

@@ -53,6 +53,12 @@ TEST_F(LimitsTest, BoundsNestingAndRecursion) {
   EXPECT_EQ(errorOf("s x=\"x x\" x x"), "<FRAMESTACK>");
   EXPECT_EQ(eval("$d(x)"), "1");
   EXPECT_EQ(errorOf("s a=\"@a\" s @a=1"), "<FRAMESTACK>");
+  std::string fors;
+  for (int i = 0; i < 5000; ++i) fors += "f  ";
+  EXPECT_EQ(errorOf(fors + "q"), "<FRAMESTACK>");
+  std::string subs = "s x(1";
+  for (int i = 0; i < 5000; ++i) subs += ",1";
+  EXPECT_EQ(errorOf(subs + ")=1").substr(0, 11), "<SUBSCRIPT>");
 }
 
 TEST_F(LimitsTest, LimitsStringsTo32767Bytes) {
@@ -61,6 +67,7 @@ TEST_F(LimitsTest, LimitsStringsTo32767Bytes) {
   EXPECT_EQ(eval("$l(v)"), "32767");
   EXPECT_EQ(errorOf("s $p(v,\",\",2)=1"), "<MAXSTRING>");
   EXPECT_EQ(errorOf("s $e(w,40000)=1"), "<MAXSTRING>");
+  EXPECT_EQ(errorOf("s $p(w,\",\",1000000000)=1"), "<MAXSTRING>");
   EXPECT_EQ(errorOf("w ?99999"), "");
 }
 

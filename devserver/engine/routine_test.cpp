@@ -26,6 +26,7 @@ class RoutineTest : public EngineTest {
         "noval q",
         "local s shared=\"set by routine\" q",
         "deep(n) q $$deep(n+1)",
+        "xec x \"d show(3)\" q",
     });
   }
 };
@@ -49,6 +50,7 @@ TEST_F(RoutineTest, RunsDottedBlocksAndGoto) {
   EXPECT_EQ(output("d loop^MATH"), "1-23-|");
   EXPECT_EQ(output("d jump^MATH"), "landed");
   EXPECT_EQ(output("w 1 g there^MATH"), "1landed");
+  EXPECT_EQ(output("d xec^MATH"), "[3]");
 }
 
 TEST_F(RoutineTest, ChecksCallsAndReturns) {

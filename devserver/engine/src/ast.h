@@ -93,6 +93,12 @@ struct DoArg {
   ExprP indirect;  // the whole argument is @expr
 };
 
+struct LockArg {
+  char sign = ' ';  // '+' adds, '-' releases, ' ' replaces all locks held
+  std::vector<Ref> refs;
+  ExprP timeout;
+};
+
 struct Command {
   std::string name;  // full upper-case name
   ExprP postcond;
@@ -106,6 +112,7 @@ struct Command {
   std::vector<Ref> refs;  // KILL, NEW, MERGE (target, source)
   bool exclusive = false;
   std::vector<DoArg> dos;  // DO, GOTO
+  std::vector<LockArg> locks;
 };
 
 struct Line {

@@ -8,6 +8,11 @@
 #include "parser.h"
 
 namespace mengine {
+namespace {
+
+constexpr int kMaxForNesting = 64;
+
+}  // namespace
 
 Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDepth) {
   // Extrinsic calls inside expressions find their routine through current.
@@ -32,6 +37,11 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
   const std::string& n = c.name;
   if (n == "SET") {
     for (const auto& arg : c.sets) runSet(arg);
+  } else if (n == "LOCK") {
+    runLock(c);
+  } else if (n == "ZWRITE") {
+    if (c.argless) writeLocals();
+    for (const auto& ref : c.refs) writeNodes(resolve(ref));
   } else if (n == "WRITE") {
     if (c.argless) writeLocals();
     for (const auto& item : c.writes) runWrite(item);
@@ -62,7 +72,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
     return Flow::Quit;
   } else if (n == "DO") {
     if (c.argless) {
-      if (!ctx.routine) return Flow::Next;
+      if (!ctx.routine || ctx.xecute) return Flow::Next;
       FrameGuard guard(*this, true);
       Context block;
       block.routine = ctx.routine;
@@ -158,6 +168,8 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
 
 Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDepth) {
   const Command& c = line.commands[index];
+  // Each nested FOR of a line nests the interpreter once more.
+  if (forDepth >= kMaxForNesting) throw MError("<FRAMESTACK>");
   auto body = [&]() { return runLine(line, index + 1, ctx, forDepth + 1); };
   if (c.argless) {
     while (true) {
@@ -243,19 +255,31 @@ void Job::Impl::write(std::string_view text) {
   if (io) io->write(text);
 }
 
-void Job::Impl::writeLocals() {
+void Job::Impl::writeNodes(const Target& t) {
   auto quoted = [](const std::string& v) {
     if (isCanonicalNumber(v)) return v;
     std::string out = "\"";
     for (char ch : v) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
     return out + "\"";
   };
-  for (const auto& [name, root] : locals) {
-    Subscripts path;
-    forEachValue(*root, path, [&](const Subscripts& subs, const std::string& value) {
-      write(displayName(Target{false, name, subs}) + "=" + quoted(value) + "\r\n");
-    });
+  Node copy;
+  if (t.global) {
+    copy = server.impl().snapshot(*db, t.name, t.subs);
+  } else if (auto root = localRoot(t.name, false)) {
+    if (const Node* node = findNode(*root, t.subs)) copy = *node;
   }
+  Subscripts path;
+  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
+    Target node = t;
+    node.subs.insert(node.subs.end(), rel.begin(), rel.end());
+    write(displayName(node) + "=" + quoted(value) + "\r\n");
+  });
+}
+
+void Job::Impl::writeLocals() {
+  std::vector<std::string> names;
+  for (const auto& entry : locals) names.push_back(entry.first);
+  for (const auto& name : names) writeNodes(Target{false, name, {}});
 }
 
 void Job::Impl::runWrite(const WriteItem& item) {
@@ -308,10 +332,43 @@ Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   return Flow::Goto;
 }
 
+void Job::Impl::runLock(const Command& c) {
+  LockTable& table = server.impl().locks;
+  if (c.argless) {
+    table.releaseAll(lockOwner);
+    return;
+  }
+  for (const auto& arg : c.locks) {
+    std::vector<LockTable::Name> names;
+    for (const auto& ref : arg.refs) {
+      Target t = resolve(ref);
+      LockTable::Name name{t.global ? db->name : "", (t.global ? "^" : "") + t.name};
+      name.insert(name.end(), t.subs.begin(), t.subs.end());
+      names.push_back(std::move(name));
+    }
+    if (arg.sign == '-') {
+      for (const auto& name : names) table.release(lockOwner, name);
+      continue;
+    }
+    LockTable::Deadline deadline;
+    if (arg.timeout) {
+      long double seconds = std::clamp(toNumber(eval(*arg.timeout)), 0.0L, 86400.0L * 365);
+      deadline = std::chrono::steady_clock::now() +
+                 std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+    }
+    if (arg.sign == ' ') table.releaseAll(lockOwner);
+    bool taken = table.acquire(lockOwner, names, deadline);
+    if (arg.timeout) test = taken;
+  }
+}
+
 void Job::Impl::runXecute(const std::string& text) {
   auto line = cachedLine(text);
   FrameGuard guard(*this, false);
   Context ctx;
+  // Labels of the running routine stay reachable from the XECUTEd line.
+  ctx.routine = current ? current->routine : nullptr;
+  ctx.xecute = true;
   finishGoto(ctx, runLine(*line, 0, ctx, 0));
 }
 

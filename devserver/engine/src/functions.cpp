@@ -90,6 +90,7 @@ std::string replacePieces(const std::string& old, const std::string& delim, long
                           const std::string& value) {
   if (delim.empty() || to < from || to < 1) return old;
   if (from < 1) from = 1;
+  if (static_cast<size_t>(from - 1) * delim.size() > kMaxString) throw MError("<MAXSTRING>");
   std::vector<std::string> pieces;
   size_t pos = 0;
   while (true) {

@@ -41,6 +41,7 @@ struct Context {
   size_t lineIndex = 0;
   int level = 0;
   bool extrinsic = false;
+  bool xecute = false;  // an XECUTEd line: it has no lines after it
   std::optional<std::string> quitValue;
   // A pending GOTO: routine and line index to continue at.
   std::shared_ptr<Routine> gotoRoutine;
@@ -52,6 +53,9 @@ struct HaltSignal {};
 
 struct Job::Impl {
   Impl(Server& server, int jobNumber);
+  ~Impl();
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
 
   Server& server;
   int jobNumber;
@@ -118,8 +122,12 @@ struct Job::Impl {
   void write(std::string_view text);
   // Argumentless WRITE: every local node as name=value.
   void writeLocals();
+  // ZWRITE of one variable: every node below it as name(subscripts)=value.
+  void writeNodes(const Target& t);
   Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
   void runXecute(const std::string& text);
+  void runLock(const Command& c);
+  int lockOwner;  // this job's identity in the lock table
   // Runs the lines of a routine from index at the given block level.
   Flow runLines(Context& ctx, size_t index);
 

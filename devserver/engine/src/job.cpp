@@ -1,4 +1,5 @@
 #include <new>
+#include <stdexcept>
 
 #include "interp.h"
 #include "parser.h"
@@ -6,8 +7,9 @@
 namespace mengine {
 namespace {
 
-// Runs one request. M errors pass through; HALT ends the job; any other
-// failure inside the engine becomes an M error so the connection survives.
+// Runs one request. M errors pass through; HALT ends the job; failures of the
+// standard library inside the engine become M errors so the connection
+// survives. Other exceptions (those of a JobIo) pass through unchanged.
 template <typename Body>
 auto guarded(Job::Impl& job, JobIo& io, Body body) -> decltype(body()) {
   job.io = &io;
@@ -27,7 +29,9 @@ auto guarded(Job::Impl& job, JobIo& io, Body body) -> decltype(body()) {
     return decltype(body())();
   } catch (const std::bad_alloc&) {
     throw MError("<STORE>");
-  } catch (const std::exception&) {
+  } catch (const std::length_error&) {
+    throw MError("<MAXSTRING>");
+  } catch (const std::logic_error&) {
     throw MError("<SYNTAX>");
   }
 }

@@ -28,8 +28,9 @@ struct CommandName {
 };
 constexpr CommandName kCommands[] = {
     {"DO", "D"},       {"ELSE", "E"},  {"FOR", "F"},   {"GOTO", "G"},   {"HALT", "H"},
-    {"HANG", "H"},     {"IF", "I"},    {"KILL", "K"},  {"MERGE", "M"},  {"NEW", "N"},
+    {"HANG", "H"},     {"IF", "I"},    {"KILL", "K"},  {"LOCK", "L"},  {"MERGE", "M"},  {"NEW", "N"},
     {"QUIT", "Q"},     {"SET", "S"},   {"WRITE", "W"}, {"XECUTE", "X"}, {"ZNSPACE", "ZN"},
+    {"ZWRITE", "ZW"},
 };
 
 struct FunctionName {
@@ -429,7 +430,16 @@ class Parser {
     while (!atEnd() && isAlpha(peek())) ++p_;
     std::string word = upper(s_.substr(start, p_ - start));
     cmd.name = lookup(kCommands, word);
-    if (cmd.name.empty()) syntax();
+    if (cmd.name.empty()) {
+      // Standard commands this engine does not provide are told apart from
+      // misspellings.
+      static const char* kUnsupported[] = {"B", "BREAK", "C", "CLOSE", "J", "JOB",
+                                           "O", "OPEN", "R", "READ", "U", "USE", "V", "VIEW",
+                                           "TS", "TSTART", "TC", "TCOMMIT", "TRO", "TROLLBACK"};
+      for (const char* n : kUnsupported)
+        if (word == n) throw MError("<COMMAND>");
+      syntax();
+    }
     if (accept(':')) cmd.postcond = expression();
     if (atEnd()) return finishArgless(cmd);
     if (peek() != ' ') syntax();
@@ -470,6 +480,23 @@ class Parser {
       } while (accept(','));
     } else if (n == "DO" || n == "GOTO") {
       do cmd.dos.push_back(doArgument());
+      while (accept(','));
+    } else if (n == "LOCK") {
+      do {
+        LockArg arg;
+        if (peek() == '+' || peek() == '-') arg.sign = s_[p_++];
+        if (accept('(')) {
+          do arg.refs.push_back(reference());
+          while (accept(','));
+          expect(')');
+        } else {
+          arg.refs.push_back(reference());
+        }
+        if (accept(':')) arg.timeout = expression();
+        cmd.locks.push_back(std::move(arg));
+      } while (accept(','));
+    } else if (n == "ZWRITE") {
+      do cmd.refs.push_back(reference());
       while (accept(','));
     } else if (n == "KILL" || n == "NEW") {
       if (accept('(')) {

@@ -1,6 +1,7 @@
 #include "pattern.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 #include "parser.h"
@@ -8,10 +9,12 @@
 namespace mengine {
 namespace {
 
-// Works on sets of positions: from the positions where an atom may start, the
-// positions where it may end. This keeps matching polynomial however the
-// counts and alternations combine.
-using Positions = std::vector<bool>;
+// Matching works on sets of positions: from the positions where an atom may
+// start, the positions where it may end. Sets are sorted vectors, and
+// repetitions only follow newly reached positions, which keeps matching
+// close to linear in the subject for the patterns in use and polynomial for
+// any pattern.
+using Positions = std::vector<size_t>;
 
 bool codeMatches(unsigned codes, unsigned char c) {
   if ((codes & kPatE) != 0) return true;
@@ -25,87 +28,103 @@ bool codeMatches(unsigned codes, unsigned char c) {
          ((codes & kPatC) && control) || ((codes & kPatP) && punct);
 }
 
-bool anyOf(const Positions& p) { return std::find(p.begin(), p.end(), true) != p.end(); }
+Positions unite(const Positions& a, const Positions& b) {
+  Positions out;
+  out.reserve(a.size() + b.size());
+  std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+  return out;
+}
 
-Positions applyPattern(const Pattern& pattern, std::string_view s, Positions starts);
+class Matcher {
+ public:
+  explicit Matcher(std::string_view s) : s_(s) {}
 
-// One occurrence of a literal or an alternation.
-Positions stepOnce(const PatAtom& atom, std::string_view s, const Positions& starts) {
-  Positions ends(s.size() + 1, false);
-  if (atom.kind == PatAtom::Kind::Literal) {
-    for (size_t i = 0; i <= s.size(); ++i)
-      if (starts[i] && s.substr(i, atom.literal.size()) == atom.literal)
-        ends[i + atom.literal.size()] = true;
+  Positions pattern(const Pattern& pattern, Positions starts) {
+    for (const PatAtom& atom : pattern.atoms) {
+      starts = applyAtom(atom, starts);
+      if (starts.empty()) break;
+    }
+    return starts;
+  }
+
+ private:
+  // run[i]: how many characters from i on match the codes.
+  const std::vector<size_t>& runs(unsigned codes) {
+    auto it = runs_.find(codes);
+    if (it != runs_.end()) return it->second;
+    std::vector<size_t> run(s_.size() + 1, 0);
+    for (size_t i = s_.size(); i-- > 0;)
+      run[i] = codeMatches(codes, static_cast<unsigned char>(s_[i])) ? run[i + 1] + 1 : 0;
+    return runs_.emplace(codes, std::move(run)).first->second;
+  }
+
+  Positions applyCodes(const PatAtom& atom, const Positions& starts) {
+    const auto& run = runs(atom.codes);
+    size_t min = static_cast<size_t>(atom.min);
+    Positions out;
+    size_t next = 0;  // the first position not yet emitted
+    for (size_t start : starts) {
+      if (run[start] < min) continue;
+      size_t most = atom.max < 0 ? run[start] : std::min(run[start], static_cast<size_t>(atom.max));
+      size_t from = std::max(start + min, next);
+      for (size_t p = from; p <= start + most; ++p) out.push_back(p);
+      next = std::max(next, start + most + 1);
+    }
+    return out;
+  }
+
+  // One occurrence of a literal or an alternation.
+  Positions step(const PatAtom& atom, const Positions& starts) {
+    if (atom.kind == PatAtom::Kind::Literal) {
+      Positions ends;
+      for (size_t p : starts)
+        if (s_.substr(p, atom.literal.size()) == atom.literal) ends.push_back(p + atom.literal.size());
+      return ends;
+    }
+    Positions ends;
+    for (const Pattern& alt : atom.alternatives) ends = unite(ends, pattern(alt, starts));
     return ends;
   }
-  for (const Pattern& alt : atom.alternatives) {
-    Positions e = applyPattern(alt, s, starts);
-    for (size_t i = 0; i <= s.size(); ++i)
-      if (e[i]) ends[i] = true;
-  }
-  return ends;
-}
 
-Positions applyCodes(const PatAtom& atom, std::string_view s, const Positions& starts) {
-  size_t n = s.size();
-  // run[i]: how many characters from i on match the codes.
-  std::vector<size_t> run(n + 1, 0);
-  for (size_t i = n; i-- > 0;)
-    run[i] = codeMatches(atom.codes, static_cast<unsigned char>(s[i])) ? run[i + 1] + 1 : 0;
-  std::vector<int> diff(n + 2, 0);
-  size_t min = static_cast<size_t>(atom.min);
-  for (size_t i = 0; i <= n; ++i) {
-    if (!starts[i] || run[i] < min) continue;
-    size_t most = atom.max < 0 ? run[i] : std::min(run[i], static_cast<size_t>(atom.max));
-    diff[i + min] += 1;
-    diff[i + most + 1] -= 1;
-  }
-  Positions ends(n + 1, false);
-  int level = 0;
-  for (size_t i = 0; i <= n; ++i) {
-    level += diff[i];
-    ends[i] = level > 0;
-  }
-  return ends;
-}
-
-Positions applyAtom(const PatAtom& atom, std::string_view s, const Positions& starts) {
-  if (atom.kind == PatAtom::Kind::Codes) return applyCodes(atom, s, starts);
-  Positions result(s.size() + 1, false);
-  if (atom.min == 0) result = starts;
-  Positions current = starts;
-  // Every useful repetition either advances or repeats a position set seen
-  // before, so more than min + length + 1 rounds can add nothing new.
-  long limit = atom.max < 0 ? static_cast<long>(atom.min) + static_cast<long>(s.size()) + 1
-                            : atom.max;
-  for (long k = 1; k <= limit; ++k) {
-    Positions next = stepOnce(atom, s, current);
-    if (!anyOf(next)) break;
-    if (k >= atom.min) {
-      bool grew = false;
-      for (size_t i = 0; i <= s.size(); ++i)
-        if (next[i] && !result[i]) result[i] = grew = true;
-      if (!grew && atom.max < 0 && next == current) break;
+  Positions applyAtom(const PatAtom& atom, const Positions& starts) {
+    if (atom.kind == PatAtom::Kind::Codes) return applyCodes(atom, starts);
+    Positions current = starts;
+    for (int k = 0; k < atom.min && !current.empty(); ++k) current = step(atom, current);
+    if (atom.max == atom.min || current.empty()) return current;
+    // Positions reachable with min to max occurrences; an unbounded count
+    // follows only positions it has not reached before.
+    std::vector<char> reached(s_.size() + 1, 0);
+    Positions result = current;
+    for (size_t p : current) reached[p] = 1;
+    Positions frontier = current;
+    long rounds = atom.max < 0 ? -1 : atom.max - atom.min;
+    for (long k = 0; (rounds < 0 || k < rounds) && !frontier.empty(); ++k) {
+      Positions next = step(atom, atom.max < 0 ? frontier : current);
+      current = next;
+      frontier.clear();
+      for (size_t p : next) {
+        if (!reached[p]) {
+          reached[p] = 1;
+          frontier.push_back(p);
+          result.push_back(p);
+        }
+      }
+      if (atom.max >= 0 && current.empty()) break;
     }
-    current = std::move(next);
+    std::sort(result.begin(), result.end());
+    return result;
   }
-  return result;
-}
 
-Positions applyPattern(const Pattern& pattern, std::string_view s, Positions starts) {
-  for (const PatAtom& atom : pattern.atoms) {
-    starts = applyAtom(atom, s, starts);
-    if (!anyOf(starts)) break;
-  }
-  return starts;
-}
+  std::string_view s_;
+  std::map<unsigned, std::vector<size_t>> runs_;
+};
 
 }  // namespace
 
 bool matchPattern(const Pattern& pattern, std::string_view subject) {
-  Positions starts(subject.size() + 1, false);
-  starts[0] = true;
-  return applyPattern(pattern, subject, starts)[subject.size()];
+  Matcher matcher(subject);
+  Positions ends = matcher.pattern(pattern, Positions{0});
+  return !ends.empty() && ends.back() == subject.size();
 }
 
 }  // namespace mengine

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cctype>
 
 #include "server_impl.h"
@@ -81,6 +82,63 @@ Node Server::Impl::snapshot(Database& db, const std::string& global, const Subsc
   std::lock_guard lock(db.mutex);
   const Node* node = findNode(db.globals, withGlobal(global, subs));
   return node ? *node : Node{};
+}
+
+bool LockTable::conflicts(int owner, const Name& name) const {
+  for (const auto& h : held_) {
+    if (h.owner == owner) continue;
+    size_t common = std::min(h.name.size(), name.size());
+    if (std::equal(name.begin(), name.begin() + static_cast<long>(common), h.name.begin()))
+      return true;
+  }
+  return false;
+}
+
+bool LockTable::acquire(int owner, const std::vector<Name>& names, Deadline deadline) {
+  std::unique_lock lock(mutex_);
+  auto free = [&] {
+    for (const auto& n : names)
+      if (conflicts(owner, n)) return false;
+    return true;
+  };
+  if (deadline) {
+    if (!changed_.wait_until(lock, *deadline, free)) return false;
+  } else {
+    changed_.wait(lock, free);
+  }
+  for (const auto& n : names) {
+    bool found = false;
+    for (auto& h : held_) {
+      if (h.owner == owner && h.name == n) {
+        ++h.count;
+        found = true;
+        break;
+      }
+    }
+    if (!found) held_.push_back({n, owner, 1});
+  }
+  return true;
+}
+
+void LockTable::release(int owner, const Name& name) {
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = held_.begin(); it != held_.end(); ++it) {
+      if (it->owner == owner && it->name == name) {
+        if (--it->count == 0) held_.erase(it);
+        break;
+      }
+    }
+  }
+  changed_.notify_all();
+}
+
+void LockTable::releaseAll(int owner) {
+  {
+    std::lock_guard lock(mutex_);
+    std::erase_if(held_, [&](const Held& h) { return h.owner == owner; });
+  }
+  changed_.notify_all();
 }
 
 Server::Server(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}

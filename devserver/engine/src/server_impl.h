@@ -3,11 +3,14 @@
 // the journal records of its changes.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mengine/engine.h"
 #include "tree.h"
@@ -20,11 +23,38 @@ struct Database {
   Node globals;
 };
 
+// The LOCK table shared by all jobs. A lock on a node also covers its
+// descendants, so two names conflict when one is a prefix of the other.
+class LockTable {
+ public:
+  using Name = std::vector<std::string>;
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+  // Takes one more count of every name for owner, all or none; waits while
+  // another owner holds a conflicting name. False when the deadline passed.
+  bool acquire(int owner, const std::vector<Name>& names, Deadline deadline);
+  void release(int owner, const Name& name);
+  void releaseAll(int owner);
+
+ private:
+  struct Held {
+    Name name;
+    int owner;
+    int count;
+  };
+  bool conflicts(int owner, const Name& name) const;
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Held> held_;
+};
+
 struct Server::Impl {
   explicit Impl(ServerOptions opts);
 
   ServerOptions options;
   std::map<std::string, std::unique_ptr<Database>> databases;
+  LockTable locks;
 
   // The database of that name (case-insensitive), or null.
   Database* find(std::string_view name) const;

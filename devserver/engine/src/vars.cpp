@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cctype>
 
 #include "interp.h"
@@ -8,6 +9,7 @@ namespace mengine {
 namespace {
 
 constexpr size_t kCacheLimit = 4096;
+constexpr size_t kMaxSubscripts = 255;
 
 template <typename Map, typename Make>
 const typename Map::mapped_type& cached(Map& cache, const std::string& key, Make make) {
@@ -50,10 +52,22 @@ std::string displayName(const Target& t) {
 
 void throwUndefined(const Target& t) { throw MError("<UNDEFINED> *" + displayName(t)); }
 
-Job::Impl::Impl(Server& s, int number) : server(s), jobNumber(number) {
+namespace {
+
+// Lock owners are told apart even when two jobs were given the same number.
+int nextLockOwner() {
+  static std::atomic<int> next{1};
+  return next++;
+}
+
+}  // namespace
+
+Job::Impl::Impl(Server& s, int number) : server(s), jobNumber(number), lockOwner(nextLockOwner()) {
   db = server.impl().find("%SYS");
   frames.emplace_back();
 }
+
+Job::Impl::~Impl() { server.impl().locks.releaseAll(lockOwner); }
 
 std::shared_ptr<const Line> Job::Impl::cachedLine(const std::string& text) {
   return cached(lineCache, text, [&] { return parseCommandLine(text); });
@@ -97,6 +111,7 @@ Target Job::Impl::resolve(const Ref& ref) {
     t.name = ref.name;
   }
   for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
+  if (t.subs.size() > kMaxSubscripts) throw MError("<SUBSCRIPT> *" + displayName(t));
   return t;
 }
 
