@@ -1,6 +1,7 @@
 // The in-process backend (ConnectType cntTindra) against the stand-in
 // libtindra.so and broken stand-ins. Each test runs in a fresh temporary
 // directory that holds the library under test as ./libtindra.so.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -59,6 +60,13 @@ class TindraTest : public ::testing::Test {
     return "";
   }
 
+  // Whether ./libtindra.so is loaded in this process.
+  static bool Loaded() {
+    void* handle = ::dlopen("./libtindra.so", RTLD_LAZY | RTLD_NOLOAD);
+    if (handle != nullptr) ::dlclose(handle);
+    return handle != nullptr;
+  }
+
   // The message of the EKovraError that body raises ("" when none).
   template <typename Body>
   static std::string Failure(Body body) {
@@ -92,6 +100,7 @@ TEST_F(TindraTest, SettingsTheMachineRefusesFailTheOpen) {
   TKvrConnect c;
   c.TindraOverrides.JobNumber = 0;
   EXPECT_EQ(OpenFailure(c), "Function CreateTindraVM failed");
+  EXPECT_FALSE(Loaded());
   c.TindraOverrides.JobNumber = -1;
   c.TindraOverrides.Database = "NOSUCH";
   EXPECT_EQ(OpenFailure(c), "Function CreateTindraVM failed");
@@ -263,6 +272,7 @@ TEST_F(TindraTest, CloseFreesTheMachineAndReopenStartsAFreshOne) {
   c.Write("^G", "kept in memory only");
   c.SetActive(false);
   EXPECT_FALSE(c.Active());
+  EXPECT_FALSE(Loaded());
   EXPECT_EQ(Failure([&] { c.Read("1"); }), "Connect does not exist.");
   c.SetActive(true);
   ASSERT_TRUE(c.Active());
@@ -290,6 +300,7 @@ TEST_F(TindraTest, SecondMachineIsRefusedAndTheFirstKeepsWorking) {
     EXPECT_TRUE(secondEvents.empty());
   }
   // Destroying the refused connection neither freed nor unloaded the machine.
+  EXPECT_TRUE(Loaded());
   EXPECT_EQ(first.Read("x"), "first");
   first.Execute("w 2");
   EXPECT_EQ(firstEvents, (std::vector<std::string>{"first", "2"}));
