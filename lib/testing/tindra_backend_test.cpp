@@ -200,8 +200,8 @@ TEST_F(TindraTest, WrittenStringsGoToGroupReadWhenItIsSet) {
   std::vector<std::string> values;
   Open(c, events);
   c.OnGroupRead = [&values](TKvrConnect&, std::string_view v, bool&) { values.emplace_back(v); };
-  c.Execute("w \"ab\",!,\"cd\"");
-  EXPECT_EQ(values, (std::vector<std::string>{"ab", "cd"}));
+  c.Execute("w \"ab\",!,\"cd\" d wo^%srv(\"v\")");
+  EXPECT_EQ(values, (std::vector<std::string>{"ab", "cd", "v"}));
   EXPECT_EQ(events, std::vector<std::string>{"\r\n"});
 }
 
