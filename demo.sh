@@ -10,7 +10,8 @@ root=$(pwd)
 kovra_install_deps
 
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target kovrasc kvrdevserver kvrdbexec kvrdblist kvrdbrfirst kvrdbcompile kvrdbkill
+cmake --build build --target kovrasc kvrdevserver kvrdbexec kvrdblist kvrdbrfirst kvrdbcompile kvrdbkill \
+  kvrdbri kvrdbro
 bin=$root/build/bin
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kovra-demo.XXXXXX")
@@ -92,5 +93,22 @@ show kvrdbcompile '*,*.mac,*.inc'
 show kvrdbexec 'd ADD^PATIENT(1,"Smith"),ADD^PATIENT(2,"Jones"),LIST^PATIENT'
 show kvrdbkill 'DATES' </dev/null
 show kvrdblist '*.INT,*.MAC,*.INC'
+
+# Routine files: import the examples/ folder (include files first, then INT,
+# then MAC, each compiled), then export every routine into a folder of its own.
+in_folder() {
+  mkdir -p "$work/$1"
+  cp libkovrasc.so kvrct.ini "$work/$1/"
+  cd "$work/$1"
+  echo; echo "(in $work/$1)"
+}
+in_folder import
+cp "$root"/examples/* .
+show kvrdbri -m all '*.int,*.mac,*.inc'
+in_folder export
+show kvrdbro '*,*.mac,*.inc'
+echo; ls -l --time-style=+%Y-%m-%d\ %H:%M:%S -- *.inc *.mac *.int
+echo; echo "A second export in update mode skips the INT files that are current:"
+show kvrdbro '*,*.mac,*.inc'
 echo
 echo "Done; stopping kvrdevserver (pid $server_pid)."

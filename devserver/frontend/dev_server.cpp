@@ -12,6 +12,10 @@ namespace {
 // How long a stop waits for the connections to finish their current request.
 constexpr std::chrono::seconds kStopGrace{3};
 
+// Out of descriptors, the queued client keeps the listener readable; waiting
+// this long for a connection to end avoids spinning on it.
+constexpr int kExhaustedPauseMs = 100;
+
 std::string prepareDirectory(const std::string& directory) {
   if (directory.empty()) return {};
   std::filesystem::create_directories(directory);
@@ -67,8 +71,13 @@ DevServer::~DevServer() = default;
 
 bool DevServer::run(int stopFd) {
   while (waitReadable(stopFd, listener_.get()) != stopFd) {
-    UniqueFd socket = acceptConnection(listener_.get());
-    if (socket) startConnection(std::move(socket));
+    bool exhausted = false;
+    UniqueFd socket = acceptConnection(listener_.get(), exhausted);
+    if (socket) {
+      startConnection(std::move(socket));
+    } else if (exhausted && waitReadable(stopFd, stopFd, kExhaustedPauseMs) == stopFd) {
+      break;
+    }
   }
   listener_.reset();
   registry_.shutdownAll();

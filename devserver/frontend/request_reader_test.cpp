@@ -115,42 +115,24 @@ TEST_F(RequestReaderTest, SeveralRequestsInOneReadComeOutInOrder) {
   EXPECT_EQ(reader_.buffered(), 3u);  // the start of the kill stays buffered
 }
 
-TEST_F(RequestReaderTest, UnknownTypeIsInvalidAtOnce) {
-  EXPECT_EQ(statusAfter("q"), Status::kInvalid);
-}
-
-TEST_F(RequestReaderTest, TypeWithoutItsNulIsInvalid) {
-  EXPECT_EQ(statusAfter("xx"), Status::kInvalid);
-}
-
-TEST_F(RequestReaderTest, NonNumericLengthIsInvalid) {
-  EXPECT_EQ(statusAfter("x\0" "1a\0" "b"s), Status::kInvalid);
-}
-
-TEST_F(RequestReaderTest, EmptyOrSignedLengthIsInvalid) {
-  EXPECT_EQ(statusAfter("x\0" "\0"s), Status::kInvalid);
-  RequestReader fresh;
-  reader_ = fresh;
-  EXPECT_EQ(statusAfter("r\0" "-1\0"s), Status::kInvalid);
-}
-
-TEST_F(RequestReaderTest, LengthBeyondTheBoundIsInvalidBeforeAnyBodyArrives) {
-  EXPECT_EQ(statusAfter("x\0" "99999999\0"s), Status::kInvalid);
-  RequestReader fresh;
-  reader_ = fresh;
-  EXPECT_EQ(statusAfter("x\0"s + std::to_string(kMaxFieldLength + 1) + "\0"s), Status::kInvalid);
-}
-
-TEST_F(RequestReaderTest, LengthDigitsThatNeverEndAreInvalid) {
-  EXPECT_EQ(statusAfter("x\0" "12345678"s), Status::kInvalid);
-}
-
-TEST_F(RequestReaderTest, LoginHeaderWithoutNulIsBounded) {
-  EXPECT_EQ(statusAfter("lg:" + std::string(kMaxHeaderLength, '7')), Status::kInvalid);
-}
-
-TEST_F(RequestReaderTest, AcknowledgementWithoutLengthIsInvalid) {
-  EXPECT_EQ(statusAfter("<CALLBACK>5\0"s), Status::kInvalid);
+TEST_F(RequestReaderTest, MalformedRequestsAreInvalidBeforeAnyBodyIsAwaited) {
+  const std::string malformed[] = {
+      "q"s,                                               // unknown type
+      "xx"s,                                              // type without its NUL
+      "x\0" "1a\0" "b"s,                                 // non-numeric length
+      "x\0" "\0"s,                                        // empty length
+      "r\0" "-1\0"s,                                      // signed length
+      "x\0" "99999999\0"s,                                // too many digits
+      "x\0"s + std::to_string(kMaxFieldLength + 1) + "\0"s,  // beyond the bound
+      "x\0" "12345678"s,                                  // digits that never end
+      "lg:" + std::string(kMaxHeaderLength, '7'),         // header that never ends
+      "<CALLBACK>5\0"s,                                   // acknowledgement without length
+  };
+  for (const std::string& bytes : malformed) {
+    RequestReader fresh;
+    reader_ = fresh;
+    EXPECT_EQ(statusAfter(bytes), Status::kInvalid) << bytes;
+  }
 }
 
 TEST_F(RequestReaderTest, PartialRequestWaitsForMore) {

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "test_client.h"
 
@@ -102,6 +103,18 @@ TEST_F(ServerTest, TerminalOutputIsRawThenNulThenTheFinalReply) {
 
   // Outside "t" the same output is dropped.
   EXPECT_EQ(execute(client, "w \"hi\",!,2"), "<OK>\0"s);
+
+  // A NUL would end the raw part early and the rest would be taken for
+  // replies, so it is left out of the output.
+  client.send(request('t', "w \"a\",$c(0),\"b\""));
+  EXPECT_EQ(client.readRawUntilNul(), "ab\0"s);
+  EXPECT_EQ(client.readReply(), "<OK>\0"s);
+
+  // The client serves neither call-backs nor values while it reads raw
+  // output: asking would wait forever, so neither goes out.
+  client.send(request('t', "s x=$$callback^%srv(\"n\",\"c\") d wo^%srv(7) w \"x=\",x"));
+  EXPECT_EQ(client.readRawUntilNul(), "x=\0"s);
+  EXPECT_EQ(client.readReply(), "<OK>\0"s);
 
   client.send(request('t', "w 1 w nosuch"));
   EXPECT_EQ(client.readRawUntilNul(), "1\0"s);
@@ -301,6 +314,45 @@ TEST_F(ServerTest, AcknowledgedChangesSurviveKillNine) {
     EXPECT_EQ(read(client, "^bin"), "a\0b"s);
     EXPECT_EQ(read(client, "$v(\"proc\",6)"),
               std::filesystem::canonical(directory).string() + "/");
+  }
+  std::filesystem::remove_all(directory);
+}
+
+}  // namespace
+}  // namespace devserver::testing
+
+namespace devserver::testing {
+namespace {
+
+// Two clients write the same global at once; every acknowledged node must be
+// in the journal, in whichever order the two threads reached it.
+TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
+  std::string directory = makeTempDirectory();
+  constexpr int kEach = 100;
+  {
+    ServerProcess server({"--dir", directory});
+    auto writer = [&server](int id) {
+      TestClient client = connect(server);
+      for (int i = 0; i < kEach; ++i) {
+        std::string line = "s ^c(" + std::to_string(id) + "," + std::to_string(i) + ")=" +
+                           std::to_string(i);
+        EXPECT_EQ(execute(client, line), "<OK>\0"s);
+      }
+    };
+    std::thread first(writer, 1);
+    std::thread second(writer, 2);
+    first.join();
+    second.join();
+    server.signal(SIGKILL);
+    EXPECT_EQ(server.waitForExit(), 128 + SIGKILL);
+  }
+  {
+    ServerProcess server({"--dir", directory});
+    TestClient client = connect(server);
+    EXPECT_EQ(execute(client, "s n=0 f id=1,2 s s=\"\" f  s s=$o(^c(id,s)) q:s=\"\"  s n=n+1"), "<OK>\0"s);
+    EXPECT_EQ(read(client, "n"), std::to_string(2 * kEach));
+    EXPECT_EQ(read(client, "^c(2," + std::to_string(kEach - 1) + ")"), std::to_string(kEach - 1));
+    EXPECT_EQ(read(client, "$d(^c(2,0))"), "1");
   }
   std::filesystem::remove_all(directory);
 }

@@ -51,25 +51,27 @@ std::uint16_t localPort(int fd) {
   return ntohs(address.sin_port);
 }
 
-UniqueFd acceptConnection(int listenFd) {
+UniqueFd acceptConnection(int listenFd, bool& exhausted) {
   int fd;
   do {
     fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
+  exhausted = fd < 0 && (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM);
   if (fd < 0) return UniqueFd();
   int on = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return UniqueFd(fd);
 }
 
-int waitReadable(int first, int second) {
+int waitReadable(int first, int second, int timeoutMs) {
   pollfd fds[2] = {{first, POLLIN, 0}, {second, POLLIN, 0}};
   for (;;) {
-    int ready = ::poll(fds, 2, -1);
+    int ready = ::poll(fds, 2, timeoutMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
       throwErrno("poll");
     }
+    if (ready == 0) return -1;
     if (fds[0].revents != 0) return first;
     if (fds[1].revents != 0) return second;
   }

@@ -26,12 +26,14 @@ std::uint16_t localPort(int fd);
 
 // Accepts one pending connection (close-on-exec, no Nagle delay, so every
 // piece of a segmented reply leaves as it is written). Returns an empty
-// UniqueFd when the accept failed for this one client only.
-UniqueFd acceptConnection(int listenFd);
+// UniqueFd when the accept failed; exhausted is then true when the process
+// ran out of descriptors or memory, and the pending client stays queued.
+UniqueFd acceptConnection(int listenFd, bool& exhausted);
 
-// Blocks until one of the two descriptors is readable; returns the one that
-// is (first wins when both are).
-int waitReadable(int first, int second);
+// Blocks until one of the two descriptors is readable, or until timeoutMs
+// milliseconds have passed (-1: no limit); returns the one that is readable
+// (first wins when both are), or -1 on the timeout.
+int waitReadable(int first, int second, int timeoutMs = -1);
 
 // Reads at most size bytes of what has arrived; 0 means the peer closed.
 // Throws ConnectionLost on a socket error.

@@ -36,10 +36,5 @@ TEST(SocketIoTest, UnsegmentedSendWritesWhole) {
   EXPECT_EQ(piecesOf("<OK>:12", 0), expected);
 }
 
-TEST(SocketIoTest, ListenerTakesAFreeLoopbackPort) {
-  UniqueFd listener = listenLoopback(0);
-  EXPECT_NE(localPort(listener.get()), 0);
-}
-
 }  // namespace
 }  // namespace devserver

@@ -1,0 +1,152 @@
+#include "staged_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace kvrexport {
+namespace {
+
+// The temporary file that must not survive the process. Kept in static
+// storage so the exit hook and the signal handler can reach it; the flag is
+// cleared before the path changes.
+char pendingPath[PATH_MAX];
+volatile sig_atomic_t pendingSet = 0;
+
+void removePending() {
+  if (pendingSet) unlink(pendingPath);
+}
+
+void onSignal(int signal) {
+  removePending();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void installCleanup() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  std::atexit(removePending);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    sigaction(signal, nullptr, &previous);
+    if (previous.sa_handler == SIG_IGN) continue;  // e.g. started with nohup
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+bool setPending(const std::string& path) {
+  pendingSet = 0;
+  if (path.size() >= sizeof pendingPath) return false;
+  std::memcpy(pendingPath, path.c_str(), path.size() + 1);
+  pendingSet = 1;
+  return true;
+}
+
+mode_t defaultMode() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// The directory part of path, with its final "/", or "" for the current one.
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string realPathOf(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+  return resolved ? std::string(resolved.get()) : path;
+}
+
+}  // namespace
+
+std::unique_ptr<StagedFile> StagedFile::create(const std::string& target) {
+  std::string path = target;
+  mode_t mode = defaultMode();
+  struct stat info {};
+  if (stat(target.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) {
+      errno = EISDIR;
+      return nullptr;
+    }
+    const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    if (probe < 0) return nullptr;
+    close(probe);
+    if (!S_ISREG(info.st_mode)) {
+      std::FILE* stream = std::fopen(target.c_str(), "w");
+      if (!stream) return nullptr;
+      return std::unique_ptr<StagedFile>(new StagedFile(target, "", stream));
+    }
+    // Replace the file a symbolic link points at, not the link.
+    path = realPathOf(target);
+    mode = info.st_mode & 07777;
+  }
+  installCleanup();
+  std::string pattern = directoryOf(path) + ".kvrtmp.XXXXXX";
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return nullptr;
+  if (!setPending(pattern)) {
+    close(fd);
+    unlink(pattern.c_str());
+    errno = ENAMETOOLONG;
+    return nullptr;
+  }
+  fchmod(fd, mode);
+  std::FILE* stream = fdopen(fd, "w");
+  if (!stream) {
+    close(fd);
+    unlink(pattern.c_str());
+    pendingSet = 0;
+    return nullptr;
+  }
+  return std::unique_ptr<StagedFile>(new StagedFile(path, pattern, stream));
+}
+
+StagedFile::StagedFile(std::string target, std::string staging, std::FILE* stream)
+    : target_(std::move(target)), staging_(std::move(staging)), stream_(stream) {}
+
+StagedFile::~StagedFile() { discard(); }
+
+void StagedFile::write(std::string_view text) const { std::fwrite(text.data(), 1, text.size(), stream_); }
+
+void StagedFile::discard() {
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
+  if (!staging_.empty()) {
+    unlink(staging_.c_str());
+    pendingSet = 0;
+    staging_.clear();
+  }
+}
+
+bool StagedFile::commit() {
+  if (!stream_) return false;
+  errno = 0;
+  const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
+  int error = written ? 0 : (errno != 0 ? errno : EIO);
+  if (std::fclose(stream_) != 0 && error == 0) error = errno;
+  stream_ = nullptr;
+  if (error == 0 && !staging_.empty() && std::rename(staging_.c_str(), target_.c_str()) != 0) error = errno;
+  if (error != 0) {
+    discard();
+    errno = error;
+    return false;
+  }
+  pendingSet = 0;
+  staging_.clear();
+  return true;
+}
+
+}  // namespace kvrexport

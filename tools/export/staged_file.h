@@ -1,0 +1,48 @@
+// An output file that is written under a temporary name in its target's
+// directory and renamed over the target only when it is complete, so a run
+// that fails midway leaves any existing file exactly as it was.
+//
+// The temporary file never outlives the process: it is removed when the
+// object goes without commit, when the process ends through exit() (the
+// framework's exit on a lost connection), and on SIGINT, SIGTERM and SIGHUP.
+// One staged file at a time per process.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kvrexport {
+
+class StagedFile {
+ public:
+  // Nothing when the target cannot be written: it is a directory, an
+  // existing file that cannot be opened for writing, or its directory does
+  // not exist or is not writable. A target that exists but is not a regular
+  // file (a device, a pipe) is written directly, without staging.
+  static std::unique_ptr<StagedFile> create(const std::string& target);
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  std::FILE* stream() const { return stream_; }
+  void write(std::string_view text) const;
+
+  // The path the content is being written to right now (for its file time).
+  const std::string& writtenPath() const { return staging_.empty() ? target_ : staging_; }
+
+  // Closes the file and renames it over the target. False, with the
+  // temporary file removed, when writing or renaming failed.
+  bool commit();
+
+ private:
+  StagedFile(std::string target, std::string staging, std::FILE* stream);
+  void discard();
+
+  std::string target_;
+  std::string staging_;  // empty when the target is written directly
+  std::FILE* stream_;
+};
+
+}  // namespace kvrexport

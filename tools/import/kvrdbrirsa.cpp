@@ -1,0 +1,150 @@
+// kvrdbrirsa: imports routines from routine-set files in the RSA layout
+// (NAME^TYPE^^days,seconds^ headers) or the ANSI layout (bare NAME headers).
+// Each file: two header lines, then routines, each a header line, its lines
+// and one empty line; an empty line where a header is due ends the file.
+// Routines are stored, not compiled. The headers are taken apart on the
+// server, exactly as the server splits pieces.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "binding.h"
+#include "command_line.h"
+#include "connection_lost.h"
+#include "local_files.h"
+#include "mask_lines.h"
+#include "routine_name.h"
+#include "routine_store.h"
+#include "startup.h"
+#include "string_set.h"
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "Kovra CommandLine Tools.\n"
+    "Import one or more routines from file in RSA or ANSI format.\n"
+    "Usage: kvrdbrirsa [-s server] [-p port] [-d database] file[s]\n"
+    "  server:   TCP/IP computer name of Kovra Server.\n"
+    "  port:     TCP/IP port of server listening port (default 5000).\n"
+    "  database: current Kovra database name.\n"
+    "  file[s]:     comma-separated list of files with placeholders * and ?\n"
+    "kvrdbrirsa -h displays this help screen.\n";
+
+// A line that ends a routine or the file. Files written with CR LF endings
+// carry a lone CR there; without this rule such a file would read as one
+// routine that swallows all the others.
+bool endsBlock(const std::string& line) { return line.empty() || line == "\r"; }
+
+// The next routine header, without the CR of a CR LF file; nothing at the
+// end of the file or at the empty line that ends it.
+std::optional<std::string> nextHeader(std::FILE* file) {
+  std::optional<std::string> line = kvrtools::readTextLine(file);
+  if (!line || endsBlock(*line)) return std::nullopt;
+  if (line->back() == '\r') line->pop_back();
+  return line;
+}
+
+// The routine's lines up to its closing empty line (consumed) or the end of
+// the file. Routine lines keep their carriage returns.
+std::vector<std::string> routineLines(std::FILE* file) {
+  std::vector<std::string> lines;
+  while (std::optional<std::string> line = kvrtools::readTextLine(file)) {
+    if (endsBlock(*line)) break;
+    lines.push_back(std::move(*line));
+  }
+  return lines;
+}
+
+std::string evaluate(std::string_view expression) {
+  std::string value = kvrtools::evaluate(expression);
+  kvrtools::exitIfConnectionLost();
+  return value;
+}
+
+struct RoutineHeader {
+  std::string name;
+  std::string type;
+  std::string timestamp;
+};
+
+// Splits the header on the server: "." is the delimiter when the line holds
+// one, else "^"; field 1 the name, 2 the type, 4 the timestamp.
+RoutineHeader splitHeader(const std::string& header) {
+  kvrtools::setVariable("line", header);
+  kvrtools::exitIfConnectionLost();
+  kvrtools::execute(R"(s delim=$s($f(line,"."):".",1:"^"))");
+  kvrtools::exitIfConnectionLost();
+  RoutineHeader fields;
+  fields.name = evaluate("$p(line,delim,1)");
+  fields.type = evaluate("$zupper($p(line,delim,2))");
+  fields.timestamp = evaluate("$p(line,delim,4)");
+  return fields;
+}
+
+// Imports every routine of one open file; false when a routine was skipped.
+bool importFile(const std::string& path, std::FILE* file) {
+  kvrtools::readTextLine(file);
+  kvrtools::readTextLine(file);
+  bool allStored = true;
+  while (std::optional<std::string> header = nextHeader(file)) {
+    const RoutineHeader fields = splitHeader(*header);
+    const std::vector<std::string> lines = routineLines(file);
+    if (!kvrtools::isValidRoutineName(fields.name)) {
+      kvrtools::reportInvalidRoutineName(fields.name);
+      allStored = false;
+      continue;
+    }
+    const std::string type = fields.type.empty() ? "INT" : fields.type;
+    const std::optional<std::string> global = kvrimport::routineGlobal(type);
+    if (!global) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(), type.c_str());
+      allStored = false;
+      continue;
+    }
+    // The field goes into an M line, so only a real timestamp is taken;
+    // anything else counts as no timestamp.
+    std::string timestamp = kvrimport::isRoutineTimestamp(fields.timestamp) ? fields.timestamp : "";
+    if (timestamp.empty()) timestamp = kvrtools::fileTimestamp(path);
+    std::printf("Importing routine %s.%s\n", fields.name.c_str(), type.c_str());
+    kvrimport::storeRoutine(*global, fields.name, lines, timestamp);
+  }
+  return allStored;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const kvrtools::CommandLine commandLine(argc, argv);
+  if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
+
+  const std::optional<std::string> fileList = commandLine.positional(1);
+  if (!fileList) {
+    std::printf("Routines for import does not specified.\n");
+    kvrtools::printUsage(kUsage);
+    kvrtools::disconnectServer();
+    return 0;
+  }
+  kvrtools::StringSet patterns;
+  kvrtools::setGroupReadHandler(kvrtools::collectInto(patterns));
+  kvrtools::setVariable("files", *fileList);
+  kvrtools::exitIfConnectionLost();
+  kvrtools::execute(kvrtools::kSplitFilesLine);
+  kvrtools::exitIfConnectionLost();
+  kvrtools::setGroupReadHandler(nullptr);
+  kvrtools::StringSet paths;
+  kvrtools::expandPatterns(patterns, paths);
+
+  int status = 0;
+  for (const std::string& path : paths) {
+    std::printf("Processing file %s\n", path.c_str());
+    auto file = kvrimport::openForReading(path);
+    if (!file) {
+      kvrimport::reportUnreadable(path);
+      continue;
+    }
+    if (!importFile(path, file.get())) status = 1;
+  }
+  kvrtools::disconnectServer();
+  return status;
+}
