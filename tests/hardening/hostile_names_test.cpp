@@ -86,11 +86,26 @@ class HostileNamesTest : public ToolTest {
     return result;
   }
 
-  // One refusal line per refused name, in any order.
+  // The name as the refusal shows it: control bytes as _$C(n)_.
+  static std::string Shown(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+      const auto b = static_cast<unsigned char>(c);
+      out += b < 32 || b == 127 ? "_$C(" + std::to_string(b) + ")_" : std::string(1, c);
+    }
+    return out;
+  }
+
+  // One refusal line per refused name, in any order; and no control byte
+  // but the line feeds reaches the user's terminal.
   static void ExpectRefusals(const std::string& err, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-      const std::string line = "Skipping routine " + name + ": not a valid routine name.\n";
+      const std::string line = "Skipping routine " + Shown(name) + ": not a valid routine name.\n";
       EXPECT_NE(err.find(line), std::string::npos) << "no refusal of " << Expr(name) << " in:\n" << err;
+    }
+    for (const char c : err) {
+      const auto b = static_cast<unsigned char>(c);
+      EXPECT_TRUE(c == '\n' || (b >= 32 && b != 127)) << "control byte " << int(b) << " in:\n" << err;
     }
   }
 };
@@ -135,6 +150,7 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
     if (name.find('\n') == std::string::npos) set += name + "^INT^^66000,1^\n s ^CANARY=2\n\n";
   }
   set += "T^INT\") s ^CANARY=3 ;^^66000,1^\n q\n\n";      // type field
+  set += "U^I\x1b[2JNT^^66000,1^\n q\n\n";                 // type with a control byte
   set += "D^INT^^66000,1\") s ^CANARY=4 ;^\n q\n\n";      // date field
   set += "../up^INT^^66000,1^\n q\n\n";                   // dots split: empty name
   set += "S/L^INT^^66000,1^\n q\n\n";
@@ -155,6 +171,7 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
   refused.push_back("S/L");
   ExpectRefusals(r.err, refused);
   EXPECT_NE(r.err.find("Skipping routine T: unknown type INT\") S .\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Skipping routine U: unknown type I_$C(27)_[2JNT.\n"), std::string::npos) << r.err;
   EXPECT_EQ(Canary(), "0");
   EXPECT_TRUE(r.err.ends_with("Not compatible server data format.\n")) << r.err;
   EXPECT_EQ(Names("^ROUTINE"), "D|GOOD|");
