@@ -249,15 +249,22 @@ TEST(HostileServer, SilentServerAfterTheGreetingEndsWithTheConnection) {
   }
 }
 
-// A server that accepts and never greets leaves the connection closed.
-TEST(HostileServer, ServerThatNeverGreetsLeavesTheConnectionClosed) {
-  Session s;
-  s.peer.Pause(400).Reset();
-  s.Open();
-  EXPECT_FALSE(s.conn.Active());
-  EXPECT_EQ(s.conn.Socket(), -1);
-  EXPECT_EQ(s.conn.BusyCount(), 0);
-  EXPECT_EQ(s.Finish(), "");
+// A server that accepts and never greets, or greets with a header that never
+// ends, leaves the connection closed.
+TEST(HostileServer, ServerThatNeverGreetsProperlyLeavesTheConnectionClosed) {
+  for (const bool endless : {false, true}) {
+    Session s;
+    if (endless) {
+      s.peer.Send(std::string(32768, 'g')).Pause(300).Close();
+    } else {
+      s.peer.Pause(400).Reset();
+    }
+    s.Open();
+    EXPECT_FALSE(s.conn.Active()) << endless;
+    EXPECT_EQ(s.conn.Socket(), -1) << endless;
+    EXPECT_EQ(s.conn.BusyCount(), 0) << endless;
+    EXPECT_EQ(s.Finish(), "") << endless;
+  }
 }
 
 // Resets at each point of a reply: before it, in the header, in the body,
