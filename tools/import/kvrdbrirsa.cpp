@@ -98,7 +98,8 @@ bool importFile(const std::string& path, std::FILE* file) {
     const std::optional<std::string> global = kvrimport::routineGlobal(type);
     if (!global) {
       std::fflush(stdout);
-      std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(), type.c_str());
+      std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(),
+                   kvrtools::printableName(type).c_str());
       allStored = false;
       continue;
     }
