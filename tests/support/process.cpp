@@ -138,7 +138,7 @@ DevServer::DevServer(const ServerOptions& options) {
     dup2(out[1], STDOUT_FILENO);
     const int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, STDIN_FILENO);
-    execOrDie(toolPath("kvrdevserver"), args);
+    execOrDie(options.program.value_or(toolPath("kvrdevserver")), args);
   }
   close(out[1]);
   // Only the first line matters: "listening on 127.0.0.1:PORT".
