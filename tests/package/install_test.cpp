@@ -84,9 +84,7 @@ TEST_F(InstallTest, ClientBuiltWithPkgConfigTalksToTheInstalledServer) {
   const RunResult built = Run(KVR_C_COMPILER, compile);
   ASSERT_EQ(built.status, 0) << built.err;
 
-  ServerOptions server;
-  server.program = Installed("bin/kvrdevserver");
-  const DevServer devServer(server);
+  const DevServer devServer({}, Installed("bin/kvrdevserver"));
   const RunResult ran = Run(work_.file("client"), {"127.0.0.1", std::to_string(devServer.port()), "USER"},
                             {{"LD_LIBRARY_PATH", Installed("lib")}});
   EXPECT_EQ(ran.err, "");
@@ -118,9 +116,7 @@ TEST_F(InstallTest, ClientReportsTheLibraryErrorWhenNoServerListens) {
 
 TEST_F(InstallTest, InstalledUtilityRunsWithTheLibraryCopiedIntoItsFolder) {
   fs::copy_file(Installed("lib/libkovrasc.so"), work_.file("libkovrasc.so"));
-  ServerOptions server;
-  server.program = Installed("bin/kvrdevserver");
-  const DevServer devServer(server);
+  const DevServer devServer({}, Installed("bin/kvrdevserver"));
   writeSettings(work_, devServer.port());
   const RunResult ran = Run(Installed("bin/kvrdbexec"), {"w \"6*7=\",6*7,!"});
   EXPECT_EQ(ran.out, "6*7=42\r\n");

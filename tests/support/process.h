@@ -42,13 +42,14 @@ class TempDir {
 struct ServerOptions {
   std::optional<std::string> dir;  // --dir
   bool connectGreeting = false;    // --greeting connect
-  std::optional<std::string> program;  // another kvrdevserver than build/bin's
 };
 
 // kvrdevserver --port 0 on 127.0.0.1; the port is read from its first line.
 class DevServer {
  public:
   explicit DevServer(const ServerOptions& options = {});
+  // The same with another kvrdevserver program than build/bin's.
+  DevServer(const ServerOptions& options, const std::string& program);
   ~DevServer();
   DevServer(const DevServer&) = delete;
   DevServer& operator=(const DevServer&) = delete;
