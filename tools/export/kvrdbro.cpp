@@ -119,8 +119,7 @@ int main(int argc, char** argv) {
   if (auto status = kvrtools::prepareTool(commandLine, kUsage)) return *status;
   const std::optional<std::string> mask = commandLine.positional(1);
   if (!mask) {
-    std::printf("Routine mask for export need to be specified.\n");
-    kvrtools::printUsage(kUsage);
+    kvrtools::reportMissingArgument("Routine mask for export need to be specified.", kUsage);
     return 0;
   }
   if (auto status = kvrtools::connectTool(kUsage)) return *status;

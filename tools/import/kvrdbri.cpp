@@ -164,9 +164,7 @@ int main(int argc, char** argv) {
 
   const std::optional<std::string> files = commandLine.positional(1);
   if (!files) {
-    std::printf("Routines for import does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for import does not specified.", kUsage);
     return 0;
   }
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());

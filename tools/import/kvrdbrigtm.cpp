@@ -67,9 +67,7 @@ int main(int argc, char** argv) {
 
   const std::optional<std::string> fileList = commandLine.positional(1);
   if (!fileList) {
-    std::printf("Routines for import does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for import does not specified.", kUsage);
     return 0;
   }
   const kvrtools::StringSet paths = kvrtools::expandFileList(*fileList);
