@@ -11,7 +11,7 @@ kovra_install_deps
 
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target kovrasc kvrdevserver kvrdbexec kvrdblist kvrdbrfirst kvrdbcompile kvrdbkill \
-  kvrdbri kvrdbro
+  kvrdbri kvrdbro kvrdbrorsa kvrdbrirsa kvrdbrogtm
 bin=$root/build/bin
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kovra-demo.XXXXXX")
@@ -110,5 +110,18 @@ show kvrdbro '*,*.mac,*.inc'
 echo; ls -l --time-style=+%Y-%m-%d\ %H:%M:%S -- *.inc *.mac *.int
 echo; echo "A second export in update mode skips the INT files that are current:"
 show kvrdbro '*,*.mac,*.inc'
+
+# Exchange formats: every routine into one routine-set file; HELLO deleted
+# and brought back from that file (stored, then compiled); the INT routines
+# as GT.M files.
+in_folder formats
+show kvrdbrorsa '*.INT,*.MAC,*.INC' all.rsa
+echo; echo "all.rsa (the first lines):"; head -6 all.rsa
+show kvrdbkill HELLO </dev/null
+show kvrdbrirsa all.rsa
+show kvrdbcompile HELLO
+show kvrdbexec 'd ^HELLO'
+show kvrdbrogtm '*'
+echo; ls -- *.m
 echo
 echo "Done; stopping kvrdevserver (pid $server_pid)."

@@ -98,7 +98,7 @@ void TKvrConnect::SetActive(bool value) {
   if (Designing || value == active_) return;
   if (ConnectType == cntTindra) {
     if (value) {
-      Tindra().Open();
+      Tindra().Open(TindraOverrides);
       active_ = true;
     } else {
       Tindra().Close();
@@ -162,7 +162,7 @@ void TKvrConnect::CheckConnected() {
 }
 
 TTindraBackend& TKvrConnect::Tindra() {
-  if (!tindra_) tindra_ = CreateTindraBackend();
+  if (!tindra_) tindra_ = CreateTindraBackend(*this);
   return *tindra_;
 }
 

@@ -87,6 +87,9 @@ class TKvrConnect {
   std::string MError;              // last refusal marker or format complaint
   std::vector<std::string> Query;
   TMAuthorization Authorization;
+  // cntTindra: changes to the machine's default settings, used at the next
+  // open.
+  TTindraOverrides TindraOverrides;
 
   bool ActiveSession() const { return !sessionId_.empty(); }
   const std::string& ServerAddress() const { return serverAddress_; }

@@ -1,6 +1,7 @@
 # Sourced by test.sh and demo.sh: installs the Debian packages the build needs
 # when any of them is missing.
-kovra_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+# pkgconf: the install test builds the example client with pkg-config.
+kovra_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pkgconf)
 
 kovra_install_deps() {
   local missing=()

@@ -40,7 +40,6 @@ using StoreTest = EngineTest;
 TEST_F(StoreTest, WalksRoutineLinesInNumericOrder) {
   for (int i = 0; i <= 12; ++i) job_.set("^ROUTINE(\"R\"," + std::to_string(i) + ")", "x", io_);
   job_.set("^ROUTINE(\"R\",\"name\")", "x", io_);
-  std::string walk;
   io_.output.clear();
   run("s n=0 f  s n=$o(^ROUTINE(\"R\",n)) q:n=\"\"  w n,\" \"");
   EXPECT_EQ(io_.output, "1 2 3 4 5 6 7 8 9 10 11 12 name ");
@@ -58,6 +57,14 @@ TEST_F(StoreTest, ReportsDataOfValuesAndDescendants) {
   EXPECT_EQ(eval("$d(a)"), "1");
   EXPECT_EQ(errorOf("s a(\"\")=1"), "<SUBSCRIPT> *a(\"\")");
   EXPECT_EQ(eval("$g(b(1,2))_$g(b(9),\"none\")"), "3none");
+}
+
+TEST_F(StoreTest, WalksNodesDepthFirstWithQuery) {
+  run("s ^Q(1)=1,^Q(1,\"a\",2)=2,^Q(10)=3,^Q(\"z\")=4,l(2,1)=5");
+  io_.output.clear();
+  run("s r=\"^Q\" f  s r=$q(@r) q:r=\"\"  w r,\"=\",@r,\" \"");
+  EXPECT_EQ(io_.output, "^Q(1)=1 ^Q(1,\"a\",2)=2 ^Q(10)=3 ^Q(\"z\")=4 ");
+  EXPECT_EQ(eval("$q(^Q(1,\"b\"))_\" \"_$q(l)_\" \"_$q(l(2,1))_$q(nothing)"), "^Q(10) l(2,1) ");
 }
 
 TEST_F(StoreTest, KeepsNumericLookingStringsApartFromNumbers) {

@@ -2,16 +2,6 @@
 #include "engine_test_support.h"
 
 namespace mengine::test {
-
-void EngineTest::storeRoutine(const std::string& name, const std::vector<std::string>& lines,
-                              const std::string& global) {
-  job_.kill(global + "(\"" + name + "\")", io_);
-  for (size_t i = 0; i < lines.size(); ++i)
-    job_.set(global + "(\"" + name + "\"," + std::to_string(i + 1) + ")", lines[i], io_);
-  job_.set(global + "(\"" + name + "\",0)", "66000,100", io_);
-  job_.set(global + "(\"" + name + "\")", std::to_string(lines.size()) + ",0", io_);
-}
-
 namespace {
 
 using CommandTest = EngineTest;
@@ -38,11 +28,6 @@ TEST_F(CommandTest, SwitchesDatabases) {
   EXPECT_EQ(job_.database(), "USER");
 }
 
-}  // namespace
-}  // namespace mengine::test
-
-namespace mengine::test {
-namespace {
 
 TEST_F(CommandTest, RunsEveryFormOfFor) {
   EXPECT_EQ(output("f i=1:1:5 w i"), "12345");
@@ -119,6 +104,14 @@ TEST_F(CommandTest, ResolvesNameAndSubscriptIndirection) {
   EXPECT_EQ(errorOf("s g=\"\" s x=$o(@g@(1))"), "<SYNTAX>");
   run("s self=\"@self\"");
   EXPECT_EQ(evalError("@self"), "<FRAMESTACK>");
+}
+
+TEST_F(CommandTest, ContinuesTheLastGlobalReferenceWithNakedReferences) {
+  EXPECT_EQ(errorOf("w ^(1)"), "<NAKED>");
+  run("s ^N(1,2)=\"a\",^(3)=\"b\"");
+  EXPECT_EQ(eval("^N(1,3)_$g(^(2))"), "ba");
+  run("s ^N=0,^(5)=1");
+  EXPECT_EQ(eval("^N(5)"), "1");
 }
 
 TEST_F(CommandTest, XecutesAndNews) {

@@ -64,7 +64,13 @@ class EngineTest : public ::testing::Test {
   }
   // Stores a routine in ^ROUTINE the way the import utilities do.
   void storeRoutine(const std::string& name, const std::vector<std::string>& lines,
-                    const std::string& global = "^ROUTINE");
+                    const std::string& global = "^ROUTINE") {
+    job_.kill(global + "(\"" + name + "\")", io_);
+    for (size_t i = 0; i < lines.size(); ++i)
+      job_.set(global + "(\"" + name + "\"," + std::to_string(i + 1) + ")", lines[i], io_);
+    job_.set(global + "(\"" + name + "\",0)", "66000,100", io_);
+    job_.set(global + "(\"" + name + "\")", std::to_string(lines.size()) + ",0", io_);
+  }
 
   Server server_;
   Job job_;

@@ -65,6 +65,14 @@ TEST_F(RoutineTest, ChecksCallsAndReturns) {
   EXPECT_EQ(eval("survivor_$$add^MATH(1,1)"), "12");
 }
 
+TEST_F(RoutineTest, ReadsLineTextWithText) {
+  EXPECT_EQ(eval("$t(+1^MATH)"), "MATH ; arithmetic helpers");
+  EXPECT_EQ(eval("$t(add^MATH)_\"|\"_$t(add+1^MATH)"), "add(a,b) q a+b|fact(n) q:n<2 1  q n*$$fact(n-1)");
+  EXPECT_EQ(eval("$t(+0^MATH)_\"|\"_$t(+99^MATH)_\"|\"_$t(nope^MATH)_\"|\"_$t(+1^NONE)"), "MATH|||");
+  storeRoutine("SELF", {"SELF w $t(+0),\"/\",$t(+2)", " ; second"});
+  EXPECT_EQ(output("d ^SELF"), "SELF/ ; second");
+}
+
 TEST_F(RoutineTest, RestoresTestAfterExtrinsics) {
   storeRoutine("T", {"t() i 0", " q 5"});
   run("i 1");

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -88,6 +89,16 @@ ScriptedPeer& ScriptedPeer::Accept() {
   return *this;
 }
 
+ScriptedPeer& ScriptedPeer::Reset() {
+  steps_.push_back({Step::kReset, {}});
+  return *this;
+}
+
+ScriptedPeer& ScriptedPeer::Pause(int ms) {
+  steps_.push_back({Step::kPause, {}, ms});
+  return *this;
+}
+
 void ScriptedPeer::Start() { thread_ = std::thread([this] { Run(); }); }
 
 std::string ScriptedPeer::Finish() {
@@ -112,6 +123,8 @@ void ScriptedPeer::Play() {
       case Step::kSend: ok = SendBytes(step.bytes); break;
       case Step::kClose: CloseConnection(); break;
       case Step::kAccept: ok = AcceptOne(); break;
+      case Step::kReset: ResetConnection(); break;
+      case Step::kPause: std::this_thread::sleep_for(std::chrono::milliseconds(step.ms)); break;
     }
     if (!ok) {
       CloseConnection();
@@ -171,6 +184,14 @@ void ScriptedPeer::CloseConnection() {
   if (connection_ < 0) return;
   ::close(connection_);
   connection_ = -1;
+}
+
+void ScriptedPeer::ResetConnection() {
+  if (connection_ < 0) return;
+  // A zero linger time makes close() send a reset instead of a FIN.
+  const linger abort{1, 0};
+  ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  CloseConnection();
 }
 
 void ScriptedPeer::ExpectEndOfStream() {

@@ -31,6 +31,12 @@ class ScriptedPeer {
   ScriptedPeer& Send(std::string bytes);
   ScriptedPeer& Close();   // closes the current connection
   ScriptedPeer& Accept();  // waits for the client's next connection
+  // Aborts the current connection: the client sees a reset, not an orderly
+  // end of the stream.
+  ScriptedPeer& Reset();
+  // Sends nothing for ms milliseconds (a stalled server); bytes the client
+  // sends meanwhile are left for the next Expect.
+  ScriptedPeer& Pause(int ms);
 
   // How long each wait of the peer may take.
   void SetWaitLimitMs(int ms) { waitLimitMs_ = ms; }
@@ -43,8 +49,9 @@ class ScriptedPeer {
 
  private:
   struct Step {
-    enum Kind { kExpect, kSend, kClose, kAccept } kind;
+    enum Kind { kExpect, kSend, kClose, kAccept, kReset, kPause } kind;
     std::string bytes;
+    int ms = 0;
   };
 
   void Run();
@@ -53,6 +60,7 @@ class ScriptedPeer {
   bool ExpectBytes(const std::string& bytes);
   bool SendBytes(const std::string& bytes);
   void CloseConnection();
+  void ResetConnection();
   void ExpectEndOfStream();
 
   Segmentation segmentation_;

@@ -130,7 +130,7 @@ TEST_F(PlainImportTest, FileNamesThatWouldBreakOutOfTheMLineAreSkipped) {
   Write("ok.int", "ok ; x\n");
   const RunResult r = Run("kvrdbri", {"-m", "all", "*.int"});
   EXPECT_EQ(r.err,
-            "Skipping routine tab\tname: not a valid routine name.\n"
+            "Skipping routine tab_$C(9)_name: not a valid routine name.\n"
             "Skipping routine x\"),^ROUTINE(\"keep: not a valid routine name.\n");
   EXPECT_EQ(r.out, "Importing ok.int\nCompiling ok.int\n");
   EXPECT_EQ(r.status, 1);

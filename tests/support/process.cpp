@@ -121,7 +121,9 @@ void TempDir::addLibrary() const {
                              std::filesystem::copy_options::overwrite_existing);
 }
 
-DevServer::DevServer(const ServerOptions& options) {
+DevServer::DevServer(const ServerOptions& options) : DevServer(options, toolPath("kvrdevserver")) {}
+
+DevServer::DevServer(const ServerOptions& options, const std::string& program) {
   std::vector<std::string> args = {"--port", "0"};
   if (options.dir) {
     args.push_back("--dir");
@@ -138,7 +140,7 @@ DevServer::DevServer(const ServerOptions& options) {
     dup2(out[1], STDOUT_FILENO);
     const int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, STDIN_FILENO);
-    execOrDie(toolPath("kvrdevserver"), args);
+    execOrDie(program, args);
   }
   close(out[1]);
   // Only the first line matters: "listening on 127.0.0.1:PORT".

@@ -48,6 +48,8 @@ struct ServerOptions {
 class DevServer {
  public:
   explicit DevServer(const ServerOptions& options = {});
+  // The same with another kvrdevserver program than build/bin's.
+  DevServer(const ServerOptions& options, const std::string& program);
   ~DevServer();
   DevServer(const DevServer&) = delete;
   DevServer& operator=(const DevServer&) = delete;

@@ -13,10 +13,23 @@ bool isValidRoutineName(std::string_view name) {
   return true;
 }
 
+std::string printableName(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 32 || byte == 127) {
+      out += "_$C(" + std::to_string(byte) + ")_";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 void reportInvalidRoutineName(std::string_view routine) {
+  const std::string shown = printableName(routine);
   std::fflush(stdout);
-  std::fprintf(stderr, "Skipping routine %.*s: not a valid routine name.\n",
-               static_cast<int>(routine.size()), routine.data());
+  std::fprintf(stderr, "Skipping routine %s: not a valid routine name.\n", shown.c_str());
 }
 
 }  // namespace kvrtools

@@ -4,6 +4,7 @@
 // literal it sits in or leave the current directory.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kvrtools {
@@ -12,7 +13,13 @@ namespace kvrtools {
 // below 32, the byte 127, "/" or "\".
 bool isValidRoutineName(std::string_view name);
 
-// The message for a refused name, with a line feed, for standard error.
+// The text with every byte below 32 and the byte 127 written as _$C(n)_, so
+// that a name taken from a file or from the server can be shown without
+// sending control sequences to the user's terminal.
+std::string printableName(std::string_view text);
+
+// The message for a refused name (shown printable), with a line feed, for
+// standard error.
 void reportInvalidRoutineName(std::string_view routine);
 
 }  // namespace kvrtools

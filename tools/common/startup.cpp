@@ -42,4 +42,10 @@ std::optional<int> startTool(const CommandLine& commandLine, std::string_view us
   return connectTool(usage);
 }
 
+void reportMissingArgument(std::string_view message, std::string_view usage) {
+  std::printf("%.*s\n", static_cast<int>(message.size()), message.data());
+  printUsage(usage);
+  disconnectServer();
+}
+
 }  // namespace kvrtools

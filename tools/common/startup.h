@@ -27,4 +27,9 @@ std::optional<int> prepareTool(const CommandLine& commandLine, std::string_view 
 // Steps 4 and 5.
 std::optional<int> connectTool(std::string_view usage);
 
+// The end of a run that lacks its required positional argument: the message
+// and a line feed on standard output, the usage text on standard error, and
+// the connection (if any) closed.
+void reportMissingArgument(std::string_view message, std::string_view usage);
+
 }  // namespace kvrtools

@@ -6,21 +6,22 @@
 // server has sent all of it.
 #include <strings.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "binding.h"
 #include "command_line.h"
 #include "connection_lost.h"
-#include "file_replacement.h"
+#include "date_difference.h"
 #include "local_files.h"
 #include "mask_lines.h"
 #include "routine_name.h"
 #include "settings.h"
+#include "staged_file.h"
 #include "startup.h"
 #include "string_set.h"
 
@@ -39,10 +40,6 @@ constexpr std::string_view kUsage =
     "            -m update : exports routines only with older timestamp\n"
     "            update mode is used by default\n"
     "If no ini file was specified indirectly, file kvrct.ini will be used.\n";
-
-// Days times 100000 plus seconds of d1 minus the same of d2.
-constexpr std::string_view kCompareDatesExpression =
-    R"(($p(d1,",",1)*100000+$p(d1,",",2))-($p(d2,",",1)*100000+$p(d2,",",2)))";
 
 struct RoutineType {
   const char* global;
@@ -67,20 +64,8 @@ std::string routineTextLine(const RoutineType& type) {
          "(rn,n)) w $s(l=\"\":\" \",1:l)_$c(10)";
 }
 
-// The value of a decimal integer text with optional sign (leading part only;
-// no digits give 0).
-std::int64_t leadingInteger(const std::string& text) {
-  std::size_t i = 0;
-  const bool negative = !text.empty() && text[0] == '-';
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), INT64_C(1) << 60);
-  return negative ? -value : value;
-}
-
 // The file the output handler writes routine text into, if any.
-kvrtools::FileReplacement* currentFile = nullptr;
+kvrexport::StagedFile* currentFile = nullptr;
 
 enum class Outcome { kDone, kFailed, kStopRun };
 
@@ -95,12 +80,7 @@ Outcome exportRoutine(const std::string& name, const RoutineType& type, bool exp
   const std::string routineDate = kvrtools::evaluate("$$DATE^%R(\"" + name + "." + type.upper + "\")");
   kvrtools::exitIfConnectionLost();
   if (!exportAll && !fileDate.empty()) {
-    kvrtools::setVariable("d1", fileDate);
-    kvrtools::exitIfConnectionLost();
-    kvrtools::setVariable("d2", routineDate);
-    kvrtools::exitIfConnectionLost();
-    const std::int64_t difference = leadingInteger(kvrtools::evaluate(kCompareDatesExpression));
-    kvrtools::exitIfConnectionLost();
+    const std::int64_t difference = kvrtools::dateDifference(fileDate, routineDate);
     if (difference > 0 || (difference == 0 && type.equalDateIsCurrent)) return Outcome::kDone;
   }
   kvrtools::setVariable("rn", name);
@@ -108,22 +88,24 @@ Outcome exportRoutine(const std::string& name, const RoutineType& type, bool exp
 
   std::printf("Exporting routine %s\n", fileName.c_str());
   std::fflush(stdout);
-  kvrtools::FileReplacement file(fileName);
-  if (!file.isOpen()) {
+  std::unique_ptr<kvrexport::StagedFile> file = kvrexport::StagedFile::create(fileName);
+  if (!file) {
     std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
     return Outcome::kStopRun;
   }
-  currentFile = &file;
+  currentFile = file.get();
   const bool sent = kvrtools::executeWithOutput(routineTextLine(type));
   currentFile = nullptr;
   if (!sent) {
-    file.abandon();
+    file.reset();  // the existing file stays as it was
     kvrtools::exitIfConnectionLost();
     const std::string error = kvrtools::lastError() + "\n";
     std::fwrite(error.data(), 1, error.size(), stderr);
     return Outcome::kFailed;
   }
-  if (!file.commit(routineDate)) {
+  std::fflush(file->stream());
+  kvrtools::setFileTimestamp(file->writtenPath(), routineDate);
+  if (!file->commit()) {
     std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
     return Outcome::kStopRun;
   }
@@ -137,12 +119,10 @@ int main(int argc, char** argv) {
   if (auto status = kvrtools::prepareTool(commandLine, kUsage)) return *status;
   const std::optional<std::string> mask = commandLine.positional(1);
   if (!mask) {
-    std::printf("Routine mask for export need to be specified.\n");
-    kvrtools::printUsage(kUsage);
+    kvrtools::reportMissingArgument("Routine mask for export need to be specified.", kUsage);
     return 0;
   }
   if (auto status = kvrtools::connectTool(kUsage)) return *status;
-  kvrtools::removeTemporaryFilesOnExit();
 
   kvrtools::StringSet names;
   kvrtools::setGroupReadHandler(kvrtools::collectInto(names));

@@ -74,9 +74,7 @@ int main(int argc, char** argv) {
   if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
   const std::optional<std::string> mask = commandLine.positional(1);
   if (!mask) {
-    std::printf("Routines for export does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for export does not specified.", kUsage);
     return 0;
   }
   kvrtools::setVariable("mask", *mask);

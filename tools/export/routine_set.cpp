@@ -45,9 +45,7 @@ int exportRoutineSet(const kvrtools::CommandLine& commandLine, std::string_view 
   if (auto status = kvrtools::startTool(commandLine, usage)) return *status;
   const std::optional<std::string> mask = commandLine.positional(1);
   if (!mask) {
-    std::printf("Routines for export does not specified.\n");
-    kvrtools::printUsage(usage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for export does not specified.", usage);
     return 0;
   }
   const std::optional<std::string> target = commandLine.positional(2);

@@ -34,7 +34,7 @@ void installCleanup() {
   if (installed) return;
   installed = true;
   std::atexit(removePending);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
     struct sigaction previous {};
     sigaction(signal, nullptr, &previous);
     if (previous.sa_handler == SIG_IGN) continue;  // e.g. started with nohup

@@ -4,7 +4,8 @@
 //
 // The temporary file never outlives the process: it is removed when the
 // object goes without commit, when the process ends through exit() (the
-// framework's exit on a lost connection), and on SIGINT, SIGTERM and SIGHUP.
+// framework's exit on a lost connection), and on SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT and SIGPIPE (signals the process ignores stay ignored).
 // One staged file at a time per process.
 #pragma once
 

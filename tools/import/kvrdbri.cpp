@@ -6,9 +6,7 @@
 // imported only when it is newer than the routine in the database.
 #include <strings.h>
 
-#include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -19,8 +17,9 @@
 #include "binding.h"
 #include "command_line.h"
 #include "connection_lost.h"
+#include "file_list.h"
+#include "date_difference.h"
 #include "local_files.h"
-#include "mask_lines.h"
 #include "routine_name.h"
 #include "settings.h"
 #include "startup.h"
@@ -41,10 +40,6 @@ constexpr std::string_view kUsage =
     "            -m update : import only routines with older timestamp\n"
     "            update mode is used by default\n"
     "If no ini file was specified indirectly, file kvrct.ini will be used.\n";
-
-// Days times 100000 plus seconds of d1 minus the same of d2.
-constexpr std::string_view kCompareDatesExpression =
-    R"(($p(d1,",",1)*100000+$p(d1,",",2))-($p(d2,",",1)*100000+$p(d2,",",2)))";
 
 struct RoutineType {
   const char* extension;  // of the file, as the messages show it
@@ -74,18 +69,6 @@ void reportError(const char* format, const std::string& path) {
   std::fprintf(stderr, format, path.c_str());
 }
 
-// The value of a decimal integer text with optional sign (leading part only;
-// no digits give 0).
-std::int64_t leadingInteger(const std::string& text) {
-  std::size_t i = 0;
-  const bool negative = !text.empty() && text[0] == '-';
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), INT64_C(1) << 60);
-  return negative ? -value : value;
-}
-
 std::optional<std::size_t> typeOfExtension(const std::string& extension) {
   for (std::size_t t = 0; t < kTypes.size(); ++t)
     if (extension.size() == 4 && extension[0] == '.' && strcasecmp(extension.c_str() + 1, kTypes[t].extension) == 0)
@@ -100,13 +83,7 @@ bool newerThanStored(const std::string& path, const std::string& name, const Rou
   const std::string storedDate = kvrtools::evaluate("$$DATE^%R(\"" + name + "." + type.upper + "\")");
   kvrtools::exitIfConnectionLost();
   if (storedDate.empty()) return true;
-  kvrtools::setVariable("d1", fileDate);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::setVariable("d2", storedDate);
-  kvrtools::exitIfConnectionLost();
-  const std::string difference = kvrtools::evaluate(kCompareDatesExpression);
-  kvrtools::exitIfConnectionLost();
-  return leadingInteger(difference) >= 1;
+  return kvrtools::dateDifference(fileDate, storedDate) >= 1;
 }
 
 // Sorts the paths into the three types. Paths with another extension are
@@ -187,24 +164,13 @@ int main(int argc, char** argv) {
 
   const std::optional<std::string> files = commandLine.positional(1);
   if (!files) {
-    std::printf("Routines for import does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for import does not specified.", kUsage);
     return 0;
   }
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
   const bool importAll = strcasecmp(kvrtools::connectionSettings().mode.c_str(), "all") == 0;
 
-  kvrtools::StringSet patterns;
-  kvrtools::setGroupReadHandler(kvrtools::collectInto(patterns));
-  kvrtools::setVariable("files", *files);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kSplitFilesLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::setGroupReadHandler(nullptr);
-
-  kvrtools::StringSet paths;
-  kvrtools::expandPatterns(patterns, paths);
+  const kvrtools::StringSet paths = kvrtools::expandFileList(*files);
   int status = 0;
   const std::array<FoundRoutines, 3> found = scan(paths, importAll, status);
   for (std::size_t t = 0; t < kTypes.size(); ++t)

@@ -9,8 +9,8 @@
 #include "binding.h"
 #include "command_line.h"
 #include "connection_lost.h"
+#include "file_list.h"
 #include "local_files.h"
-#include "mask_lines.h"
 #include "routine_name.h"
 #include "routine_store.h"
 #include "startup.h"
@@ -67,20 +67,10 @@ int main(int argc, char** argv) {
 
   const std::optional<std::string> fileList = commandLine.positional(1);
   if (!fileList) {
-    std::printf("Routines for import does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for import does not specified.", kUsage);
     return 0;
   }
-  kvrtools::StringSet patterns;
-  kvrtools::setGroupReadHandler(kvrtools::collectInto(patterns));
-  kvrtools::setVariable("files", *fileList);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kSplitFilesLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::setGroupReadHandler(nullptr);
-  kvrtools::StringSet paths;
-  kvrtools::expandPatterns(patterns, paths);
+  const kvrtools::StringSet paths = kvrtools::expandFileList(*fileList);
 
   int status = 0;
   for (const std::string& path : paths)

@@ -11,8 +11,8 @@
 #include "binding.h"
 #include "command_line.h"
 #include "connection_lost.h"
+#include "file_list.h"
 #include "local_files.h"
-#include "mask_lines.h"
 #include "routine_name.h"
 #include "routine_store.h"
 #include "startup.h"
@@ -98,7 +98,8 @@ bool importFile(const std::string& path, std::FILE* file) {
     const std::optional<std::string> global = kvrimport::routineGlobal(type);
     if (!global) {
       std::fflush(stdout);
-      std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(), type.c_str());
+      std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(),
+                   kvrtools::printableName(type).c_str());
       allStored = false;
       continue;
     }
@@ -120,20 +121,10 @@ int main(int argc, char** argv) {
 
   const std::optional<std::string> fileList = commandLine.positional(1);
   if (!fileList) {
-    std::printf("Routines for import does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for import does not specified.", kUsage);
     return 0;
   }
-  kvrtools::StringSet patterns;
-  kvrtools::setGroupReadHandler(kvrtools::collectInto(patterns));
-  kvrtools::setVariable("files", *fileList);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kSplitFilesLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::setGroupReadHandler(nullptr);
-  kvrtools::StringSet paths;
-  kvrtools::expandPatterns(patterns, paths);
+  const kvrtools::StringSet paths = kvrtools::expandFileList(*fileList);
 
   int status = 0;
   for (const std::string& path : paths) {

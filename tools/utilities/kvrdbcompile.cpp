@@ -40,9 +40,7 @@ int main(int argc, char** argv) {
 
   const std::optional<std::string> mask = commandLine.positional(1);
   if (!mask) {
-    std::printf("Routines for compilation does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for compilation does not specified.", kUsage);
     return -1;
   }
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());

@@ -77,9 +77,7 @@ int main(int argc, char** argv) {
 
   const std::optional<std::string> mask = commandLine.positional(1);
   if (!mask) {
-    std::printf("Routines for removing does not specified.\n");
-    kvrtools::printUsage(kUsage);
-    kvrtools::disconnectServer();
+    kvrtools::reportMissingArgument("Routines for removing does not specified.", kUsage);
     return 0;
   }
   kvrtools::StringSet entries;

@@ -1,14 +1,9 @@
 // kvrdbrfirst: lists the routines a mask selects with their first lines:
 // NAME.EXT, a tab, line 1 of the routine; sorted.
-#include <cstdio>
-#include <string>
+#include <string_view>
 
-#include "binding.h"
 #include "command_line.h"
-#include "connection_lost.h"
-#include "mask_lines.h"
-#include "startup.h"
-#include "string_set.h"
+#include "routine_listing.h"
 
 namespace {
 
@@ -31,22 +26,5 @@ constexpr std::string_view kSelectionLine =
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kvrtools::CommandLine commandLine(argc, argv);
-  if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
-
-  kvrtools::setVariable("mask", commandLine.positional(1).value_or("*.INT"));
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kNormaliseMaskLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::StringSet entries;
-  kvrtools::setGroupReadHandler(kvrtools::collectInto(entries));
-  kvrtools::execute(kSelectionLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::disconnectServer();
-
-  for (const std::string& entry : entries) {
-    std::fwrite(entry.data(), 1, entry.size(), stdout);
-    std::fputc('\n', stdout);
-  }
-  return 0;
+  return kvrtools::listRoutines(kvrtools::CommandLine(argc, argv), kUsage, kSelectionLine);
 }

@@ -28,7 +28,8 @@ struct Pattern {
 };
 
 // A variable reference: local or global, by name or by name indirection
-// (@expr), followed by subscripts (for indirection: @expr@(subs)).
+// (@expr), followed by subscripts (for indirection: @expr@(subs)). A global
+// without a name is a naked reference ^(subs).
 struct Ref {
   bool global = false;
   std::string name;

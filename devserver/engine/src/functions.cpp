@@ -128,6 +128,30 @@ std::string replaceCharacters(const std::string& old, long from, long to, const 
 
 long toInteger(const std::string& s) { return toInt(s); }
 
+std::string Job::Impl::lineText(const EntryRef& entry) {
+  std::shared_ptr<Routine> r;
+  if (!entry.routine.empty()) {
+    try {
+      r = loadRoutine(entry.routine);
+    } catch (const MError&) {
+      return "";
+    }
+  } else if (current && current->routine) {
+    r = current->routine;
+  } else {
+    return "";
+  }
+  // +0 names the routine itself.
+  if (entry.label.empty() && entry.offset == 0) return r->name;
+  size_t index;
+  try {
+    index = findLabel(*r, entry.label, entry.label.empty() ? entry.offset - 1 : entry.offset);
+  } catch (const MError&) {
+    return "";
+  }
+  return r->lines[index];
+}
+
 std::string Job::Impl::evalFunction(const Expr& e) {
   const std::string& f = e.text;
   const auto& a = e.args;
@@ -157,6 +181,19 @@ std::string Job::Impl::evalFunction(const Expr& e) {
     return order(t, forward);
   }
   if (f == "NAME") return displayName(resolve(a[0]->ref));
+  if (f == "TEXT") return lineText(e.entry);
+  if (f == "QUERY") {
+    Target t = resolve(a[0]->ref);
+    std::optional<Subscripts> next;
+    if (t.global) {
+      next = server.impl().query(*db, t.name, t.subs);
+    } else if (auto root = localRoot(t.name, false)) {
+      next = queryAfter(*root, t.subs);
+    }
+    if (!next) return "";
+    t.subs = std::move(*next);
+    return displayName(t);
+  }
 
   // The remaining functions take values, evaluated left to right.
   std::vector<std::string> v;

@@ -80,6 +80,7 @@ struct Job::Impl {
   std::vector<Frame> frames;  // frames[0] is direct mode and is never popped
   int depth = 0;
   Context* current = nullptr;  // the context of the line being run
+  std::optional<Target> naked;  // the last global reference, for ^(subs)
 
   // ---- caches of parsed text (indirection, XECUTE, repeated requests) ----
   std::shared_ptr<const Line> cachedLine(const std::string& text);
@@ -114,6 +115,8 @@ struct Job::Impl {
   std::string evalFunction(const Expr& e);
   std::string evalSpecial(const std::string& name);
   std::string horolog() const;
+  // $TEXT: the text of a routine line, "" when there is none.
+  std::string lineText(const EntryRef& entry);
 
   // ---- commands (exec.cpp) ----
   Flow runLine(const Line& line, size_t from, Context& ctx, int forDepth);

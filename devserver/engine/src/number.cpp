@@ -26,8 +26,7 @@ long double toNumber(std::string_view text) {
     clean += text[i++];
     ++digits;
   }
-  if (i + 1 < text.size() + 1 && i < text.size() && text[i] == '.' && i + 1 < text.size() &&
-      isDigit(text[i + 1])) {
+  if (i + 1 < text.size() && text[i] == '.' && isDigit(text[i + 1])) {
     clean += text[i++];
     while (i < text.size() && isDigit(text[i])) {
       clean += text[i++];

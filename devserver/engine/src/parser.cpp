@@ -42,6 +42,7 @@ constexpr FunctionName kFunctions[] = {
     {"GET", "G"},       {"JUSTIFY", "J"}, {"LENGTH", "L"},   {"ORDER", "O"},    {"PIECE", "P"},
     {"SELECT", "S"},    {"TRANSLATE", "TR"}, {"ZUPPER", "ZU"}, {"VIEW", "V"},   {"RANDOM", "R"},
     {"REVERSE", "RE"},  {"ZLOWER", "ZL"}, {"NAME", "NA"},
+    {"TEXT", "T"},      {"QUERY", "Q"},
 };
 
 constexpr FunctionName kSpecials[] = {
@@ -237,6 +238,23 @@ class Parser {
       e->kind = Expr::Kind::Function;
       e->text = full;
       ++p_;
+      if (full == "TEXT") {
+        // $TEXT([label][+offset][^routine]): the line's text.
+        if (peek() == '+' && !atEnd()) {
+          e->entry.label = "";
+        } else if (peek() != '^') {
+          e->entry.label = label();
+        }
+        if (accept('+')) {
+          size_t start = p_;
+          while (!atEnd() && isDigit(peek())) ++p_;
+          if (start == p_ || p_ - start > 6) syntax();
+          e->entry.offset = std::stoi(std::string(s_.substr(start, p_ - start)));
+        }
+        if (accept('^')) e->entry.routine = name();
+        expect(')');
+        return e;
+      }
       if (full == "SELECT") {
         do {
           e->args.push_back(expression());
@@ -271,7 +289,7 @@ class Parser {
         {"FIND", 2, 3},    {"GET", 1, 2},      {"JUSTIFY", 2, 3}, {"LENGTH", 1, 2},
         {"ORDER", 1, 2},   {"PIECE", 2, 4},    {"SELECT", 2, 1000}, {"TRANSLATE", 2, 3},
         {"ZUPPER", 1, 1},  {"VIEW", 1, 4},     {"RANDOM", 1, 1},  {"REVERSE", 1, 1},
-        {"ZLOWER", 1, 1},  {"NAME", 1, 1},
+        {"ZLOWER", 1, 1},  {"NAME", 1, 1},     {"QUERY", 1, 1},
     };
     for (const auto& a : kArity)
       if (e.text == a.name && (e.args.size() < a.min || e.args.size() > a.max)) syntax();
@@ -294,7 +312,10 @@ class Parser {
     }
     if (accept('^')) {
       r.global = true;
-      if (peek() == '(') syntax();  // naked references are not supported
+      if (peek() == '(' && !atEnd()) {  // naked reference: name taken at run time
+        subscripts(r);
+        return r;
+      }
     }
     r.name = name();
     if (peek() == '(' && !atEnd()) subscripts(r);

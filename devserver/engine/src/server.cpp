@@ -50,6 +50,14 @@ std::string Server::Impl::order(Database& db, const std::string& global, const S
   return orderOf(db.globals, withGlobal(global, subs), forward);
 }
 
+std::optional<Subscripts> Server::Impl::query(Database& db, const std::string& global,
+                                              const Subscripts& subs) {
+  std::lock_guard lock(db.mutex);
+  const Node* node = findNode(db.globals, {global});
+  if (!node) return std::nullopt;
+  return queryAfter(*node, subs);
+}
+
 void Server::Impl::set(Database& db, const std::string& global, const Subscripts& subs,
                        std::string value) {
   std::lock_guard lock(db.mutex);

@@ -63,6 +63,7 @@ struct Server::Impl {
   int data(Database& db, const std::string& global, const Subscripts& subs);
   // subs must not be empty; see orderOf.
   std::string order(Database& db, const std::string& global, const Subscripts& subs, bool forward);
+  std::optional<Subscripts> query(Database& db, const std::string& global, const Subscripts& subs);
   void set(Database& db, const std::string& global, const Subscripts& subs, std::string value);
   void kill(Database& db, const std::string& global, const Subscripts& subs);
   // Copies every value below source into target (M's MERGE), journaled.

@@ -58,6 +58,40 @@ int dataOf(const Node& root, const Subscripts& subs) {
   return (node->value ? 1 : 0) + (node->children.empty() ? 0 : 10);
 }
 
+namespace {
+
+// The first node holding a value below node, in collation order. Empty nodes
+// are pruned, so the first leaf on the way down holds one.
+bool firstValueBelow(const Node& node, Subscripts& path) {
+  for (const auto& [sub, child] : node.children) {
+    path.push_back(sub);
+    if (child.value || firstValueBelow(child, path)) return true;
+    path.pop_back();
+  }
+  return false;
+}
+
+}  // namespace
+
+std::optional<Subscripts> queryAfter(const Node& root, const Subscripts& subs) {
+  Subscripts path = subs;
+  if (const Node* node = findNode(root, subs)) {
+    if (firstValueBelow(*node, path)) return path;
+  }
+  for (size_t depth = subs.size(); depth > 0; --depth) {
+    Subscripts prefix(subs.begin(), subs.begin() + static_cast<long>(depth - 1));
+    const Node* parent = findNode(root, prefix);
+    if (!parent) continue;
+    for (auto it = parent->children.upper_bound(subs[depth - 1]); it != parent->children.end();
+         ++it) {
+      path = prefix;
+      path.push_back(it->first);
+      if (it->second.value || firstValueBelow(it->second, path)) return path;
+    }
+  }
+  return std::nullopt;
+}
+
 std::string orderOf(const Node& root, const Subscripts& subs, bool forward) {
   if (subs.empty()) return "";
   Subscripts parentPath(subs.begin(), subs.end() - 1);

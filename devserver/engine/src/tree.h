@@ -36,6 +36,10 @@ int dataOf(const Node& root, const Subscripts& subs);
 // "" when none. The last subscript "" means start from the edge.
 std::string orderOf(const Node& root, const Subscripts& subs, bool forward);
 
+// $QUERY: the subscripts of the next node holding a value after subs in
+// depth-first collation order; nullopt when there is none.
+std::optional<Subscripts> queryAfter(const Node& root, const Subscripts& subs);
+
 // Visits every node holding a value, in collation order.
 template <typename Visit>
 void forEachValue(const Node& node, Subscripts& path, const Visit& visit) {

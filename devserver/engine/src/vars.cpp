@@ -111,7 +111,16 @@ Target Job::Impl::resolve(const Ref& ref) {
     t.name = ref.name;
   }
   for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
+  if (t.global && t.name.empty()) {
+    // ^(subs) continues the last global reference at its last level.
+    if (!naked) throw MError("<NAKED>");
+    Subscripts subs(naked->subs.begin(), naked->subs.end() - (naked->subs.empty() ? 0 : 1));
+    subs.insert(subs.end(), t.subs.begin(), t.subs.end());
+    t.name = naked->name;
+    t.subs = std::move(subs);
+  }
   if (t.subs.size() > kMaxSubscripts) throw MError("<SUBSCRIPT> *" + displayName(t));
+  if (t.global) naked = t;
   return t;
 }
 

@@ -92,6 +92,8 @@ class JobIo {
 
 // One job: a connection's local variables, current database and job number.
 // Every operation throws MError on an M error; the job stays usable.
+// Exceptions thrown by the JobIo pass through unchanged. The job's LOCKs are
+// released when it is destroyed.
 class Job {
  public:
   Job(Server& server, int jobNumber);

@@ -1,0 +1,17 @@
+# libtindra.so exports its three entry points and nothing else (the engine it
+# is built on must not leak into the host process's symbol space).
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE defined RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${defined}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected CreateTindraVM FreeTindraVM GetDefaultSettingsVM)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exported symbols differ:\n  got:      ${names}\n  expected: ${expected}")
+endif()

@@ -1,0 +1,3 @@
+#include "tindra_vm.h"
+
+extern "C" __attribute__((visibility("default"))) void FreeTindraVM(void) {}

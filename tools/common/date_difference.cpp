@@ -1,0 +1,37 @@
+#include "date_difference.h"
+
+#include <algorithm>
+
+#include "binding.h"
+#include "connection_lost.h"
+
+namespace kvrtools {
+namespace {
+
+// Days times 100000 plus seconds of d1 minus the same of d2.
+constexpr std::string_view kCompareDatesExpression =
+    R"(($p(d1,",",1)*100000+$p(d1,",",2))-($p(d2,",",1)*100000+$p(d2,",",2)))";
+
+}  // namespace
+
+std::int64_t leadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), INT64_C(1) << 60);
+  return negative ? -value : value;
+}
+
+std::int64_t dateDifference(std::string_view d1, std::string_view d2) {
+  setVariable("d1", d1);
+  exitIfConnectionLost();
+  setVariable("d2", d2);
+  exitIfConnectionLost();
+  const std::string difference = evaluate(kCompareDatesExpression);
+  exitIfConnectionLost();
+  return leadingInteger(difference);
+}
+
+}  // namespace kvrtools
