@@ -3,6 +3,7 @@
 #include <random>
 
 #include "engine_test_support.h"
+#include "parse_cache.h"
 #include "parser.h"
 
 namespace mengine::test {
@@ -88,6 +89,25 @@ TEST_F(LimitsTest, CharTakesAStringLengthOfCodes) {
   for (int i = 1; i < 32767; ++i) codes += i % 2 ? ",9" : ",1";
   EXPECT_EQ(eval("$l(" + codes + "))"), "32767");
   EXPECT_EQ(evalError(codes + ",1)"), "<SYNTAX>");
+}
+
+// Found by quote_fuzz: with a count limit alone, a job kept thousands of
+// large parsed texts and grew without bound.
+TEST(ParseCacheTest, BoundsTheTextItHolds) {
+  ParseCache<std::size_t> cache;
+  std::size_t made = 0;
+  const std::string big(8192, 'x');
+  for (int i = 0; i < 200; ++i) {
+    const std::string key = std::to_string(i) + big;
+    const std::size_t got = cache.get(key, [&] { return ++made; });
+    EXPECT_EQ(got, made);
+    EXPECT_LE(cache.textBytes(), ParseCache<std::size_t>::kTextLimit);
+  }
+  EXPECT_LT(cache.size(), 40u);
+  const std::size_t before = made;
+  EXPECT_EQ(cache.get("199" + big, [&] { return ++made; }), before);
+  EXPECT_THROW(cache.get("new", []() -> std::size_t { throw MError("<SYNTAX>"); }), MError);
+  EXPECT_EQ(cache.get("new", [&] { return ++made; }), before + 1);
 }
 
 TEST_F(LimitsTest, RejectsMalformedReferencesOfTheWriteRequest) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ast.h"
+#include "parse_cache.h"
 #include "mengine/engine.h"
 #include "server_impl.h"
 #include "tree.h"
@@ -88,11 +89,11 @@ struct Job::Impl {
   const Ref& cachedReference(const std::string& text);
   std::shared_ptr<const Pattern> cachedPattern(const std::string& text);
   std::shared_ptr<const Line> cachedRoutineLine(const std::string& text);
-  std::map<std::string, std::shared_ptr<const Line>> lineCache;
-  std::map<std::string, std::shared_ptr<const Line>> routineLineCache;
-  std::map<std::string, ExprP> exprCache;
-  std::map<std::string, Ref> refCache;
-  std::map<std::string, std::shared_ptr<const Pattern>> patternCache;
+  ParseCache<std::shared_ptr<const Line>> lineCache;
+  ParseCache<std::shared_ptr<const Line>> routineLineCache;
+  ParseCache<ExprP> exprCache;
+  ParseCache<Ref> refCache;
+  ParseCache<std::shared_ptr<const Pattern>> patternCache;
 
   // ---- variables (vars.cpp) ----
   Target resolve(const Ref& ref);

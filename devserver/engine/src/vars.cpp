@@ -8,17 +8,7 @@
 namespace mengine {
 namespace {
 
-constexpr size_t kCacheLimit = 4096;
 constexpr size_t kMaxSubscripts = 255;
-
-template <typename Map, typename Make>
-const typename Map::mapped_type& cached(Map& cache, const std::string& key, Make make) {
-  auto it = cache.find(key);
-  if (it != cache.end()) return it->second;
-  auto value = make();  // may throw; nothing is cached then
-  if (cache.size() >= kCacheLimit) cache.clear();
-  return cache.emplace(key, std::move(value)).first->second;
-}
 
 void checkSubscripts(const Target& t) {
   for (const auto& s : t.subs)
@@ -70,23 +60,23 @@ Job::Impl::Impl(Server& s, int number) : server(s), jobNumber(number), lockOwner
 Job::Impl::~Impl() { server.impl().locks.releaseAll(lockOwner); }
 
 std::shared_ptr<const Line> Job::Impl::cachedLine(const std::string& text) {
-  return cached(lineCache, text, [&] { return parseCommandLine(text); });
+  return lineCache.get(text, [&] { return parseCommandLine(text); });
 }
 
 std::shared_ptr<const Line> Job::Impl::cachedRoutineLine(const std::string& text) {
-  return cached(routineLineCache, text, [&] { return parseRoutineLine(text); });
+  return routineLineCache.get(text, [&] { return parseRoutineLine(text); });
 }
 
 ExprP Job::Impl::cachedExpression(const std::string& text) {
-  return cached(exprCache, text, [&] { return parseExpression(text); });
+  return exprCache.get(text, [&] { return parseExpression(text); });
 }
 
 const Ref& Job::Impl::cachedReference(const std::string& text) {
-  return cached(refCache, text, [&] { return parseReference(text); });
+  return refCache.get(text, [&] { return parseReference(text); });
 }
 
 std::shared_ptr<const Pattern> Job::Impl::cachedPattern(const std::string& text) {
-  return cached(patternCache, text, [&] { return parsePattern(text); });
+  return patternCache.get(text, [&] { return parsePattern(text); });
 }
 
 Target Job::Impl::resolve(const Ref& ref) {
