@@ -4,7 +4,7 @@
 Generates a corpus of routines (once per work folder), then repeats, in turns:
 kvrdbri -m all of the corpus, kvrdbro -m all of it, kvrdbrorsa of it into one
 file. Each run is timed on the wall clock and its peak resident memory taken
-from wait4(); one extra run of each under strace -c counts its round trips
+from GNU time; one extra run of each under strace -c counts its round trips
 (one send per request: the library sends every request whole in one call).
 The process and its children run on whatever CPUs it was started on (the
 caller pins it with taskset). Samples are appended to the samples file as
@@ -33,17 +33,23 @@ def make_corpus(folder):
             f.write("\n".join(lines) + "\n")
 
 
-def timed_run(argv, cwd):
+def timed_run(argv, cwd, scratch):
+    """Wall seconds and peak resident KB of one run.
+
+    The peak comes from GNU time, a small C program: a child forked from
+    this Python process would carry the interpreter's pages into its peak.
+    """
+    report = os.path.join(scratch, "time.out")
     start = time.perf_counter()
-    child = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(child.pid, 0)
+    done = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report] + argv, cwd=cwd,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     wall = time.perf_counter() - start
-    child.returncode = os.waitstatus_to_exitcode(status)
-    errors = child.stderr.read().decode(errors="replace")
-    child.stderr.close()
-    if child.returncode != 0:
-        sys.exit("e2e: %s failed with status %d: %s" % (argv[0], child.returncode, errors))
-    return wall, usage.ru_maxrss
+    if done.returncode != 0:
+        sys.exit("e2e: %s failed with status %d: %s"
+                 % (argv[0], done.returncode, done.stderr.decode(errors="replace")))
+    with open(report) as f:
+        peak = int(f.read().split()[-1])
+    return wall, peak
 
 
 def count_sends(argv, cwd, scratch):
@@ -105,7 +111,7 @@ def main():
             sys.exit("e2e: kvrdbro wrote %d routine files, not %d" % (len(exported), ROUTINES))
         for _ in range(args.reps):
             for name, folder, argv in runs:
-                wall, peak = timed_run(argv, folders[folder])
+                wall, peak = timed_run(argv, folders[folder], args.work)
                 sample(name, "seconds", wall)
                 sample(name, "peak_kb", peak)
 

@@ -5,16 +5,18 @@
 # with its spread, and ratios to the baselines measured in the same run.
 #   KOVRA_BENCH_BUILD  build folder (default build-bench)
 #   KOVRA_BENCH_REPS   repetitions of every figure (default 5)
+#   KOVRA_BENCH_E2E_REPS  repetitions of the end-to-end figure (default 3)
 # Every server it starts binds 127.0.0.1 and is stopped by its pid at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 . ./scripts/deps.sh
-kovra_packages+=(python3 util-linux strace)
+kovra_packages+=(python3 util-linux strace time)
 kovra_install_deps
 
 build=$root/${KOVRA_BENCH_BUILD:-build-bench}
 reps=${KOVRA_BENCH_REPS:-5}
+e2e_reps=${KOVRA_BENCH_E2E_REPS:-3}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOVRA_BENCH=ON -DKOVRA_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target kovrasc kvrdevserver kvrdbri kvrdbro kvrdbrorsa kvrbench kvrbench_peer
 bin=$build/bin
@@ -53,6 +55,7 @@ start() {
   printf -v "port_$name" '%s' "${line##*:}"
 }
 
+start_load=$(cut -d' ' -f1-3 /proc/loadavg)
 samples=$work/samples.tsv
 : >"$samples"
 placements=("same-cpu 0 0")
@@ -72,13 +75,13 @@ for entry in "${placements[@]}"; do
     --benchmark_repetitions="$reps" --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true --benchmark_color=false
   taskset -c "$client_cpu" python3 "$root/bench/e2e.py" --bin "$bin" --port "$port_devserver" \
-    --work "$work" --placement "$placement" --samples "$samples" --reps "$reps"
+    --work "$work" --placement "$placement" --samples "$samples" --reps "$e2e_reps"
   stop_servers
 done
 
 table=$build/bench-table.md
 {
-  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), Linux $(uname -r); load average before the run's end: $(cut -d' ' -f1-3 /proc/loadavg); $reps repetitions."
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), Linux $(uname -r); load average $start_load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $reps repetitions ($e2e_reps end to end)."
   echo
   python3 "$root/bench/table.py" "$samples"
 } | tee "$table"

@@ -13,6 +13,8 @@ void SampleReporter::ReportRuns(const std::vector<Run>& runs) {
     // Seconds per iteration of wall time, whatever unit the console shows.
     const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
     Sample(name, "seconds", seconds);
+    // CPU time of the benchmark's own threads: what the client side costs.
+    Sample(name, "cpu_seconds", run.cpu_accumulated_time / static_cast<double>(run.iterations));
     for (const auto& [metric, counter] : run.counters) Sample(name, metric, counter.value);
   }
   samples_.flush();

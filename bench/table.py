@@ -63,6 +63,9 @@ def main():
             m = median(p, name, "items_per_second")
             row("2", what, p, values(p, name, "items_per_second"), "rt/s",
                 ratio=fmt(m / ping) if m and ping else "", target=target)
+        for name, what in (("raw_pingpong", "raw ping-pong"), ("execute_minimal", "KVRExecute, minimal server")):
+            row("2", "client CPU per round trip: " + what, p, values(p, name, "cpu_seconds"), "us",
+                scale=1e6)
         row("3", "client CPU, 2 s wait for a reply", p, values(p, "slow_reply_cpu", "cpu_ms"), "ms",
             target="< 20 ms")
         bulk = median(p, "bulk_recv", "bytes_per_second")
