@@ -74,6 +74,9 @@ def main():
         out = median(p, "execute_output", "bytes_per_second")
         row("4", "KVRExecuteOutput, 20 MB", p, values(p, "execute_output", "bytes_per_second"), "MB/s",
             scale=1 / MB, ratio=fmt(out / bulk) if out and bulk else "", target=">= 0.50")
+        for name, what in (("bulk_recv", "raw bulk recv"), ("execute_output", "KVRExecuteOutput")):
+            row("4", "client CPU per 20 MB: " + what, p, values(p, name, "cpu_seconds"), "ms",
+                scale=1e3)
         for tool, what in (("kvrdbri", "kvrdbri -m all"), ("kvrdbro", "kvrdbro -m all"),
                            ("kvrdbrorsa", "kvrdbrorsa to one file")):
             wall = median(p, tool, "seconds")
