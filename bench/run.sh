@@ -73,7 +73,7 @@ for entry in "${placements[@]}"; do
     --devserver="$port_devserver" --bytes="$bytes" \
     --placement="$placement" --samples="$samples" \
     --benchmark_repetitions="$reps" --benchmark_enable_random_interleaving=true \
-    --benchmark_report_aggregates_only=true --benchmark_color=false
+    --benchmark_color=false
   taskset -c "$client_cpu" python3 "$root/bench/e2e.py" --bin "$bin" --port "$port_devserver" \
     --work "$work" --placement "$placement" --samples "$samples" --reps "$e2e_reps"
   stop_servers

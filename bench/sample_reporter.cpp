@@ -6,7 +6,13 @@ SampleReporter::SampleReporter(const std::string& path, std::string placement)
     : ConsoleReporter(OO_Tabular), samples_(path, std::ios::app), placement_(std::move(placement)) {}
 
 void SampleReporter::ReportRuns(const std::vector<Run>& runs) {
-  ConsoleReporter::ReportRuns(runs);
+  // The console shows the aggregates when there are any (mean, median...);
+  // the samples file takes every single repetition.
+  std::vector<Run> aggregates;
+  for (const Run& run : runs) {
+    if (run.run_type == Run::RT_Aggregate) aggregates.push_back(run);
+  }
+  ConsoleReporter::ReportRuns(aggregates.empty() ? runs : aggregates);
   for (const Run& run : runs) {
     if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
     const std::string& name = run.run_name.function_name;

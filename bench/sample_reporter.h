@@ -1,6 +1,6 @@
-// A console reporter (no colours: its output is kept in logs) that also
-// appends every single repetition (never the aggregates) to a tab-separated
-// samples file, one line per figure:
+// A console reporter (no colours: its output is kept in logs) that shows the
+// aggregates of repeated cases, and appends every single repetition (never
+// the aggregates) to a tab-separated samples file, one line per figure:
 //   placement  benchmark  metric  value
 // bench/table.py turns those samples into the README table.
 #pragma once
