@@ -88,7 +88,7 @@ def main():
             if trips:
                 rows.append(("5", what + ": round trips, rt/s", p,
                              "%d, %.0f rt/s" % (trips, trips / wall) if wall else "%d" % trips,
-                             "", fmt(trips / wall / ping) if wall and ping else "", ""))
+                             "", "", ""))
             row("5", what + " (peak memory)", p, values(p, tool, "peak_kb"), "MB", scale=1 / 1024)
         row("6", "kvrdevserver write requests, 2 clients", p,
             values(p, "devserver_write_2", "items_per_second"), "req/s",
