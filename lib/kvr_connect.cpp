@@ -238,25 +238,22 @@ bool TKvrConnect::ReceiveReply() {
 }
 
 bool TKvrConnect::ReadMore() {
-  for (;;) {
-    if (socket_ < 0) {
-      DoError(ceSocketNotConnected);
-      return false;
-    }
-    const net::WaitResult wait = net::WaitReadable(socket_, timeOut_);
-    if (wait == net::WaitResult::kTimedOut) continue;  // no overall limit
-    if (wait == net::WaitResult::kReadable) {
-      const net::ReadResult read = net::ReceiveSome(socket_, reader_.FreeSpace());
-      if (read.status == net::ReadStatus::kData) {
-        reader_.Commit(read.count);
-        return true;
-      }
-    }
-    // Peer closed or the socket failed: the descriptor is released here and
-    // never polled again.
-    DropConnection(ceSocketNotConnected);
+  if (socket_ < 0) {
+    DoError(ceSocketNotConnected);
     return false;
   }
+  // The wait for a reply has no overall limit, so one blocking recv is the
+  // whole wait: a readiness poll in front of it would only add a system call
+  // to every round trip.
+  const net::ReadResult read = net::ReceiveSome(socket_, reader_.FreeSpace());
+  if (read.status == net::ReadStatus::kData) {
+    reader_.Commit(read.count);
+    return true;
+  }
+  // Peer closed or the socket failed: the descriptor is released here and
+  // never read again.
+  DropConnection(ceSocketNotConnected);
+  return false;
 }
 
 // ---- Data operations ---------------------------------------------------------

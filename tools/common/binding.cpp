@@ -45,9 +45,11 @@ struct LibraryCloser {
 };
 using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 
-// A full record per text, on the heap: the records are 32 KiB each.
+// A full record per text, on the heap: the records are 32 KiB each. Only len
+// and the bytes it counts are ever read, so the rest is left uninitialised:
+// clearing 32 KiB per record would cost more than the call's round trip.
 std::unique_ptr<KOVRA_STR> toRecord(std::string_view text) {
-  auto record = std::make_unique<KOVRA_STR>();
+  auto record = std::make_unique_for_overwrite<KOVRA_STR>();
   const std::size_t n = std::min<std::size_t>(text.size(), KOVRA_STR_MAX);
   record->len = static_cast<uint16_t>(n);
   if (n > 0) std::memcpy(record->str, text.data(), n);
@@ -55,7 +57,7 @@ std::unique_ptr<KOVRA_STR> toRecord(std::string_view text) {
 }
 
 std::unique_ptr<KOVRA_STR> emptyRecord() {
-  auto record = std::make_unique<KOVRA_STR>();
+  auto record = std::make_unique_for_overwrite<KOVRA_STR>();
   record->len = 0;
   return record;
 }

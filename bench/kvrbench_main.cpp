@@ -1,0 +1,245 @@
+// kvrbench: the measured figures of bench/run.sh, as Google Benchmark cases.
+// The servers are started (and pinned) by the script; this program is told
+// their ports and registers only the cases whose server it was given:
+//   --pingpong=PORT   raw_pingpong            round trips/s, raw sockets
+//   --reply=PORT      execute_minimal         KVRExecute "s x=1" round trips/s
+//                     slow_reply_cpu          client CPU while waiting 2 s
+//                     execute_output          KVRExecuteOutput MB/s
+//   --bulk=PORT       bulk_recv               raw recv loop MB/s
+//   --devserver=PORT  execute_devserver       KVRExecute "s x=1" round trips/s
+//                     devserver_write_2       write requests/s, 2 raw clients
+//   --bytes=N         bytes per streaming case (the bulk peer must send N)
+//   --placement=TEXT  label written with every sample
+//   --samples=FILE    the samples file (appended to)
+// The remaining arguments go to Google Benchmark (--benchmark_repetitions...).
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench_client.h"
+#include "kovrasc.h"
+#include "sample_reporter.h"
+
+namespace {
+
+using kvrbench::ConnectLoopback;
+using kvrbench::Socket;
+
+struct Options {
+  int pingpong = 0;
+  int reply = 0;
+  int bulk = 0;
+  int devserver = 0;
+  std::uint64_t bytes = 20 * 1024 * 1024;
+  std::string placement = "unpinned";
+  std::string samples;
+};
+
+KOVRA_STR* Record(std::string_view text) {
+  static thread_local std::unique_ptr<KOVRA_STR> records[2];
+  static thread_local int next = 0;
+  auto& record = records[next++ % 2];
+  if (!record) record = std::make_unique<KOVRA_STR>();
+  record->len = static_cast<std::uint16_t>(text.size());
+  std::memcpy(record->str, text.data(), text.size());
+  return record.get();
+}
+
+// One open library connection for the life of a case.
+class Connection {
+ public:
+  explicit Connection(int port) : handle_(KVRCreateConnect("127.0.0.1", port, "USER")) {}
+  ~Connection() { KVRDestroyConnect(handle_); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool Open() { return KVRConnectOpen(handle_) == 1; }
+  void* handle() const { return handle_; }
+
+ private:
+  void* handle_;
+};
+
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void RawPingPong(benchmark::State& state, int port) {
+  Socket socket = ConnectLoopback(port);
+  if (!socket) return state.SkipWithError("cannot connect to the ping-pong peer");
+  const std::string_view request("ping-request-0123456", 20);
+  char reply[16];
+  for (auto _ : state) {
+    if (!kvrbench::SendAll(socket.get(), request) ||
+        kvrbench::ReceiveThroughNul(socket.get(), reply, 10) != 10) {
+      return state.SkipWithError("ping-pong peer failed");
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void ExecuteTrivialLine(benchmark::State& state, int port) {
+  Connection connection(port);
+  if (!connection.Open()) return state.SkipWithError("KVRConnectOpen failed");
+  KOVRA_STR* line = Record("s x=1");
+  for (auto _ : state) {
+    if (KVRExecute(connection.handle(), line) != 1) return state.SkipWithError("KVRExecute failed");
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void SlowReplyCpu(benchmark::State& state, int port) {
+  Connection connection(port);
+  if (!connection.Open()) return state.SkipWithError("KVRConnectOpen failed");
+  KOVRA_STR* line = Record("h 2");
+  double cpu = 0;
+  for (auto _ : state) {
+    const double before = ProcessCpuSeconds();
+    if (KVRExecute(connection.handle(), line) != 1) return state.SkipWithError("KVRExecute failed");
+    cpu += ProcessCpuSeconds() - before;
+  }
+  state.counters["cpu_ms"] = cpu * 1e3 / static_cast<double>(state.iterations());
+}
+
+std::uint64_t outputBytes = 0;
+void CountOutput(void*, KOVRA_STR* text) { outputBytes += text->len; }
+
+void ExecuteOutput(benchmark::State& state, int port, std::uint64_t bytes) {
+  Connection connection(port);
+  if (!connection.Open()) return state.SkipWithError("KVRConnectOpen failed");
+  KVRSetOutput(connection.handle(), CountOutput);
+  KOVRA_STR* line = Record(std::to_string(bytes));
+  for (auto _ : state) {
+    outputBytes = 0;
+    if (KVRExecuteOutput(connection.handle(), line) != 1 || outputBytes != bytes) {
+      return state.SkipWithError("KVRExecuteOutput failed or lost output");
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+void BulkRecv(benchmark::State& state, int port, std::uint64_t bytes) {
+  std::vector<char> buffer(64 * 1024);
+  for (auto _ : state) {
+    Socket socket = ConnectLoopback(port);
+    if (!socket) return state.SkipWithError("cannot connect to the bulk peer");
+    std::uint64_t total = 0;
+    for (;;) {
+      const long n = kvrbench::ReceiveSome(socket.get(), buffer.data(), buffer.size());
+      if (n <= 0) break;
+      total += static_cast<std::uint64_t>(n);
+    }
+    if (total != bytes) return state.SkipWithError("bulk peer sent a different count");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+
+// The write request of the protocol, built by hand so that the client side
+// costs as little as possible: what is measured is the server.
+void DevserverWrites(benchmark::State& state, int port) {
+  Socket socket = ConnectLoopback(port);
+  char reply[256];
+  if (!socket || kvrbench::ReceiveThroughNul(socket.get(), reply, sizeof reply) <= 0) {
+    return state.SkipWithError("cannot connect to kvrdevserver");
+  }
+  const std::string target = "^KVRBENCH(" + std::to_string(state.thread_index()) + ")";
+  std::string request("w\0", 2);
+  request += std::to_string(target.size());
+  request += '\0';
+  request += target;
+  request += std::string_view("1\0" "1", 3);
+  for (auto _ : state) {
+    const long n = kvrbench::SendAll(socket.get(), request)
+                       ? kvrbench::ReceiveThroughNul(socket.get(), reply, sizeof reply)
+                       : -1;
+    if (n != 5 || std::memcmp(reply, "<OK>", 5) != 0) {
+      return state.SkipWithError("write request not answered with <OK>");
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+bool TakeOption(std::string_view arg, std::string_view name, std::string& value) {
+  if (!arg.starts_with(name) || arg.size() <= name.size() || arg[name.size()] != '=') return false;
+  value = std::string(arg.substr(name.size() + 1));
+  return true;
+}
+
+// Takes this program's options out of argv; the rest stays for the library.
+Options ParseOptions(int& argc, char** argv) {
+  Options options;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    std::string value;
+    if (TakeOption(arg, "--pingpong", value)) {
+      options.pingpong = std::stoi(value);
+    } else if (TakeOption(arg, "--reply", value)) {
+      options.reply = std::stoi(value);
+    } else if (TakeOption(arg, "--bulk", value)) {
+      options.bulk = std::stoi(value);
+    } else if (TakeOption(arg, "--devserver", value)) {
+      options.devserver = std::stoi(value);
+    } else if (TakeOption(arg, "--bytes", value)) {
+      options.bytes = std::stoull(value);
+    } else if (TakeOption(arg, "--placement", value)) {
+      options.placement = value;
+    } else if (TakeOption(arg, "--samples", value)) {
+      options.samples = value;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  return options;
+}
+
+// Every rate is per second of wall time: the client mostly sleeps in recv,
+// so a rate per CPU second would say nothing about round trips.
+void Register(const Options& o) {
+  constexpr double kMinTime = 0.5;
+  auto add = [](const char* name, auto&&... args) {
+    return benchmark::RegisterBenchmark(name, args...)->UseRealTime();
+  };
+  if (o.pingpong) add("raw_pingpong", RawPingPong, o.pingpong)->MinTime(kMinTime);
+  if (o.reply) {
+    add("execute_minimal", ExecuteTrivialLine, o.reply)->MinTime(kMinTime);
+    add("slow_reply_cpu", SlowReplyCpu, o.reply)->Iterations(1);
+    add("execute_output", ExecuteOutput, o.reply, o.bytes)->MinTime(kMinTime);
+  }
+  if (o.bulk) add("bulk_recv", BulkRecv, o.bulk, o.bytes)->MinTime(kMinTime);
+  if (o.devserver) {
+    add("execute_devserver", ExecuteTrivialLine, o.devserver)->MinTime(kMinTime);
+    add("devserver_write_2", DevserverWrites, o.devserver)->Threads(2)->MinTime(kMinTime);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+  Register(options);
+  if (options.samples.empty()) {
+    benchmark::RunSpecifiedBenchmarks();
+  } else {
+    kvrbench::SampleReporter reporter(options.samples, options.placement);
+    if (!reporter.ok()) {
+      std::cerr << "kvrbench: cannot open " << options.samples << "\n";
+      return 2;
+    }
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+  }
+  benchmark::Shutdown();
+  return 0;
+}

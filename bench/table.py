@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Turns the samples of one bench/run.sh run into the Performance table.
+
+Every figure is the median of its repetitions, with the spread as the lowest
+and highest repetition relative to the median; ratios divide medians measured
+in the same run and the same placement.
+"""
+import collections
+import statistics
+import sys
+
+MB = 1024 * 1024
+
+
+def load(path):
+    samples = collections.defaultdict(list)
+    with open(path) as f:
+        for line in f:
+            placement, name, metric, value = line.rstrip("\n").split("\t")
+            samples[(placement, name, metric)].append(float(value))
+    return samples
+
+
+def spread(values):
+    mid = statistics.median(values)
+    if mid == 0 or len(values) < 2:
+        return ""
+    low = (min(values) - mid) / mid * 100
+    high = (max(values) - mid) / mid * 100
+    return "%+.0f%%/%+.0f%%" % (low, high)
+
+
+def main():
+    samples = load(sys.argv[1])
+    placements = sorted({key[0] for key in samples}, key=lambda p: (p != "same-cpu", p))
+
+    def values(placement, name, metric):
+        return samples.get((placement, name, metric), [])
+
+    def median(placement, name, metric):
+        found = values(placement, name, metric)
+        return statistics.median(found) if found else None
+
+    rows = []
+
+    def row(figure, what, placement, found, unit, scale=1.0, ratio="", target=""):
+        if not found:
+            rows.append((figure, what, placement, "not measured", "", ratio, target))
+            return
+        shown = statistics.median(found) * scale
+        text = ("%.0f" % shown if shown >= 100 else "%.3g" % shown) + " " + unit
+        rows.append((figure, what, placement, text, spread(found), ratio, target))
+
+    def fmt(r):
+        return "%.2f" % r if r is not None else ""
+
+    for p in placements:
+        ping = median(p, "raw_pingpong", "items_per_second")
+        row("1", "raw ping-pong (baseline)", p, values(p, "raw_pingpong", "items_per_second"), "rt/s",
+            ratio="1.00")
+        for name, what, target in (("execute_minimal", "KVRExecute `s x=1`, minimal server", ">= 0.80"),
+                                   ("execute_devserver", "KVRExecute `s x=1`, kvrdevserver", "")):
+            m = median(p, name, "items_per_second")
+            row("2", what, p, values(p, name, "items_per_second"), "rt/s",
+                ratio=fmt(m / ping) if m and ping else "", target=target)
+        for name, what in (("raw_pingpong", "raw ping-pong"), ("execute_minimal", "KVRExecute, minimal server")):
+            row("2", "client CPU per round trip: " + what, p, values(p, name, "cpu_seconds"), "us",
+                scale=1e6)
+        row("3", "client CPU, 2 s wait for a reply", p, values(p, "slow_reply_cpu", "cpu_ms"), "ms",
+            target="< 20 ms")
+        bulk = median(p, "bulk_recv", "bytes_per_second")
+        row("4", "raw bulk recv, 20 MB (baseline)", p, values(p, "bulk_recv", "bytes_per_second"),
+            "MB/s", scale=1 / MB, ratio="1.00")
+        out = median(p, "execute_output", "bytes_per_second")
+        row("4", "KVRExecuteOutput, 20 MB", p, values(p, "execute_output", "bytes_per_second"), "MB/s",
+            scale=1 / MB, ratio=fmt(out / bulk) if out and bulk else "", target=">= 0.50")
+        for name, what in (("bulk_recv", "raw bulk recv"), ("execute_output", "KVRExecuteOutput")):
+            row("4", "client CPU per 20 MB: " + what, p, values(p, name, "cpu_seconds"), "ms",
+                scale=1e3)
+        for tool, what in (("kvrdbri", "kvrdbri -m all"), ("kvrdbro", "kvrdbro -m all"),
+                           ("kvrdbrorsa", "kvrdbrorsa to one file")):
+            wall = median(p, tool, "seconds")
+            trips = median(p, tool, "round_trips")
+            ratio = ""
+            if wall and trips and ping:
+                ratio = fmt(wall / (trips / ping))
+            row("5", what + " (wall)", p, values(p, tool, "seconds"), "s", ratio=ratio)
+            if trips:
+                rows.append(("5", what + ": round trips, rt/s", p,
+                             "%d, %.0f rt/s" % (trips, trips / wall) if wall else "%d" % trips,
+                             "", "", ""))
+            row("5", what + " (peak memory)", p, values(p, tool, "peak_kb"), "MB", scale=1 / 1024)
+        row("6", "kvrdevserver write requests, 2 clients", p,
+            values(p, "devserver_write_2", "items_per_second"), "req/s",
+            ratio=fmt(median(p, "devserver_write_2", "items_per_second") / ping)
+            if ping and median(p, "devserver_write_2", "items_per_second") else "")
+
+    header = ("fig.", "what", "placement", "median", "spread (min/max)", "ratio", "target")
+    print("| " + " | ".join(header) + " |")
+    print("|" + "|".join("---" for _ in header) + "|")
+    for r in sorted(rows, key=lambda r: (r[0], placements.index(r[2]))):
+        print("| " + " | ".join(r) + " |")
+
+
+if __name__ == "__main__":
+    main()
