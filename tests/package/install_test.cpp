@@ -81,6 +81,7 @@ TEST_F(InstallTest, ClientBuiltWithPkgConfigTalksToTheInstalledServer) {
   std::vector<std::string> compile = {std::string(KVR_SOURCE_DIR) + "/examples/client.c", "-o", "client",
                                       "-Wall", "-Wextra", "-Werror"};
   for (const std::string& word : wordsOf(flags.out)) compile.push_back(word);
+  for (const std::string& word : wordsOf(KVR_CLIENT_FLAGS)) compile.push_back(word);
   const RunResult built = Run(KVR_C_COMPILER, compile);
   ASSERT_EQ(built.status, 0) << built.err;
 
@@ -100,6 +101,7 @@ TEST_F(InstallTest, ClientReportsTheLibraryErrorWhenNoServerListens) {
   std::vector<std::string> compile = {std::string(KVR_SOURCE_DIR) + "/examples/client.c", "-o", "client"};
   for (const std::string& word : wordsOf(Run(KVR_PKG_CONFIG, {"--cflags", "--libs", "kovrasc"}, env).out))
     compile.push_back(word);
+  for (const std::string& word : wordsOf(KVR_CLIENT_FLAGS)) compile.push_back(word);
   ASSERT_EQ(Run(KVR_C_COMPILER, compile).status, 0);
   // A port that was free a moment ago: the server is stopped again at once.
   int port;
