@@ -100,18 +100,22 @@ class StandInTest : public ::testing::Test {
   std::vector<std::string> output_;
 };
 
+const ZDLLCB* ServicesOf(const TINDRAVM& vm) { return vm.services; }
+
 TEST_F(StandInTest, OneMachineAtATimeAndOnlyFromSettingsOfThisLayout) {
   TINDRAVM other{};
   defaults_(&other);
   other.recordSize = 200;
   EXPECT_EQ(create_(&other), 2);
   EXPECT_EQ(create_(&settings_), 0);
-  ASSERT_NE(settings_.services, nullptr);
+  // The records are packed: their pointer fields are read by value, never
+  // bound to a reference, which would be misaligned.
+  ASSERT_NE(ServicesOf(settings_), nullptr);
   defaults_(&other);
   EXPECT_EQ(create_(&other), 1);
-  EXPECT_EQ(other.services, nullptr);
+  EXPECT_EQ(ServicesOf(other), nullptr);
   free_();
-  EXPECT_EQ(settings_.services, nullptr);
+  EXPECT_EQ(ServicesOf(settings_), nullptr);
   EXPECT_EQ(create_(&other), 0);
 }
 

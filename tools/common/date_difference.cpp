@@ -18,9 +18,11 @@ std::int64_t leadingInteger(std::string_view text) {
   std::size_t i = 0;
   const bool negative = !text.empty() && text[0] == '-';
   if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+  // Clamped before the multiplication, which would otherwise overflow.
+  constexpr std::int64_t kLimit = INT64_C(1) << 60;
   std::int64_t value = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-    value = std::min<std::int64_t>(value * 10 + (text[i] - '0'), INT64_C(1) << 60);
+    value = value > kLimit / 10 ? kLimit : std::min<std::int64_t>(value * 10 + (text[i] - '0'), kLimit);
   return negative ? -value : value;
 }
 
