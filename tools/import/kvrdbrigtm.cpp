@@ -9,12 +9,9 @@
 #include "binding.h"
 #include "command_line.h"
 #include "connection_lost.h"
-#include "file_list.h"
 #include "local_files.h"
 #include "routine_name.h"
 #include "routine_store.h"
-#include "startup.h"
-#include "string_set.h"
 
 namespace {
 
@@ -61,20 +58,4 @@ bool importFile(const std::string& path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const kvrtools::CommandLine commandLine(argc, argv);
-  if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
-
-  const std::optional<std::string> fileList = commandLine.positional(1);
-  if (!fileList) {
-    kvrtools::reportMissingArgument("Routines for import does not specified.", kUsage);
-    return 0;
-  }
-  const kvrtools::StringSet paths = kvrtools::expandFileList(*fileList);
-
-  int status = 0;
-  for (const std::string& path : paths)
-    if (!importFile(path)) status = 1;
-  kvrtools::disconnectServer();
-  return status;
-}
+int main(int argc, char** argv) { return kvrimport::runFileImport(argc, argv, kUsage, importFile); }

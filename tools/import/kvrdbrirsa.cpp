@@ -11,12 +11,9 @@
 #include "binding.h"
 #include "command_line.h"
 #include "connection_lost.h"
-#include "file_list.h"
 #include "local_files.h"
 #include "routine_name.h"
 #include "routine_store.h"
-#include "startup.h"
-#include "string_set.h"
 
 namespace {
 
@@ -113,29 +110,18 @@ bool importFile(const std::string& path, std::FILE* file) {
   return allStored;
 }
 
+// One file: announced, opened, its routines read. An unreadable file is
+// reported and the run goes on without changing the status.
+bool processFile(const std::string& path) {
+  std::printf("Processing file %s\n", path.c_str());
+  auto file = kvrimport::openForReading(path);
+  if (!file) {
+    kvrimport::reportUnreadable(path);
+    return true;
+  }
+  return importFile(path, file.get());
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
-  const kvrtools::CommandLine commandLine(argc, argv);
-  if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
-
-  const std::optional<std::string> fileList = commandLine.positional(1);
-  if (!fileList) {
-    kvrtools::reportMissingArgument("Routines for import does not specified.", kUsage);
-    return 0;
-  }
-  const kvrtools::StringSet paths = kvrtools::expandFileList(*fileList);
-
-  int status = 0;
-  for (const std::string& path : paths) {
-    std::printf("Processing file %s\n", path.c_str());
-    auto file = kvrimport::openForReading(path);
-    if (!file) {
-      kvrimport::reportUnreadable(path);
-      continue;
-    }
-    if (!importFile(path, file.get())) status = 1;
-  }
-  kvrtools::disconnectServer();
-  return status;
-}
+int main(int argc, char** argv) { return kvrimport::runFileImport(argc, argv, kUsage, processFile); }

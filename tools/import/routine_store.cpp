@@ -5,7 +5,10 @@
 #include <cstring>
 
 #include "binding.h"
+#include "command_line.h"
 #include "connection_lost.h"
+#include "file_list.h"
+#include "startup.h"
 
 namespace kvrimport {
 namespace {
@@ -68,6 +71,23 @@ std::unique_ptr<std::FILE, FileCloser> openForReading(const std::string& path) {
 void reportUnreadable(const std::string& path) {
   std::fflush(stdout);
   std::fprintf(stderr, "Failed to open file %s to read.\n", path.c_str());
+}
+
+int runFileImport(int argc, char** argv, std::string_view usage,
+                  const std::function<bool(const std::string& path)>& importFile) {
+  const kvrtools::CommandLine commandLine(argc, argv);
+  if (auto status = kvrtools::startTool(commandLine, usage)) return *status;
+
+  const std::optional<std::string> fileList = commandLine.positional(1);
+  if (!fileList) {
+    kvrtools::reportMissingArgument("Routines for import does not specified.", usage);
+    return 0;
+  }
+  int status = 0;
+  for (const std::string& path : kvrtools::expandFileList(*fileList))
+    if (!importFile(path)) status = 1;
+  kvrtools::disconnectServer();
+  return status;
 }
 
 }  // namespace kvrimport

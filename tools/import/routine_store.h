@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,5 +38,13 @@ std::unique_ptr<std::FILE, FileCloser> openForReading(const std::string& path);
 
 // Reports a path that cannot be read, on standard error.
 void reportUnreadable(const std::string& path);
+
+// The whole run of an import tool that reads the files of its first
+// positional argument: start-up, the missing-argument message, the file list
+// expanded, importFile called for each path in order, disconnect. The status
+// is 1 when any importFile returned false, else 0 (start-up failures end as
+// the start-up says).
+int runFileImport(int argc, char** argv, std::string_view usage,
+                  const std::function<bool(const std::string& path)>& importFile);
 
 }  // namespace kvrimport
