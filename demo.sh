@@ -9,9 +9,18 @@ root=$(pwd)
 . ./scripts/deps.sh
 kovra_install_deps
 
-cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target kovrasc kvrdevserver kvrdbexec kvrdblist kvrdbrfirst kvrdbcompile kvrdbkill \
-  kvrdbri kvrdbro kvrdbrorsa kvrdbrirsa kvrdbrogtm
+# The build is quiet: its output goes to a log that is shown only when the
+# build fails.
+mkdir -p build
+build_log=$root/build/demo-build.log
+echo "Building the library, the utilities and kvrdevserver into build/ (log: $build_log) ..."
+if ! { cmake -S . -B build -G Ninja &&
+  cmake --build build --target kovrasc kvrdevserver kvrdbexec kvrdblist kvrdbrfirst kvrdbcompile \
+    kvrdbkill kvrdbri kvrdbro kvrdbrorsa kvrdbrostd kvrdbrirsa kvrdbrogtm kvrdbrigtm; } >"$build_log" 2>&1; then
+  tail -n 40 "$build_log" >&2
+  echo "The build failed; the whole log is $build_log" >&2
+  exit 1
+fi
 bin=$root/build/bin
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kovra-demo.XXXXXX")
@@ -113,7 +122,8 @@ show kvrdbro '*,*.mac,*.inc'
 
 # Exchange formats: every routine into one routine-set file; HELLO deleted
 # and brought back from that file (stored, then compiled); the INT routines
-# as GT.M files.
+# in the ANSI layout and as GT.M files, and DATES brought back from its
+# GT.M file.
 in_folder formats
 show kvrdbrorsa '*.INT,*.MAC,*.INC' all.rsa
 echo; echo "all.rsa (the first lines):"; head -6 all.rsa
@@ -121,7 +131,12 @@ show kvrdbkill HELLO </dev/null
 show kvrdbrirsa all.rsa
 show kvrdbcompile HELLO
 show kvrdbexec 'd ^HELLO'
+show kvrdbrostd 'HELLO*' hello.std
+echo; echo "hello.std (the first lines):"; head -4 hello.std
 show kvrdbrogtm '*'
 echo; ls -- *.m
+show kvrdbkill DATES </dev/null
+show kvrdbrigtm 'DATES.m'
+show kvrdbrfirst 'DATES'
 echo
 echo "Done; stopping kvrdevserver (pid $server_pid)."

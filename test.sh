@@ -4,27 +4,94 @@
 # again with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/
 # and runs the suite there, failing on any sanitizer report (also one from a
 # utility or kvrdevserver that a test started).
+#
+#   ./test.sh           both passes
+#   ./test.sh --quick   the normal pass only
+#   ./test.sh --verbose everything on the console as well as in the log
+#
+# The console shows one line per step, each failing test's output in full and
+# the closing line of each pass; everything else goes to build/test.log.
 set -euo pipefail
 cd "$(dirname "$0")"
+root=$PWD
+
+quick=0 verbose=0
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    --verbose) verbose=1 ;;
+    -h | --help) sed -n '8,10s/^#  *//p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown argument '$arg'" >&2; sed -n '8,10s/^#  *//p' "$0" >&2; exit 2 ;;
+  esac
+done
+
 . ./scripts/deps.sh
 kovra_install_deps
 
-# The tests use ephemeral ports and their own temporary folders, so two of
-# them can run at once.
-cmake -S . -B build -G Ninja -DKOVRA_TESTS=ON
-cmake --build build -j2
-ctest --test-dir build --output-on-failure --timeout 600 -j2
+mkdir -p build
+log="$root/build/test.log"
+: > "$log"
+echo "Full log: $log"
 
-cmake -S . -B build-asan -G Ninja -DKOVRA_TESTS=ON -DKOVRA_SANITIZE=ON
-cmake --build build-asan -j2
-reports="$PWD/build-asan/sanitizer-reports"
+# Runs a command with its output in the log (and on the console with
+# --verbose); on failure shows the end of that output.
+quietly() {
+  local what=$1 start
+  shift
+  echo "== $what"
+  start=$(wc -l < "$log")
+  if [ "$verbose" = 1 ]; then
+    "$@" 2>&1 | tee -a "$log"
+    return "${PIPESTATUS[0]}"
+  fi
+  if ! "$@" >> "$log" 2>&1; then
+    echo "-- $what failed; the last lines of its output:" >&2
+    tail -n +"$((start + 1))" "$log" | tail -n 60 >&2
+    return 1
+  fi
+}
+
+# Runs ctest; prints the full output of each failing test and ctest's closing
+# lines. ctest prints a finished test's output in one piece, so the output
+# of a failure runs from its result line to the next result line.
+run_tests() {
+  local dir=$1 timeout=$2 out status=0
+  echo "== tests in $dir"
+  out=$(mktemp)
+  ctest --test-dir "$dir" --output-on-failure --timeout "$timeout" -j2 > "$out" 2>&1 || status=$?
+  cat "$out" >> "$log"
+  if [ "$verbose" = 1 ]; then
+    cat "$out"
+  else
+    awk '
+      /^ *[0-9]+\/[0-9]+ Test +#[0-9]+:/ { failing = ($0 !~ / Passed +[0-9.]+ sec$/) }
+      /^[0-9]+% tests passed/ { failing = 0; closing = 1 }
+      failing || closing { print }
+    ' "$out"
+  fi
+  rm -f "$out"
+  return "$status"
+}
+
+quietly "configure build/" cmake -S . -B build -G Ninja -DKOVRA_TESTS=ON
+quietly "build build/" cmake --build build -j2
+run_tests build 600
+
+if [ "$quick" = 1 ]; then
+  echo "Quick run: the sanitizer pass was left out."
+  exit 0
+fi
+
+quietly "configure build-asan/" cmake -S . -B build-asan -G Ninja -DKOVRA_TESTS=ON -DKOVRA_SANITIZE=ON
+quietly "build build-asan/" cmake --build build-asan -j2
+reports="$root/build-asan/sanitizer-reports"
 rm -rf "$reports"
 mkdir -p "$reports"
 # Every report also lands in a file, so one from a child process whose exit
 # status a test does not look at still fails the run.
 export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1"
-ctest --test-dir build-asan --output-on-failure --timeout 900 -j2
+run_tests build-asan 900
 if [ -n "$(ls -A "$reports")" ]; then
   echo "Sanitizer reports:" >&2
   cat "$reports"/* >&2

@@ -14,6 +14,28 @@ namespace devserver {
 inline constexpr std::string_view kUsage =
     "usage: kvrdevserver [--port N] [--dir DIR] [--greeting ok|connect] [--segment N]";
 
+// What -h prints: the usage line, then every option with its default.
+inline constexpr std::string_view kHelp =
+    "A development server that stands in for a Kovra Server on 127.0.0.1.\n"
+    "\n"
+    "  --port N        TCP port to listen on (default 5000); 0 picks a free one.\n"
+    "                  The first line written is \"listening on 127.0.0.1:PORT\".\n"
+    "  --dir DIR       keep the databases in DIR (created when missing): one\n"
+    "                  journal per database (%SYS.journal, USER.journal), replayed\n"
+    "                  at start, and kovra.ini, the server settings; a [Login]\n"
+    "                  entry GUI=$$CHECK^%LOGIN() with a [Users] section of\n"
+    "                  name=password lines makes the utilities log in.\n"
+    "                  Default: everything in memory, no login.\n"
+    "  --greeting ok|connect\n"
+    "                  greet clients with <OK> (default) or ask for the\n"
+    "                  library's login step (connect).\n"
+    "  --segment N     send every reply in pieces of at most N bytes (default 0:\n"
+    "                  whole), to exercise a client's reassembly.\n"
+    "  -h, --help      show this text.\n"
+    "\n"
+    "SIGINT or SIGTERM stops it. Exit status: 0 stopped or help shown, 1 the\n"
+    "directory or the port could not be used, 2 a wrong command line.";
+
 struct CommandLine {
   std::uint16_t port = 5000;   // 0 picks a free port
   std::string directory;       // empty: everything in memory

@@ -1,6 +1,9 @@
 #include "dev_server.h"
 
 #include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "socket_io.h"
@@ -16,12 +19,30 @@ constexpr std::chrono::seconds kStopGrace{3};
 // this long for a connection to end avoids spinning on it.
 constexpr int kExhaustedPauseMs = 100;
 
+// Start-up failures end the server with one line: what, which path, why.
 std::string prepareDirectory(const std::string& directory) {
   if (directory.empty()) return {};
-  std::filesystem::create_directories(directory);
-  std::string path = std::filesystem::canonical(directory).string();
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (!error && !std::filesystem::is_directory(directory, error) && !error) {
+    error = std::make_error_code(std::errc::not_a_directory);
+  }
+  std::string path;
+  if (!error) path = std::filesystem::canonical(directory, error).string();
+  if (error) {
+    throw std::runtime_error("cannot use database directory " + directory + ": " + error.message());
+  }
   if (!path.ends_with('/')) path += '/';
   return path;
+}
+
+UniqueFd listenOn(std::uint16_t port) {
+  try {
+    return listenLoopback(port);
+  } catch (const std::system_error& error) {
+    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
+                             error.code().message());
+  }
 }
 
 }  // namespace
@@ -63,7 +84,7 @@ DevServer::DevServer(const CommandLine& line) {
     journal_->replay(*server_);
     journal_->compact(*server_);
   }
-  listener_ = listenLoopback(line.port);
+  listener_ = listenOn(line.port);
   port_ = localPort(listener_.get());
 }
 

@@ -78,7 +78,12 @@ std::string Journal::pathOf(const std::string& database) const {
 }
 
 void Journal::replay(mengine::Server& server) {
-  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+  std::error_code error;
+  std::filesystem::directory_iterator entries(directory_, error);
+  if (error) {
+    throw std::runtime_error("cannot read database directory " + directory_ + ": " + error.message());
+  }
+  for (const auto& entry : entries) {
     std::string file = entry.path().filename().string();
     if (!entry.is_regular_file() || !file.ends_with(kSuffix)) continue;
     std::string database = file.substr(0, file.size() - kSuffix.size());

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (line.help) {
-    std::cout << kUsage << "\n";
+    std::cout << kUsage << "\n\n" << kHelp << "\n";
     return 0;
   }
   try {
