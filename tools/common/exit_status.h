@@ -11,4 +11,7 @@ inline constexpr int kStatusFailed = 1;
 // cannot be opened): reported as 255, always with the usage text.
 inline constexpr int kStatusStartupFailed = -1;
 
+// kStatusOk when everything succeeded, else kStatusFailed.
+inline constexpr int statusOf(bool succeeded) { return succeeded ? kStatusOk : kStatusFailed; }
+
 }  // namespace kvrtools

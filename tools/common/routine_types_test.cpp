@@ -19,8 +19,8 @@ TEST(RoutineTypesTest, NamesAndExtensionsFindTheirTypeInAnyCase) {
 }
 
 TEST(RoutineTypesTest, AnythingElseIsNoType) {
-  for (std::string_view other : {std::string_view(), std::string_view("IN"), std::string_view("INTT"), std::string_view("OBJ"),
-                                 std::string_view("m"), std::string_view("INT "), std::string_view("IN\0T", 4)})
+  using std::string_view_literals::operator""sv;
+  for (std::string_view other : {""sv, "IN"sv, "INTT"sv, "OBJ"sv, "m"sv, "INT "sv, "IN\0T"sv})
     EXPECT_EQ(routineTypeNamed(other), nullptr) << other;
   for (std::string_view other : {"", ".", "int", "..int", ".m", ".intx"})
     EXPECT_EQ(routineTypeOfExtension(other), nullptr) << other;

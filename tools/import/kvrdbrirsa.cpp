@@ -128,6 +128,6 @@ bool processFile(const std::string& path) {
 int main(int argc, char** argv) {
   const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for import does not specified."};
   return kvrtools::runTool(argc, argv, tool, [](const std::string& files, const kvrtools::CommandLine&) {
-    return kvrtools::forEachListedFile(files, processFile) ? kvrtools::kStatusOk : kvrtools::kStatusFailed;
+    return kvrtools::statusOf(kvrtools::forEachListedFile(files, processFile));
   });
 }

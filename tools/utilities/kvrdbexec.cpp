@@ -42,7 +42,7 @@ bool runFile(std::FILE* file) {
   return allSucceeded;
 }
 
-int execute(const std::string& argument) {
+int executeArgument(const std::string& argument) {
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
   if (argument.starts_with('@')) {
     const std::string path = kvrtools::trimText(argument.substr(1));
@@ -53,19 +53,20 @@ int execute(const std::string& argument) {
       kvrtools::printUsage(kUsage);
       return kvrtools::kStatusOk;
     }
-    return runFile(file.get()) ? kvrtools::kStatusOk : kvrtools::kStatusFailed;
+    return kvrtools::statusOf(runFile(file.get()));
   }
   if (argument.empty()) {
     kvrtools::printUsage(kUsage);
     return kvrtools::kStatusOk;
   }
-  return runLine(argument) ? kvrtools::kStatusOk : kvrtools::kStatusFailed;
+  return kvrtools::statusOf(runLine(argument));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Nothing to execute."};
-  return kvrtools::runTool(argc, argv, tool,
-                           [](const std::string& argument, const kvrtools::CommandLine&) { return execute(argument); });
+  return kvrtools::runTool(argc, argv, tool, [](const std::string& argument, const kvrtools::CommandLine&) {
+    return executeArgument(argument);
+  });
 }
