@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "connection_lost.h"
+#include "call_failure.h"
 #include "kovrasc.h"
 #include "login.h"
 #include "settings.h"
@@ -72,7 +72,6 @@ struct Binding {
   void* connection = nullptr;
   TextHandler outputHandler;
   TextHandler groupReadHandler;
-  bool lastCallFailed = false;
 
   template <typename Fn>
   Fn function(NameIndex index) const {
@@ -130,11 +129,25 @@ int leadingNumber(const std::string& text) {
   return static_cast<int>(std::min<long long>(value, 0x7fffffff));
 }
 
+// The library's error text for the connection (empty without one).
+std::string lastError() {
+  Binding& b = binding();
+  if (!b.connection) return {};
+  auto result = emptyRecord();
+  b.function<LastErrorFn>(kGetLastError)(b.connection, result.get());
+  return fromRecord(*result);
+}
+
+// Every call ends here; a failed one is settled before the caller sees it.
+bool checked(int succeeded) {
+  if (!succeeded) settleFailedCall(lastError());
+  return succeeded != 0;
+}
+
 bool logIn() {
   Settings& settings = connectionSettings();
   const std::string loginExpression =
-      evaluate(R"($$ReadString^%INI($v("proc",6)_"kovra.ini","Login","GUI"))");
-  exitIfConnectionLost();
+      evaluate(R"($$ReadString^%INI($v("proc",6)_"kovra.ini","Login","GUI"))").value_or("");
   if (loginExpression.empty()) return true;
   if (settings.login.empty() || settings.password.empty()) {
     Credentials typed;
@@ -143,12 +156,8 @@ bool logIn() {
     settings.password = typed.password;
   }
   setVariable("%username", settings.login);
-  exitIfConnectionLost();
   setVariable("%password", settings.password);
-  exitIfConnectionLost();
-  const std::string accepted = evaluate(loginExpression);
-  exitIfConnectionLost();
-  return leadingNumber(accepted) != 0;
+  return leadingNumber(evaluate(loginExpression).value_or("")) != 0;
 }
 
 }  // namespace
@@ -183,13 +192,13 @@ void disconnectServer() {
   b.functions.fill(nullptr);
 }
 
-std::string evaluate(std::string_view expression) {
+std::optional<std::string> evaluate(std::string_view expression) {
   Binding& b = binding();
-  if (!b.connection) return {};
+  if (!b.connection) return std::nullopt;
   auto request = toRecord(expression);
   auto result = emptyRecord();
-  b.lastCallFailed = !b.function<ReadWriteFn>(kRead)(b.connection, request.get(), result.get());
-  return b.lastCallFailed ? std::string() : fromRecord(*result);
+  if (!checked(b.function<ReadWriteFn>(kRead)(b.connection, request.get(), result.get()))) return std::nullopt;
+  return fromRecord(*result);
 }
 
 bool setVariable(std::string_view name, std::string_view value) {
@@ -197,32 +206,21 @@ bool setVariable(std::string_view name, std::string_view value) {
   if (!b.connection) return false;
   auto nameRecord = toRecord(name);
   auto valueRecord = toRecord(value);
-  b.lastCallFailed = !b.function<ReadWriteFn>(kWrite)(b.connection, nameRecord.get(), valueRecord.get());
-  return !b.lastCallFailed;
+  return checked(b.function<ReadWriteFn>(kWrite)(b.connection, nameRecord.get(), valueRecord.get()));
 }
 
 bool execute(std::string_view line) {
   Binding& b = binding();
   if (!b.connection) return false;
   auto record = toRecord(line);
-  b.lastCallFailed = !b.function<ExecuteFn>(kExecute)(b.connection, record.get());
-  return !b.lastCallFailed;
+  return checked(b.function<ExecuteFn>(kExecute)(b.connection, record.get()));
 }
 
 bool executeWithOutput(std::string_view line) {
   Binding& b = binding();
   if (!b.connection) return false;
   auto record = toRecord(line);
-  b.lastCallFailed = !b.function<ExecuteFn>(kExecuteOutput)(b.connection, record.get());
-  return !b.lastCallFailed;
-}
-
-std::string lastError() {
-  Binding& b = binding();
-  if (!b.connection) return {};
-  auto result = emptyRecord();
-  b.function<LastErrorFn>(kGetLastError)(b.connection, result.get());
-  return fromRecord(*result);
+  return checked(b.function<ExecuteFn>(kExecuteOutput)(b.connection, record.get()));
 }
 
 void setOutputHandler(TextHandler handler) {
@@ -238,7 +236,5 @@ void setGroupReadHandler(TextHandler handler) {
   if (b.connection)
     b.function<SetGroupReadFn>(kSetGroupRead)(b.connection, b.groupReadHandler ? groupReadBridge : nullptr);
 }
-
-bool lastCallFailed() { return binding().lastCallFailed; }
 
 }  // namespace kvrtools

@@ -5,8 +5,12 @@
 //
 // Conventions:
 //  - One connection per process; every function here works on it.
-//  - The layer never prints a library error of its own; connectServer prints
-//    only its start-up messages (load failure, connect failure, login needed).
+//  - Every call is checked here: a failed one is settled by the failure rule
+//    in force (call_failure.h) before the call returns, so a lost connection
+//    never comes back to the caller. A call that does return answers whether
+//    the server carried it out.
+//  - connectServer prints only its start-up messages (load failure, connect
+//    failure, login needed).
 //  - Texts are byte strings; a text longer than a KOVRA_STR holds (32768
 //    bytes) is cut there.
 //  - Handlers run synchronously inside execute/executeWithOutput on the
@@ -14,6 +18,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,30 +42,24 @@ bool connectServer();
 // bound names. Safe in any state; does nothing the second time.
 void disconnectServer();
 
-// Evaluates an M expression. Returns the empty text when the library reports
-// failure (the result record is not trusted then).
-std::string evaluate(std::string_view expression);
+// Evaluates an M expression. Nothing when the server rejected it (the
+// result record is not trusted then).
+std::optional<std::string> evaluate(std::string_view expression);
 
 // Sets an M reference (a local, a global, or an indirection) to a text.
-// True on success.
+// False when the server rejected it.
 bool setVariable(std::string_view name, std::string_view value);
 
 // Executes one line of M commands; values handed back reach the group-read
-// handler. True on success.
+// handler. False when the server rejected it.
 bool execute(std::string_view line);
 
 // Executes one line of M commands and relays its terminal output to the
-// output handler. True on success.
+// output handler. False when the server rejected it.
 bool executeWithOutput(std::string_view line);
-
-// The library's last error text for the connection (empty without one).
-std::string lastError();
 
 // Install or (with an empty handler) remove the receivers.
 void setOutputHandler(TextHandler handler);
 void setGroupReadHandler(TextHandler handler);
-
-// True when the most recent library call of this layer reported failure.
-bool lastCallFailed();
 
 }  // namespace kvrtools

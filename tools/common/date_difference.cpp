@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "binding.h"
-#include "connection_lost.h"
 
 namespace kvrtools {
 namespace {
@@ -28,12 +27,17 @@ std::int64_t leadingInteger(std::string_view text) {
 
 std::int64_t dateDifference(std::string_view d1, std::string_view d2) {
   setVariable("d1", d1);
-  exitIfConnectionLost();
   setVariable("d2", d2);
-  exitIfConnectionLost();
-  const std::string difference = evaluate(kCompareDatesExpression);
-  exitIfConnectionLost();
-  return leadingInteger(difference);
+  return leadingInteger(evaluate(kCompareDatesExpression).value_or(""));
+}
+
+std::string routineDate(std::string_view routine, const RoutineType& type) {
+  std::string expression = "$$DATE^%R(\"";
+  expression += routine;
+  expression += ".";
+  expression += type.name;
+  expression += "\")";
+  return evaluate(expression).value_or("");
 }
 
 }  // namespace kvrtools

@@ -2,6 +2,8 @@
 // patterns with * and ?, turned into the paths that exist.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "string_set.h"
@@ -10,8 +12,11 @@ namespace kvrtools {
 
 // Splits fileList at its commas on the server (through the local files, the
 // way the masks are split) and expands each piece to the existing paths it
-// matches, in byte order. Ends the process with status 1 when the connection
-// is lost.
+// matches, in byte order.
 StringSet expandFileList(std::string_view fileList);
+
+// Calls work for every path of expandFileList(fileList), in order; true when
+// every call returned true.
+bool forEachListedFile(std::string_view fileList, const std::function<bool(const std::string& path)>& work);
 
 }  // namespace kvrtools

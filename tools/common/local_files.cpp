@@ -131,16 +131,4 @@ void expandPatterns(const StringSet& patterns, StringSet& paths) {
   }
 }
 
-std::string routineToFileName(std::string_view routine) {
-  std::string name(routine);
-  if (!name.empty() && name[0] == '%') name[0] = '_';
-  return name;
-}
-
-std::string fileToRoutineName(std::string_view fileName) {
-  std::string name(fileName);
-  if (!name.empty() && name[0] == '_') name[0] = '%';
-  return name;
-}
-
 }  // namespace kvrtools

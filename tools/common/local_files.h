@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,12 @@
 #include "string_set.h"
 
 namespace kvrtools {
+
+// A file opened with fopen, closed when it goes.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Longest piece readTextLine returns; a longer line arrives in pieces.
 inline constexpr std::size_t kMaxTextLine = 32767;
@@ -50,10 +57,5 @@ FileNameParts splitFileName(std::string_view path);
 // Adds to paths every existing path that one of patterns matches (glob);
 // a pattern matching nothing adds nothing.
 void expandPatterns(const StringSet& patterns, StringSet& paths);
-
-// Routine names and file names: a leading "%" of a routine name is written
-// as "_" in a file name, and read back.
-std::string routineToFileName(std::string_view routine);
-std::string fileToRoutineName(std::string_view fileName);
 
 }  // namespace kvrtools

@@ -9,7 +9,8 @@
 #include <memory>
 
 #include "local_files.h"
-#include "mask_lines.h"
+#include "mask_selection.h"
+#include "routine_types.h"
 #include "routine_name.h"
 #include "string_set.h"
 

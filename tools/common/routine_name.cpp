@@ -32,4 +32,10 @@ void reportInvalidRoutineName(std::string_view routine) {
   std::fprintf(stderr, "Skipping routine %s: not a valid routine name.\n", shown.c_str());
 }
 
+bool acceptRoutineName(std::string_view name) {
+  if (isValidRoutineName(name)) return true;
+  reportInvalidRoutineName(name);
+  return false;
+}
+
 }  // namespace kvrtools

@@ -22,4 +22,7 @@ std::string printableName(std::string_view text);
 // standard error.
 void reportInvalidRoutineName(std::string_view routine);
 
+// isValidRoutineName, reporting the name when it is refused.
+bool acceptRoutineName(std::string_view name);
+
 }  // namespace kvrtools

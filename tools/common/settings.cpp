@@ -3,16 +3,11 @@
 #include <strings.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "local_files.h"
 
 namespace kvrtools {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 bool equalsIgnoringCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
@@ -42,7 +37,7 @@ Settings& connectionSettings() {
 }
 
 bool readSettingsFile(const std::string& path, Settings& settings) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
+  const FilePtr file(std::fopen(path.c_str(), "r"));
   if (!file) return false;
   char buffer[1024];
   bool inSection = false;
@@ -58,6 +53,8 @@ bool readSettingsFile(const std::string& path, Settings& settings) {
   }
   return true;
 }
+
+bool modeIsAll(const Settings& settings) { return equalsIgnoringCase(settings.mode, "all"); }
 
 const char* missingSettingMessage(const Settings& settings) {
   if (settings.server.empty()) return "Kovra TCP/IP server does not defined in connection.";

@@ -32,6 +32,10 @@ Settings& connectionSettings();
 // file cannot be opened; that is not an error for the start-up.
 bool readSettingsFile(const std::string& path, Settings& settings);
 
+// True when the mode is "all" in any letter case: the update modes of kvrdbri
+// and kvrdbro then move every routine regardless of dates.
+bool modeIsAll(const Settings& settings);
+
 // The start-up message for the first of server, port and database that is
 // empty, or nullptr when all three are set.
 const char* missingSettingMessage(const Settings& settings);

@@ -2,114 +2,111 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 
-#include "binding.h"
-#include "connection_lost.h"
-#include "mask_lines.h"
-#include "routine_lines.h"
+#include "call_failure.h"
+#include "exit_status.h"
+#include "mask_selection.h"
 #include "routine_name.h"
+#include "routine_reader.h"
 #include "staged_file.h"
-#include "startup.h"
-#include "string_set.h"
+#include "tool_run.h"
 
 namespace kvrexport {
 namespace {
 
-// After each library call. Standard output is written as the content comes,
-// so there only a lost connection ends the run; a file must not be put in
-// place unless every call succeeded, so there any failure ends it (the
-// staged file is removed on exit).
-void checkCall(bool writingFile) {
-  if (!kvrtools::lastCallFailed()) return;
-  if (!writingFile) {
-    kvrtools::exitIfConnectionLost();
-    return;
-  }
-  const std::string text = kvrtools::lastError() + "\n";
-  std::fflush(stdout);
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  kvrtools::disconnectServer();
-  std::exit(1);
+std::string usageOf(const RoutineSetLayout& layout) {
+  const std::string tool(layout.toolName);
+  return "Kovra CommandLine Tools.\n"
+         "Export one or more routines from database in " + std::string(layout.formatName) + " format.\n"
+         "Usage: " + tool + " [-s server] [-p port] [-d database] masks file\n"
+         "  server:   TCP/IP computer name of Kovra Server.\n"
+         "  port:     TCP/IP port of server listening port (default 5000).\n"
+         "  database: current Kovra database name.\n"
+         "  mask:     comma-separated mask list with placeholders * and ?\n"
+         "  file;     optional name of file for export\n"
+         "If file was not specified, utility dumps export content.\n" +
+         tool + " -h displays this help screen.\n";
 }
 
 void writeText(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
 
-}  // namespace
+// The M line that writes NAME^TYPE^^days,seconds^ for the chosen routine.
+std::string typeAndDateLine(const kvrtools::RoutineType& type) {
+  const std::string global(type.global);
+  return "w rn_\"^" + std::string(type.name) + "^^\"_$g(" + global + "(rn,0))_\"^\"_$c(10)";
+}
 
-int exportRoutineSet(const kvrtools::CommandLine& commandLine, std::string_view usage,
-                     const RoutineSetLayout& layout) {
-  if (auto status = kvrtools::startTool(commandLine, usage)) return *status;
-  const std::optional<std::string> mask = commandLine.positional(1);
-  if (!mask) {
-    kvrtools::reportMissingArgument("Routines for export does not specified.", usage);
-    return 0;
+// Writes one routine: header line, lines, closing empty line.
+void writeRoutine(const std::string& name, const kvrtools::RoutineType& type, RoutineHeader header,
+                  std::FILE* out) {
+  chooseRoutine(name);
+  if (header == RoutineHeader::kBareName) {
+    writeText(out, name + "\n");
+  } else {
+    writeOutputOf(typeAndDateLine(type), out);
   }
-  const std::optional<std::string> target = commandLine.positional(2);
-  std::unique_ptr<StagedFile> file;
-  if (target) {
-    file = StagedFile::create(*target);
-    if (!file) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "Failed to open file '%s' to write.\n", target->c_str());
-      kvrtools::printUsage(usage);
-      kvrtools::disconnectServer();
-      return -1;
-    }
-  }
-  const bool writingFile = file != nullptr;
-  std::FILE* out = writingFile ? file->stream() : stdout;
+  writeRoutineLines(type, out);
+  writeText(out, "\n");
+}
 
-  kvrtools::setVariable("mask", *mask);
-  checkCall(writingFile);
-  kvrtools::execute(kvrtools::kNormaliseMaskLine);
-  checkCall(writingFile);
-  kvrtools::execute(kvrtools::kSelectRoutinesLine);
-  checkCall(writingFile);
-  writeText(out, layout.fileHeader);
-
-  kvrtools::StringSet names;
-  kvrtools::setGroupReadHandler(kvrtools::collectInto(names));
-  kvrtools::setOutputHandler([out](const std::string& piece) { writeText(out, piece); });
-  int status = 0;
-  for (const Section& section : layout.sections) {
-    names.clear();
-    kvrtools::execute(kvrtools::handBackLine(section.global));
-    checkCall(writingFile);
-    for (const std::string& name : names) {
-      if (!kvrtools::isValidRoutineName(name)) {
-        kvrtools::reportInvalidRoutineName(name);
-        status = 1;
+// Every section after the file header; 1 when a routine was skipped.
+int writeSections(const RoutineSetLayout& layout, std::FILE* out) {
+  int status = kvrtools::kStatusOk;
+  for (const kvrtools::RoutineType* type : layout.sections) {
+    for (const std::string& name : kvrtools::recordedNames(type->global)) {
+      if (!kvrtools::acceptRoutineName(name)) {
+        status = kvrtools::kStatusFailed;
         continue;
       }
-      kvrtools::setVariable("rn", name);
-      checkCall(writingFile);
-      if (section.headerLine.empty()) {
-        writeText(out, name + "\n");
-      } else {
-        kvrtools::executeWithOutput(section.headerLine);
-        checkCall(writingFile);
-      }
-      kvrtools::executeWithOutput(bodyLine(section.global));
-      checkCall(writingFile);
-      writeText(out, "\n");
+      writeRoutine(name, *type, layout.routineHeader, out);
     }
   }
   writeText(out, "\n");
-  kvrtools::setOutputHandler(nullptr);
-  kvrtools::setGroupReadHandler(nullptr);
-  if (writingFile && !file->commit()) {
+  return status;
+}
+
+int writeRoutineSet(const std::string& mask, const RoutineSetLayout& layout, std::FILE* out) {
+  kvrtools::recordSelection(mask);
+  writeText(out, layout.fileHeader);
+  return writeSections(layout, out);
+}
+
+int exportRoutineSet(const std::string& mask, const std::optional<std::string>& target,
+                     const RoutineSetLayout& layout) {
+  if (!target) {
+    const int status = writeRoutineSet(mask, layout, stdout);
+    std::fflush(stdout);
+    return status;
+  }
+  std::unique_ptr<StagedFile> file = StagedFile::create(*target);
+  if (!file) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Failed to open file '%s' to write.\n", target->c_str());
+    return kvrtools::kStatusStartupFailed;
+  }
+  // The file is put in place only when every call succeeded.
+  const kvrtools::FailureRule anyFailureEndsRun(kvrtools::Rejection::kEndsRun);
+  int status = writeRoutineSet(mask, layout, file->stream());
+  if (!file->commit()) {
     const int error = errno;
     std::fflush(stdout);
     std::fprintf(stderr, "Failed to write file '%s': %s.\n", target->c_str(), std::strerror(error));
-    status = 1;
+    status = kvrtools::kStatusFailed;
   }
   std::fflush(stdout);
-  kvrtools::disconnectServer();
   return status;
+}
+
+}  // namespace
+
+int runRoutineSetExport(int argc, char** argv, const RoutineSetLayout& layout) {
+  const std::string usage = usageOf(layout);
+  const kvrtools::Tool tool{.usage = usage, .missingArgument = "Routines for export does not specified."};
+  return kvrtools::runTool(argc, argv, tool, [&layout](const std::string& mask, const kvrtools::CommandLine& line) {
+    return exportRoutineSet(mask, line.positional(2), layout);
+  });
 }
 
 }  // namespace kvrexport

@@ -1,39 +1,40 @@
 // The routine-set writer behind kvrdbrorsa (RSA layout) and kvrdbrostd
-// (ANSI layout). Output, to standard output or to a file named by the second
-// positional argument:
+// (ANSI layout). Output, to standard output or to the file target names:
 //   the file header line, an empty line;
 //   per routine, section by section, names in byte order: a routine header
 //   line, the routine's lines (an empty one written as a single blank), an
 //   empty line;
 //   one more empty line.
 // A file is staged and renamed into place only when every library call
-// succeeded; then the run ends with status 0, or 1 when a routine was
-// skipped for its name.
+// succeeded (any failure ends the run then); standard output is written as
+// the content comes, so there only a lost connection ends the run.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "command_line.h"
+#include "routine_types.h"
 
 namespace kvrexport {
 
-struct Section {
-  std::string_view global;  // "^ROUTINE", "^rMAC" or "^rINC"
-  // The M line (sent with executeWithOutput after rn is set) that writes the
-  // routine header line; empty when the header is the bare name, written by
-  // the tool itself.
-  std::string_view headerLine;
+enum class RoutineHeader {
+  kTypeAndDate,  // NAME^TYPE^^days,seconds^ (RSA)
+  kBareName,     // NAME (ANSI)
 };
 
 struct RoutineSetLayout {
+  std::string_view toolName;    // as the usage text names the utility
+  std::string_view formatName;  // as the usage text names the layout
   std::string_view fileHeader;  // the first two lines, line feeds included
-  std::vector<Section> sections;
+  std::vector<const kvrtools::RoutineType*> sections;
+  RoutineHeader routineHeader;
 };
 
-// The whole tool after the help check: start-up, mask, output, export.
-// Returns the exit status.
-int exportRoutineSet(const kvrtools::CommandLine& commandLine, std::string_view usage,
-                     const RoutineSetLayout& layout);
+// The whole utility, usage text included: its mask the first positional
+// argument, the optional target file the second. The exit status: 0, or 1 when a routine was
+// skipped for its name or the file could not be written; 255 with the usage
+// text when the target cannot be opened.
+int runRoutineSetExport(int argc, char** argv, const RoutineSetLayout& layout);
 
 }  // namespace kvrexport

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "local_files.h"
+
 namespace kvrexport {
 namespace {
 
@@ -119,7 +121,10 @@ StagedFile::StagedFile(std::string target, std::string staging, std::FILE* strea
 
 StagedFile::~StagedFile() { discard(); }
 
-void StagedFile::write(std::string_view text) const { std::fwrite(text.data(), 1, text.size(), stream_); }
+void StagedFile::setTimestamp(std::string_view timestamp) const {
+  std::fflush(stream_);
+  kvrtools::setFileTimestamp(writtenPath(), timestamp);
+}
 
 void StagedFile::discard() {
   if (stream_) std::fclose(stream_);

@@ -28,10 +28,10 @@ class StagedFile {
   StagedFile& operator=(const StagedFile&) = delete;
 
   std::FILE* stream() const { return stream_; }
-  void write(std::string_view text) const;
 
-  // The path the content is being written to right now (for its file time).
-  const std::string& writtenPath() const { return staging_.empty() ? target_ : staging_; }
+  // Flushes what was written and dates the file with a routine timestamp
+  // (see setFileTimestamp); the date survives commit.
+  void setTimestamp(std::string_view timestamp) const;
 
   // Closes the file and renames it over the target. False, with the
   // temporary file removed, when writing or renaming failed.
@@ -40,6 +40,8 @@ class StagedFile {
  private:
   StagedFile(std::string target, std::string staging, std::FILE* stream);
   void discard();
+  // The path the content is being written to right now.
+  const std::string& writtenPath() const { return staging_.empty() ? target_ : staging_; }
 
   std::string target_;
   std::string staging_;  // empty when the target is written directly

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "binding.h"
-#include "command_line.h"
-#include "connection_lost.h"
+#include "file_list.h"
 #include "local_files.h"
 #include "routine_name.h"
 #include "routine_store.h"
+#include "routine_types.h"
+#include "source_file.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -35,27 +36,26 @@ std::string routineNameOf(const std::string& path) {
 
 // Imports one path; false when it held no routine that could be stored.
 bool importFile(const std::string& path) {
-  const std::string name = routineNameOf(path);
-  const std::string timestamp = kvrtools::fileTimestamp(path);
+  kvrimport::RoutineText routine{routineNameOf(path), {}, kvrtools::fileTimestamp(path)};
   std::printf("Processing file %s\n", path.c_str());
-  if (!kvrtools::isValidRoutineName(name)) {
-    kvrtools::reportInvalidRoutineName(name);
-    return false;
-  }
-  auto file = kvrimport::openForReading(path);
+  if (!kvrtools::acceptRoutineName(routine.name)) return false;
+  kvrtools::FilePtr file = kvrimport::openForReading(path);
   if (!file) {
     kvrimport::reportUnreadable(path);
     return true;
   }
-  std::printf("Importing routine %s.INT\n", name.c_str());
-  // The whole file is read before the old routine is removed.
-  std::vector<std::string> lines;
-  while (std::optional<std::string> line = kvrtools::readTextLine(file.get())) lines.push_back(std::move(*line));
+  std::printf("Importing routine %s.INT\n", routine.name.c_str());
+  routine.lines = kvrimport::remainingLines(file.get());
   file.reset();
-  kvrimport::storeRoutine("^ROUTINE", name, lines, timestamp);
+  kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, kvrtools::kIntType, routine);
   return true;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) { return kvrimport::runFileImport(argc, argv, kUsage, importFile); }
+int main(int argc, char** argv) {
+  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for import does not specified."};
+  return kvrtools::runTool(argc, argv, tool, [](const std::string& files, const kvrtools::CommandLine&) {
+    return kvrtools::statusOf(kvrtools::forEachListedFile(files, importFile));
+  });
+}

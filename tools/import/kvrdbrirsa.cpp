@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "binding.h"
-#include "command_line.h"
-#include "connection_lost.h"
+#include "file_list.h"
 #include "local_files.h"
 #include "routine_name.h"
 #include "routine_store.h"
+#include "routine_types.h"
+#include "source_file.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -52,12 +54,6 @@ std::vector<std::string> routineLines(std::FILE* file) {
   return lines;
 }
 
-std::string evaluate(std::string_view expression) {
-  std::string value = kvrtools::evaluate(expression);
-  kvrtools::exitIfConnectionLost();
-  return value;
-}
-
 struct RoutineHeader {
   std::string name;
   std::string type;
@@ -68,14 +64,23 @@ struct RoutineHeader {
 // one, else "^"; field 1 the name, 2 the type, 4 the timestamp.
 RoutineHeader splitHeader(const std::string& header) {
   kvrtools::setVariable("line", header);
-  kvrtools::exitIfConnectionLost();
   kvrtools::execute(R"(s delim=$s($f(line,"."):".",1:"^"))");
-  kvrtools::exitIfConnectionLost();
   RoutineHeader fields;
-  fields.name = evaluate("$p(line,delim,1)");
-  fields.type = evaluate("$zupper($p(line,delim,2))");
-  fields.timestamp = evaluate("$p(line,delim,4)");
+  fields.name = kvrtools::evaluate("$p(line,delim,1)").value_or("");
+  fields.type = kvrtools::evaluate("$zupper($p(line,delim,2))").value_or("");
+  fields.timestamp = kvrtools::evaluate("$p(line,delim,4)").value_or("");
   return fields;
+}
+
+// The type a header names (INT when it names none); nothing, with the
+// routine reported, for a type the server does not keep.
+const kvrtools::RoutineType* typeOf(const RoutineHeader& fields) {
+  const std::string type = fields.type.empty() ? "INT" : fields.type;
+  if (const kvrtools::RoutineType* known = kvrtools::routineTypeNamed(type)) return known;
+  std::fflush(stdout);
+  std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(),
+               kvrtools::printableName(type).c_str());
+  return nullptr;
 }
 
 // Imports every routine of one open file; false when a routine was skipped.
@@ -85,27 +90,23 @@ bool importFile(const std::string& path, std::FILE* file) {
   bool allStored = true;
   while (std::optional<std::string> header = nextHeader(file)) {
     const RoutineHeader fields = splitHeader(*header);
-    const std::vector<std::string> lines = routineLines(file);
-    if (!kvrtools::isValidRoutineName(fields.name)) {
-      kvrtools::reportInvalidRoutineName(fields.name);
+    kvrimport::RoutineText routine{fields.name, routineLines(file), ""};
+    if (!kvrtools::acceptRoutineName(fields.name)) {
       allStored = false;
       continue;
     }
-    const std::string type = fields.type.empty() ? "INT" : fields.type;
-    const std::optional<std::string> global = kvrimport::routineGlobal(type);
-    if (!global) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(),
-                   kvrtools::printableName(type).c_str());
+    const kvrtools::RoutineType* type = typeOf(fields);
+    if (!type) {
       allStored = false;
       continue;
     }
     // The field goes into an M line, so only a real timestamp is taken;
     // anything else counts as no timestamp.
-    std::string timestamp = kvrimport::isRoutineTimestamp(fields.timestamp) ? fields.timestamp : "";
-    if (timestamp.empty()) timestamp = kvrtools::fileTimestamp(path);
-    std::printf("Importing routine %s.%s\n", fields.name.c_str(), type.c_str());
-    kvrimport::storeRoutine(*global, fields.name, lines, timestamp);
+    routine.timestamp = kvrimport::isRoutineTimestamp(fields.timestamp) ? fields.timestamp : "";
+    if (routine.timestamp.empty()) routine.timestamp = kvrtools::fileTimestamp(path);
+    std::printf("Importing routine %s.%.*s\n", fields.name.c_str(), static_cast<int>(type->name.size()),
+                type->name.data());
+    kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, *type, routine);
   }
   return allStored;
 }
@@ -124,4 +125,9 @@ bool processFile(const std::string& path) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return kvrimport::runFileImport(argc, argv, kUsage, processFile); }
+int main(int argc, char** argv) {
+  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for import does not specified."};
+  return kvrtools::runTool(argc, argv, tool, [](const std::string& files, const kvrtools::CommandLine&) {
+    return kvrtools::statusOf(kvrtools::forEachListedFile(files, processFile));
+  });
+}

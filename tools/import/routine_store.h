@@ -1,50 +1,39 @@
-// Storing one routine through the connection, for the import tools that
-// address the target global by indirection (the local rglobal), so the lines
-// sent are the same for every routine type.
+// Storing routines on the server: the one way a routine travels from an
+// importer to the server. Per routine: the old routine removed, its lines
+// from node 1, node 0 its timestamp, and the header "count,characters".
 #pragma once
 
-#include <cstdio>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "routine_types.h"
+
 namespace kvrimport {
 
-// The global that holds routines of type ("INT", "MAC", "INC"), or nothing
-// for any other type.
-std::optional<std::string> routineGlobal(std::string_view type);
+struct RoutineText {
+  std::string name;  // has passed the routine name check
+  std::vector<std::string> lines;
+  std::string timestamp;  // days,seconds, or empty
+};
+
+// How the lines sent name the routine's global.
+enum class Addressing {
+  // In every line; node 0 takes the timestamp as it is (kvrdbri).
+  kGlobalInEachLine,
+  // Once, in the local rglobal, so every line is the same for every type;
+  // without a timestamp node 0 takes the server's $h (the routine-set and
+  // GT.M importers).
+  kGlobalInLocal,
+};
 
 // True when text is a routine timestamp: decimal days, a comma, decimal
 // seconds, nothing else. Only such a text is put into an M line.
 bool isRoutineTimestamp(std::string_view text);
 
-// Replaces routine name in global by lines: sets rglobal, removes the old
-// routine, stores the lines from node 1, node 0 (timestamp, or the server's
-// $h when it is empty) and the header "count,characters". A lost connection
-// ends the process with status 1. name must have passed the routine name
-// check and timestamp must be empty or a routine timestamp.
-void storeRoutine(const std::string& global, const std::string& name, const std::vector<std::string>& lines,
-                  const std::string& timestamp);
-
-// A text file opened for reading; nothing for a path that cannot be opened or
-// is a directory (which would open, then fail on the first read).
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-std::unique_ptr<std::FILE, FileCloser> openForReading(const std::string& path);
-
-// Reports a path that cannot be read, on standard error.
-void reportUnreadable(const std::string& path);
-
-// The whole run of an import tool that reads the files of its first
-// positional argument: start-up, the missing-argument message, the file list
-// expanded, importFile called for each path in order, disconnect. The status
-// is 1 when any importFile returned false, else 0 (start-up failures end as
-// the start-up says).
-int runFileImport(int argc, char** argv, std::string_view usage,
-                  const std::function<bool(const std::string& path)>& importFile);
+// Replaces the routine of type named routine.name by routine. Call only with
+// a whole routine in hand, so a routine that cannot be read never leaves the
+// old one deleted.
+void storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine);
 
 }  // namespace kvrimport

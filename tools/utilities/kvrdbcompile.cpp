@@ -1,14 +1,11 @@
 // kvrdbcompile: compiles the routines a mask selects, on the server, and
 // shows the compiler's terminal output. Include files are never compiled.
-#include <cstdio>
 #include <string>
 
 #include "binding.h"
-#include "command_line.h"
-#include "connection_lost.h"
-#include "mask_lines.h"
-#include "startup.h"
+#include "mask_selection.h"
 #include "string_set.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -32,28 +29,20 @@ constexpr std::string_view kCompileIntLine =
 constexpr std::string_view kCompileMacLine =
     R"(s rn="" f  s rn=$o(rtn("^rMAC",rn)) q:rn=""  w "Compile "_rn_".MAC"_$c(10) d compile^%RCOMPIL(rn_".MAC"))";
 
+int compile(const std::string& mask) {
+  kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
+  kvrtools::recordSelection(mask);
+  kvrtools::executeWithOutput(kCompileIntLine);
+  kvrtools::executeWithOutput(kCompileMacLine);
+  return kvrtools::kStatusOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kvrtools::CommandLine commandLine(argc, argv);
-  if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
-
-  const std::optional<std::string> mask = commandLine.positional(1);
-  if (!mask) {
-    kvrtools::reportMissingArgument("Routines for compilation does not specified.", kUsage);
-    return -1;
-  }
-  kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
-  kvrtools::setVariable("mask", *mask);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kNormaliseMaskLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kSelectRoutinesLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::executeWithOutput(kCompileIntLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::executeWithOutput(kCompileMacLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::disconnectServer();
-  return 0;
+  const kvrtools::Tool tool{.usage = kUsage,
+                            .missingArgument = "Routines for compilation does not specified.",
+                            .missingStatus = kvrtools::kStatusStartupFailed};
+  return kvrtools::runTool(argc, argv, tool,
+                           [](const std::string& mask, const kvrtools::CommandLine&) { return compile(mask); });
 }

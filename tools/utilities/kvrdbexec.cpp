@@ -2,16 +2,13 @@
 // as @file, on the server and shows the server's terminal output. Ends with
 // status 1 when any line failed.
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "binding.h"
-#include "command_line.h"
-#include "connection_lost.h"
+#include "call_failure.h"
 #include "local_files.h"
-#include "startup.h"
 #include "string_set.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -26,26 +23,13 @@ constexpr std::string_view kUsage =
     "  @file:    execute lines of mumps commands from file.\n"
     "kvrdbexec -h displays this help screen.\n";
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-// Runs one line; on failure reports it with the library's error text. A lost
-// connection ends the run there, with status 1: every later line would fail
-// the same way, and the report above already names the cause.
+// Runs one line; a failing line is reported with the library's error text.
+// A lost connection ends the run there, with status 1: every later line
+// would fail the same way, and the report already names the cause.
 bool runLine(const std::string& line) {
-  if (kvrtools::executeWithOutput(line)) return true;
-  const std::string error = kvrtools::lastError();
-  std::fflush(stdout);
-  // Written whole: the server's reply inside the error text holds a NUL.
-  const std::string report = "\nError while execute line\n" + line + "\n" + error + "\n";
-  std::fwrite(report.data(), 1, report.size(), stderr);
-  std::fflush(stderr);
-  if (kvrtools::connectionLost()) {
-    kvrtools::disconnectServer();
-    std::exit(1);
-  }
-  return false;
+  const kvrtools::FailureRule reportFailure(kvrtools::Rejection::kReported,
+                                            "\nError while execute line\n" + line + "\n");
+  return kvrtools::executeWithOutput(line);
 }
 
 // Every line of the file, trimmed, in file order; a failing line never stops
@@ -58,40 +42,31 @@ bool runFile(std::FILE* file) {
   return allSucceeded;
 }
 
-int finish(int status) {
-  kvrtools::disconnectServer();
-  return status;
+int executeArgument(const std::string& argument) {
+  kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
+  if (argument.starts_with('@')) {
+    const std::string path = kvrtools::trimText(argument.substr(1));
+    kvrtools::FilePtr file(std::fopen(path.c_str(), "r"));
+    if (!file) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "Error while opening file %s.\n", path.c_str());
+      kvrtools::printUsage(kUsage);
+      return kvrtools::kStatusOk;
+    }
+    return kvrtools::statusOf(runFile(file.get()));
+  }
+  if (argument.empty()) {
+    kvrtools::printUsage(kUsage);
+    return kvrtools::kStatusOk;
+  }
+  return kvrtools::statusOf(runLine(argument));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kvrtools::CommandLine commandLine(argc, argv);
-  if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
-  kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
-
-  const std::optional<std::string> argument = commandLine.positional(1);
-  if (!argument) {
-    std::printf("Nothing to execute.\n");
-    kvrtools::printUsage(kUsage);
-    return finish(0);
-  }
-  if (argument->starts_with('@')) {
-    const std::string path = kvrtools::trimText(argument->substr(1));
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
-    if (!file) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "Error while opening file %s.\n", path.c_str());
-      kvrtools::printUsage(kUsage);
-      return finish(0);
-    }
-    const bool succeeded = runFile(file.get());
-    file.reset();
-    return finish(succeeded ? 0 : 1);
-  }
-  if (argument->empty()) {
-    kvrtools::printUsage(kUsage);
-    return finish(0);
-  }
-  return finish(runLine(*argument) ? 0 : 1);
+  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Nothing to execute."};
+  return kvrtools::runTool(argc, argv, tool, [](const std::string& argument, const kvrtools::CommandLine&) {
+    return executeArgument(argument);
+  });
 }

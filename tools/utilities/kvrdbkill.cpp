@@ -7,15 +7,13 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
-#include <strings.h>
 
 #include "binding.h"
-#include "command_line.h"
-#include "connection_lost.h"
-#include "mask_lines.h"
+#include "mask_selection.h"
 #include "routine_name.h"
-#include "startup.h"
+#include "routine_types.h"
 #include "string_set.h"
+#include "tool_run.h"
 
 namespace {
 
@@ -50,56 +48,43 @@ Answer ask(const std::string& entry) {
 }
 
 // Sends one kill command for name in global and prints its message.
-void killNode(const char* global, const std::string& name, const std::string& message) {
+void killNode(std::string_view global, const std::string& name, const std::string& message) {
   kvrtools::execute("k " + std::string(global) + "(\"" + name + "\")");
-  kvrtools::exitIfConnectionLost();
   std::printf("Routine %s removed.\n", message.c_str());
 }
 
-void removeRoutine(const std::string& entry, const std::string& name, const std::string& type) {
-  if (strcasecmp(type.c_str(), ".INC") == 0) {
-    killNode("^rINC", name, entry);
-  } else if (strcasecmp(type.c_str(), ".INT") == 0) {
-    killNode("^ROUTINE", name, entry);
-    killNode("^rOBJ", name, name + ".obj");
-  } else if (strcasecmp(type.c_str(), ".MAC") == 0) {
-    killNode("^rMAC", name, name + ".mac");
-    killNode("^ROUTINE", name, name + ".int");
-    killNode("^rOBJ", name, name + ".obj");
-  }
+std::string withExtension(const std::string& name, std::string_view extension) {
+  return name + "." + std::string(extension);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const kvrtools::CommandLine commandLine(argc, argv);
-  if (auto status = kvrtools::startTool(commandLine, kUsage)) return *status;
-
-  const std::optional<std::string> mask = commandLine.positional(1);
-  if (!mask) {
-    kvrtools::reportMissingArgument("Routines for removing does not specified.", kUsage);
-    return 0;
+// Deleting a routine takes along what was made from it: the INT code made
+// from MAC code, and the object made from compiled code. An entry of
+// another type deletes nothing.
+void removeRoutine(const std::string& entry, const std::string& name, const std::string& extension) {
+  const kvrtools::RoutineType* type = kvrtools::routineTypeOfExtension(extension);
+  if (!type) return;
+  if (type == &kvrtools::kMacroType) {
+    killNode(kvrtools::kMacroType.global, name, withExtension(name, kvrtools::kMacroType.extension));
+    killNode(kvrtools::kIntType.global, name, withExtension(name, kvrtools::kIntType.extension));
+  } else {
+    killNode(type->global, name, entry);
   }
-  kvrtools::StringSet entries;
-  kvrtools::setGroupReadHandler(kvrtools::collectInto(entries));
-  kvrtools::setVariable("mask", *mask);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kNormaliseMaskLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::execute(kvrtools::kListRoutinesLine);
-  kvrtools::exitIfConnectionLost();
-  kvrtools::setGroupReadHandler(nullptr);
+  if (type->compiled) killNode(kvrtools::kObjectGlobal, name, withExtension(name, "obj"));
+}
 
+int killSelection(const std::string& mask) {
+  const kvrtools::StringSet entries =
+      kvrtools::selectByMask(mask, kvrtools::forEachSelectedLine(kvrtools::kHandBackNameAction));
   bool asking = isatty(STDOUT_FILENO) && isatty(STDIN_FILENO);
   if (entries.empty()) std::printf("No routines matched mask was found.\n");
-  int status = 0;
+  int status = kvrtools::kStatusOk;
   for (const std::string& entry : entries) {
     const std::size_t period = entry.rfind('.');
     const std::string name = entry.substr(0, period);
-    const std::string type = period == std::string::npos ? std::string() : entry.substr(period);
+    const std::string extension = period == std::string::npos ? std::string() : entry.substr(period);
     if (!kvrtools::isValidRoutineName(name)) {
       kvrtools::reportInvalidRoutineName(entry);
-      status = 1;
+      status = kvrtools::kStatusFailed;
       continue;
     }
     if (asking) {
@@ -108,8 +93,15 @@ int main(int argc, char** argv) {
       if (answer == Answer::kNo) continue;
       if (answer == Answer::kAll) asking = false;
     }
-    removeRoutine(entry, name, type);
+    removeRoutine(entry, name, extension);
   }
-  kvrtools::disconnectServer();
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for removing does not specified."};
+  return kvrtools::runTool(argc, argv, tool,
+                           [](const std::string& mask, const kvrtools::CommandLine&) { return killSelection(mask); });
 }

@@ -1,7 +1,8 @@
 // kvrdblist: lists the routines a mask selects, one NAME.EXT a line, sorted.
+#include <string>
 #include <string_view>
 
-#include "command_line.h"
+#include "mask_selection.h"
 #include "routine_listing.h"
 
 namespace {
@@ -18,12 +19,11 @@ constexpr std::string_view kUsage =
     "If no ini file was specified indirectly, file kvrct.ini will be used.\n"
     "If no any mask was specified, mask *.INT will be used.\n";
 
-// Also leaves the normalised mask in ^TRM("mask") for later runs to see.
-constexpr std::string_view kSelectionLine =
-    R"(s ^TRM("mask")=mask f n=1:1:$l(mask,",") s m=$p(mask,",",n) s p=$$pat^%RSEL($p(m,".")) s g=$$gloname^%RSEL(m) s rn="" f  s rn=$o(@g@(rn)) q:rn=""  i rn?@p d wo^%srv(rn_"."_$p(m,".",2)))";
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  return kvrtools::listRoutines(kvrtools::CommandLine(argc, argv), kUsage, kSelectionLine);
+  // Also leaves the normalised mask in ^TRM("mask") for later runs to see.
+  const std::string selectionLine =
+      R"(s ^TRM("mask")=mask )" + kvrtools::forEachSelectedLine(kvrtools::kHandBackNameAction);
+  return kvrtools::runRoutineListing(argc, argv, kUsage, selectionLine);
 }

@@ -1,8 +1,9 @@
 // kvrdbrfirst: lists the routines a mask selects with their first lines:
 // NAME.EXT, a tab, line 1 of the routine; sorted.
+#include <string>
 #include <string_view>
 
-#include "command_line.h"
+#include "mask_selection.h"
 #include "routine_listing.h"
 
 namespace {
@@ -19,12 +20,11 @@ constexpr std::string_view kUsage =
     "If no ini file was specified indirectly, file kvrct.ini will be used.\n"
     "If no any mask was specified, mask *.INT will be used.\n";
 
-// Leaves the database unchanged.
-constexpr std::string_view kSelectionLine =
-    R"(f n=1:1:$l(mask,",") s m=$p(mask,",",n) s p=$$pat^%RSEL($p(m,".")) s g=$$gloname^%RSEL(m) s rn="" f  s rn=$o(@g@(rn)) q:rn=""  i rn?@p d wo^%srv(rn_"."_$p(m,".",2)_$c(9)_$g(@g@(rn,1))))";
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  return kvrtools::listRoutines(kvrtools::CommandLine(argc, argv), kUsage, kSelectionLine);
+  // Leaves the database unchanged.
+  const std::string selectionLine =
+      kvrtools::forEachSelectedLine(R"(d wo^%srv(rn_"."_$p(m,".",2)_$c(9)_$g(@g@(rn,1))))");
+  return kvrtools::runRoutineListing(argc, argv, kUsage, selectionLine);
 }

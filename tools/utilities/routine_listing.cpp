@@ -4,31 +4,30 @@
 #include <string>
 
 #include "binding.h"
-#include "connection_lost.h"
-#include "mask_lines.h"
-#include "startup.h"
-#include "string_set.h"
+#include "mask_selection.h"
+#include "tool_run.h"
 
 namespace kvrtools {
+namespace {
 
-int listRoutines(const CommandLine& commandLine, std::string_view usage, std::string_view selectionLine) {
-  if (auto status = startTool(commandLine, usage)) return *status;
-
-  setVariable("mask", commandLine.positional(1).value_or("*.INT"));
-  exitIfConnectionLost();
-  execute(kNormaliseMaskLine);
-  exitIfConnectionLost();
-  StringSet entries;
-  setGroupReadHandler(collectInto(entries));
-  execute(selectionLine);
-  exitIfConnectionLost();
+int listRoutines(const std::string& mask, std::string_view selectionLine) {
+  const StringSet entries = selectByMask(mask, selectionLine);
+  // The listing is written with the connection already closed.
   disconnectServer();
-
   for (const std::string& entry : entries) {
     std::fwrite(entry.data(), 1, entry.size(), stdout);
     std::fputc('\n', stdout);
   }
-  return 0;
+  return kStatusOk;
+}
+
+}  // namespace
+
+int runRoutineListing(int argc, char** argv, std::string_view usage, std::string_view selectionLine) {
+  const Tool tool{.usage = usage, .defaultArgument = "*.INT"};
+  return runTool(argc, argv, tool, [selectionLine](const std::string& mask, const CommandLine&) {
+    return listRoutines(mask, selectionLine);
+  });
 }
 
 }  // namespace kvrtools

@@ -1,16 +1,14 @@
-// What kvrdblist and kvrdbrfirst share: the start-up, the mask (default
-// *.INT), one selection line that hands back an entry per routine, and the
-// entries written one a line in byte order.
+// What kvrdblist and kvrdbrfirst share: the mask (default *.INT), one
+// selection line that hands back an entry per routine, and the entries
+// written one a line in byte order.
 #pragma once
 
 #include <string_view>
-
-#include "command_line.h"
 
 namespace kvrtools {
 
 // Runs the whole listing utility and returns its exit status. selectionLine
 // walks the normalised local mask and calls wo^%srv once per entry.
-int listRoutines(const CommandLine& commandLine, std::string_view usage, std::string_view selectionLine);
+int runRoutineListing(int argc, char** argv, std::string_view usage, std::string_view selectionLine);
 
 }  // namespace kvrtools

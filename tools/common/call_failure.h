@@ -1,0 +1,46 @@
+// What a failed library call means for the run. Every call of the binding
+// layer (binding.h) that the library reports failed is settled here, so no
+// utility checks after its calls:
+//  - a lost connection (every failure but a line the server rejected) ends
+//    the run: the report on standard error, the connection closed, status 1;
+//  - a line the server rejected is dealt with as the rule in force says.
+// A report is standard output flushed, then on standard error the rule's
+// heading, the library's error text and a line feed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kvrtools {
+
+enum class Rejection {
+  kPassedOver,  // silently; the call answers false and the run goes on
+  kReported,    // reported; the call answers false and the run goes on
+  kEndsRun,     // reported, and the run ends as for a lost connection
+};
+
+// Puts a rule in force for the calls made while it lives and the one before
+// it back when it goes. Without one, rejections are passed over unheaded.
+class FailureRule {
+ public:
+  explicit FailureRule(Rejection rejection, std::string heading = {});
+  ~FailureRule();
+  FailureRule(const FailureRule&) = delete;
+  FailureRule& operator=(const FailureRule&) = delete;
+
+ private:
+  friend void settleFailedCall(std::string_view errorText);
+  Rejection rejection_;
+  std::string heading_;
+  const FailureRule* previous_;
+};
+
+// True when the library's error text is the server's rejection of a line
+// (the connection is still usable after it).
+bool isServerRejection(std::string_view errorText);
+
+// Called by the binding layer after a call the library reported failed, with
+// the library's error text. Returns only when the run goes on.
+void settleFailedCall(std::string_view errorText);
+
+}  // namespace kvrtools

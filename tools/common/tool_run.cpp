@@ -1,0 +1,83 @@
+#include "tool_run.h"
+
+#include <cstdio>
+
+#include "binding.h"
+#include "settings.h"
+
+namespace kvrtools {
+namespace {
+
+// Steps 1 to 3.
+std::optional<int> prepare(const CommandLine& commandLine, std::string_view usage) {
+  if (commandLine.helpRequested()) {
+    printUsage(usage);
+    return kStatusOk;
+  }
+  Settings& settings = connectionSettings();
+  readSettingsFile(kSettingsFileName, settings);
+  commandLine.applyOptions(settings);
+  if (const char* message = missingSettingMessage(settings)) {
+    std::printf("%s\n", message);
+    printUsage(usage);
+    return kStatusStartupFailed;
+  }
+  return std::nullopt;
+}
+
+// Steps 4 and 5.
+std::optional<int> connect(std::string_view usage) {
+  if (!connectServer()) {
+    printUsage(usage);
+    return kStatusStartupFailed;
+  }
+  return std::nullopt;
+}
+
+// Step 6: the argument, or the status of a run that lacks it.
+std::optional<int> findArgument(const CommandLine& commandLine, const Tool& tool, std::string& argument) {
+  if (std::optional<std::string> given = commandLine.positional(1)) {
+    argument = *given;
+  } else if (tool.defaultArgument) {
+    argument = *tool.defaultArgument;
+  } else {
+    std::printf("%.*s\n", static_cast<int>(tool.missingArgument.size()), tool.missingArgument.data());
+    printUsage(tool.usage);
+    return tool.missingStatus;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> start(const CommandLine& commandLine, const Tool& tool, std::string& argument) {
+  if (auto status = prepare(commandLine, tool.usage)) return status;
+  if (tool.argumentFirst) {
+    if (auto status = findArgument(commandLine, tool, argument)) return status;
+    return connect(tool.usage);
+  }
+  if (auto status = connect(tool.usage)) return status;
+  return findArgument(commandLine, tool, argument);
+}
+
+}  // namespace
+
+void printUsage(std::string_view usage) {
+  std::fflush(stdout);
+  std::fwrite(usage.data(), 1, usage.size(), stderr);
+  std::fflush(stderr);
+}
+
+int runTool(int argc, char** argv, const Tool& tool, const ToolWork& work) {
+  const CommandLine commandLine(argc, argv);
+  std::string argument;
+  int status = kStatusOk;
+  if (auto early = start(commandLine, tool, argument)) {
+    status = *early;
+  } else {
+    status = work(argument, commandLine);
+    if (status == kStatusStartupFailed) printUsage(tool.usage);
+  }
+  disconnectServer();
+  return status;
+}
+
+}  // namespace kvrtools
