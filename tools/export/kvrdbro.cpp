@@ -3,13 +3,15 @@
 // carries its routine's date, so a later run in update mode (the default)
 // writes only what changed. A file is replaced only by a complete export:
 // the text goes into a temporary file that is renamed over NAME.ext once the
-// server has sent all of it.
+// server has sent all of it. -b on reads many routines to a request;
+// -m changed writes only the files whose text differs from the routine's.
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "bulk_source_export.h"
 #include "call_failure.h"
 #include "date_difference.h"
 #include "local_files.h"
@@ -41,7 +43,7 @@ constexpr std::string_view kUsage =
 constexpr std::array<const kvrtools::RoutineType*, 3> kExportOrder = {&kvrtools::kIncludeType, &kvrtools::kMacroType,
                                                                       &kvrtools::kIntType};
 
-enum class Outcome { kDone, kFailed, kStopRun };
+using Outcome = kvrexport::ExportOutcome;
 
 // Update mode: true when the file is current. An INT file as old as its
 // routine is current; INC and MAC files are written again then.
@@ -87,16 +89,34 @@ Outcome exportRoutine(const std::string& name, const kvrtools::RoutineType& type
 
 int exportSelection(const std::string& mask) {
   kvrtools::recordSelection(mask);
-  const bool exportAll = kvrtools::modeIsAll(kvrtools::connectionSettings());
+  const kvrtools::Settings& settings = kvrtools::connectionSettings();
+  const bool exportAll = kvrtools::modeIsAll(settings);
+  const kvrexport::SourceExportRules rules{.exportAll = exportAll,
+                                           .changedOnly = kvrtools::modeIsChanged(settings),
+                                           .bulk = kvrtools::bulkTransfer(settings),
+                                           .fileIsCurrent = fileIsCurrent,
+                                           .lineByLine = [exportAll](const std::string& name,
+                                                                     const kvrtools::RoutineType& type) {
+                                             return exportRoutine(name, type, exportAll);
+                                           }};
+  kvrtools::ComparisonCount count;
   int status = kvrtools::kStatusOk;
   for (const kvrtools::RoutineType* type : kExportOrder) {
-    for (const std::string& name : kvrtools::recordedNames(type->global)) {
+    const kvrtools::StringSet names = kvrtools::recordedNames(type->global);
+    if (rules.bulk || rules.changedOnly) {
+      const Outcome outcome = kvrexport::exportSourceFiles(*type, names, rules, count);
+      if (outcome == Outcome::kFailed) status = kvrtools::kStatusFailed;
+      if (outcome == Outcome::kStopRun) return kvrtools::kStatusStartupFailed;
+      continue;
+    }
+    for (const std::string& name : names) {
       const Outcome outcome = exportRoutine(name, *type, exportAll);
       if (outcome == Outcome::kFailed) status = kvrtools::kStatusFailed;
       // Shown with the usage text, as a start-up failure is.
       if (outcome == Outcome::kStopRun) return kvrtools::kStatusStartupFailed;
     }
   }
+  if (rules.changedOnly) kvrtools::reportComparison(count, "written");
   return status;
 }
 

@@ -1,18 +1,21 @@
 // kvrdbrogtm: exports the intermediate-code routines a mask selects as GT.M
 // routine files in the current directory, NAME.m each ("%" written as "_"),
 // holding the routine's lines and dated by its node 0. Each file is staged
-// and renamed into place only when its lines and date arrived.
+// and renamed into place only when its lines and date arrived. -b on reads
+// many routines to a request.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "bulk_export.h"
 #include "call_failure.h"
 #include "mask_selection.h"
 #include "routine_name.h"
 #include "routine_reader.h"
 #include "routine_types.h"
+#include "settings.h"
 #include "staged_file.h"
 #include "tool_run.h"
 
@@ -60,10 +63,40 @@ bool exportRoutine(const std::string& name) {
   return writeRoutineFile(fileName, *file);
 }
 
+// -b on: one routine whose text and date arrived in bulk, written as
+// exportRoutine writes it.
+kvrexport::ExportOutcome writeFetched(const kvrtools::FetchedRoutine& routine) {
+  std::printf("Exporting routine %s\n", routine.name.c_str());
+  const std::string fileName = kvrtools::routineToFileName(routine.name) + ".m";
+  std::unique_ptr<kvrexport::StagedFile> file = kvrexport::StagedFile::create(fileName);
+  if (!file) {
+    std::printf("Failed to open file %s to write.\n", fileName.c_str());
+    return kvrexport::ExportOutcome::kDone;
+  }
+  const std::string text = kvrtools::exportText(routine.lines);
+  std::fwrite(text.data(), 1, text.size(), file->stream());
+  file->setTimestamp(routine.date);
+  if (file->commit()) return kvrexport::ExportOutcome::kDone;
+  const int error = errno;
+  std::fflush(stdout);
+  std::fprintf(stderr, "Failed to write file %s: %s.\n", fileName.c_str(), std::strerror(error));
+  return kvrexport::ExportOutcome::kFailed;
+}
+
 int exportSelection(const std::string& mask) {
   kvrtools::recordSelection(mask);
+  const kvrtools::StringSet names = kvrtools::recordedNames(kvrtools::kIntType.global);
+  if (kvrtools::bulkTransfer(kvrtools::connectionSettings())) {
+    const kvrexport::RoutineWalk walk{&kvrtools::kIntType, "$g(^ROUTINE(rn,0))", true, writeFetched,
+                                      [](const std::string& name) {
+                                        return exportRoutine(name) ? kvrexport::ExportOutcome::kDone
+                                                                   : kvrexport::ExportOutcome::kFailed;
+                                      }};
+    const kvrexport::ExportOutcome outcome = kvrexport::walkRoutines(names, kvrexport::validNames(names), walk);
+    return kvrtools::statusOf(outcome == kvrexport::ExportOutcome::kDone);
+  }
   int status = kvrtools::kStatusOk;
-  for (const std::string& name : kvrtools::recordedNames(kvrtools::kIntType.global))
+  for (const std::string& name : names)
     if (!exportRoutine(name)) status = kvrtools::kStatusFailed;
   return status;
 }

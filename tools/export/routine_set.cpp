@@ -5,11 +5,13 @@
 #include <cstring>
 #include <memory>
 
+#include "bulk_export.h"
 #include "call_failure.h"
 #include "exit_status.h"
 #include "mask_selection.h"
 #include "routine_name.h"
 #include "routine_reader.h"
+#include "settings.h"
 #include "staged_file.h"
 #include "tool_run.h"
 
@@ -51,11 +53,45 @@ void writeRoutine(const std::string& name, const kvrtools::RoutineType& type, Ro
   writeText(out, "\n");
 }
 
+// -b on: one routine whose text and date arrived in bulk, written as
+// writeRoutine writes it.
+void writeFetched(const kvrtools::FetchedRoutine& routine, const kvrtools::RoutineType& type, RoutineHeader header,
+                  std::FILE* out) {
+  if (header == RoutineHeader::kBareName) {
+    writeText(out, routine.name + "\n");
+  } else {
+    writeText(out, routine.name + "^" + std::string(type.name) + "^^" + routine.date + "^\n");
+  }
+  writeText(out, kvrtools::exportText(routine.lines));
+  writeText(out, "\n");
+}
+
+// One section in bulk; false when a routine was skipped.
+bool writeSectionInBulk(const kvrtools::StringSet& names, const kvrtools::RoutineType& type, RoutineHeader header,
+                        std::FILE* out) {
+  const kvrexport::RoutineWalk walk{&type, "$g(" + std::string(type.global) + "(rn,0))", true,
+                                    [&](const kvrtools::FetchedRoutine& routine) {
+                                      writeFetched(routine, type, header, out);
+                                      return ExportOutcome::kDone;
+                                    },
+                                    [&](const std::string& name) {
+                                      writeRoutine(name, type, header, out);
+                                      return ExportOutcome::kDone;
+                                    }};
+  return walkRoutines(names, validNames(names), walk) == ExportOutcome::kDone;
+}
+
 // Every section after the file header; 1 when a routine was skipped.
 int writeSections(const RoutineSetLayout& layout, std::FILE* out) {
+  const bool bulk = kvrtools::bulkTransfer(kvrtools::connectionSettings());
   int status = kvrtools::kStatusOk;
   for (const kvrtools::RoutineType* type : layout.sections) {
-    for (const std::string& name : kvrtools::recordedNames(type->global)) {
+    const kvrtools::StringSet names = kvrtools::recordedNames(type->global);
+    if (bulk) {
+      if (!writeSectionInBulk(names, *type, layout.routineHeader, out)) status = kvrtools::kStatusFailed;
+      continue;
+    }
+    for (const std::string& name : names) {
       if (!kvrtools::acceptRoutineName(name)) {
         status = kvrtools::kStatusFailed;
         continue;

@@ -3,18 +3,24 @@
 // files go first, then INT, then MAC routines, each INT and MAC routine
 // compiled right after it is stored, so includes are in place when the
 // routines that use them compile. In update mode (the default) a file is
-// imported only when it is newer than the routine in the database.
+// imported only when it is newer than the routine in the database; with
+// -m changed, only when its lines differ from the stored ones. -b on moves
+// dates and routines many to a request.
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "binding.h"
+#include "bulk_reader.h"
+#include "date_batch.h"
 #include "date_difference.h"
 #include "file_list.h"
 #include "local_files.h"
+#include "routine_compare.h"
 #include "routine_name.h"
 #include "routine_store.h"
 #include "routine_types.h"
@@ -52,11 +58,35 @@ bool newerThanStored(const std::string& path, const std::string& name, const kvr
   return kvrtools::dateDifference(fileDate, storedDate) >= 1;
 }
 
+struct Candidate {
+  std::string path;
+  std::string name;
+  std::size_t order;  // of its type in kRoutineTypes
+};
+
+// Update mode: the candidates whose files are newer than their routines, in
+// one batch of date comparisons with -b on, else one routine at a time.
+std::vector<Candidate> newerCandidates(std::vector<Candidate> candidates) {
+  std::vector<Candidate> newer;
+  if (!kvrtools::bulkTransfer(kvrtools::connectionSettings())) {
+    for (Candidate& c : candidates)
+      if (newerThanStored(c.path, c.name, *kvrtools::kRoutineTypes[c.order])) newer.push_back(std::move(c));
+    return newer;
+  }
+  std::vector<kvrtools::DateCheck> checks;
+  for (const Candidate& c : candidates)
+    checks.push_back({c.name, kvrtools::kRoutineTypes[c.order], kvrtools::fileTimestamp(c.path)});
+  const std::vector<kvrtools::DateComparison> compared = kvrtools::compareDates(checks);
+  for (std::size_t i = 0; i < candidates.size(); ++i)
+    if (compared[i].routineDate.empty() || compared[i].difference >= 1) newer.push_back(std::move(candidates[i]));
+  return newer;
+}
+
 // Sorts the paths into the three types, in import order. Paths with another
 // extension are skipped silently; names that cannot go into an M line are
 // reported.
-std::array<FoundRoutines, 3> scan(const kvrtools::StringSet& paths, bool importAll, int& status) {
-  std::array<FoundRoutines, 3> found;
+std::array<FoundRoutines, 3> scan(const kvrtools::StringSet& paths, bool checkDates, int& status) {
+  std::vector<Candidate> candidates;
   for (const std::string& path : paths) {
     const kvrtools::FileNameParts parts = kvrtools::splitFileName(path);
     const kvrtools::RoutineType* type = kvrtools::routineTypeOfExtension(parts.extension);
@@ -66,11 +96,13 @@ std::array<FoundRoutines, 3> scan(const kvrtools::StringSet& paths, bool importA
       status = kvrtools::kStatusFailed;
       continue;
     }
-    if (!importAll && !newerThanStored(path, name, *type)) continue;
     const std::size_t order = std::find(kvrtools::kRoutineTypes.begin(), kvrtools::kRoutineTypes.end(), type) -
                               kvrtools::kRoutineTypes.begin();
-    found[order][name] = path;
+    candidates.push_back({path, name, order});
   }
+  if (checkDates) candidates = newerCandidates(std::move(candidates));
+  std::array<FoundRoutines, 3> found;
+  for (Candidate& c : candidates) found[c.order][c.name] = std::move(c.path);
   return found;
 }
 
@@ -79,26 +111,68 @@ void announce(const char* action, const std::string& name, const kvrtools::Routi
   std::fflush(stdout);
 }
 
-// Stores one routine in place of the old one and compiles it. The whole
-// file is read before the old routine is removed.
-bool importRoutine(const std::string& name, const std::string& path, const kvrtools::RoutineType& type) {
-  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
-  if (!lines) return false;
+// Stores one routine in place of the old one and compiles it.
+void storeAndCompile(const std::string& name, std::vector<std::string> lines, const std::string& path,
+                     const kvrtools::RoutineType& type) {
   announce("Importing", name, type);
   kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
-                          {name, std::move(*lines), kvrtools::fileTimestamp(path)});
+                          {name, std::move(lines), kvrtools::fileTimestamp(path)});
   if (type.compiled) {
     announce("Compiling", name, type);
     kvrtools::executeWithOutput("d compile^%RCOMPIL(\"" + name + "." + std::string(type.name) + "\")");
   }
+}
+
+// The whole file is read before the old routine is removed.
+bool importRoutine(const std::string& name, const std::string& path, const kvrtools::RoutineType& type) {
+  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
+  if (!lines) return false;
+  storeAndCompile(name, std::move(*lines), path, type);
   return true;
+}
+
+// -m changed: imports the routines of one type whose stored lines differ
+// from their files' (or that the server lacks); false when a file could not
+// be read.
+bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, kvrtools::ComparisonCount& count) {
+  std::vector<std::string> names;
+  for (const auto& entry : found) names.push_back(entry.first);
+  kvrtools::RoutineSource stored(type, std::move(names), "\"\"",
+                                 kvrtools::bulkTransfer(kvrtools::connectionSettings()));
+  bool allRead = true;
+  for (const auto& [name, path] : found) {
+    const kvrtools::FetchedRoutine current = stored.next();
+    std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
+    if (!lines) {
+      allRead = false;
+      continue;
+    }
+    ++count.compared;
+    // A routine whose text could not travel is imported: it may differ.
+    if (current.exists && current.travelled && current.lines == *lines) {
+      ++count.unchanged;
+      continue;
+    }
+    ++count.moved;
+    storeAndCompile(name, std::move(*lines), path, type);
+  }
+  return allRead;
 }
 
 int importFiles(const std::string& files) {
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
-  const bool importAll = kvrtools::modeIsAll(kvrtools::connectionSettings());
+  const kvrtools::Settings& settings = kvrtools::connectionSettings();
+  const bool changedOnly = kvrtools::modeIsChanged(settings);
   int status = kvrtools::kStatusOk;
-  const std::array<FoundRoutines, 3> found = scan(kvrtools::expandFileList(files), importAll, status);
+  const std::array<FoundRoutines, 3> found =
+      scan(kvrtools::expandFileList(files), !kvrtools::modeIsAll(settings) && !changedOnly, status);
+  if (changedOnly) {
+    kvrtools::ComparisonCount count;
+    for (std::size_t t = 0; t < found.size(); ++t)
+      if (!importChanged(found[t], *kvrtools::kRoutineTypes[t], count)) status = kvrtools::kStatusFailed;
+    kvrtools::reportComparison(count, "imported");
+    return status;
+  }
   for (std::size_t t = 0; t < found.size(); ++t)
     for (const auto& [name, path] : found[t])
       if (!importRoutine(name, path, *kvrtools::kRoutineTypes[t])) status = kvrtools::kStatusFailed;

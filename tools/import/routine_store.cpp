@@ -1,6 +1,8 @@
 #include "routine_store.h"
 
 #include "binding.h"
+#include "bulk_store.h"
+#include "settings.h"
 
 namespace kvrimport {
 namespace {
@@ -33,6 +35,9 @@ bool isRoutineTimestamp(std::string_view text) {
 }
 
 void storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
+  if (kvrtools::bulkTransfer(kvrtools::connectionSettings()) &&
+      storeInBulk(type, routine, dateValue(addressing, routine.timestamp)))
+    return;
   const std::string node = openNode(addressing, type, routine.name);
   kvrtools::execute("k " + node + ")");
   std::size_t characters = 0;

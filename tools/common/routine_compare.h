@@ -1,0 +1,20 @@
+// -m changed (kvrdbri, kvrdbro): routines move only when their text differs
+// from the other side's, and the run ends with a count on standard error.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace kvrtools {
+
+struct ComparisonCount {
+  std::size_t compared = 0;
+  std::size_t moved = 0;      // imported or written
+  std::size_t unchanged = 0;  // left as they were
+};
+
+// "Compared N routines: M imported, K left as they were." (movedWord names
+// what happened to the M: "imported" or "written"), on standard error.
+void reportComparison(const ComparisonCount& count, std::string_view movedWord);
+
+}  // namespace kvrtools
