@@ -5,11 +5,18 @@
 
 namespace kvrtools {
 
-void reportComparison(const ComparisonCount& count, std::string_view movedWord) {
-  const std::string word(movedWord);
+void reportComparison(const ComparisonCount& count, Moved moved) {
+  const std::string compared = std::to_string(count.compared);
+  const std::string done = std::to_string(count.moved);
+  const std::string unchanged = std::to_string(count.unchanged);
   std::fflush(stdout);
-  std::fprintf(stderr, "Compared %s routines: %s %s, %s left as they were.\n", std::to_string(count.compared).c_str(),
-               std::to_string(count.moved).c_str(), word.c_str(), std::to_string(count.unchanged).c_str());
+  if (moved == Moved::kImported) {
+    std::fprintf(stderr, "Compared %s routines: %s imported, %s left as they were.\n", compared.c_str(), done.c_str(),
+                 unchanged.c_str());
+  } else {
+    std::fprintf(stderr, "Compared %s routines: %s written, %s left as they were.\n", compared.c_str(), done.c_str(),
+                 unchanged.c_str());
+  }
 }
 
 }  // namespace kvrtools

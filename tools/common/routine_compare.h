@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string_view>
 
 namespace kvrtools {
 
@@ -13,8 +12,10 @@ struct ComparisonCount {
   std::size_t unchanged = 0;  // left as they were
 };
 
-// "Compared N routines: M imported, K left as they were." (movedWord names
-// what happened to the M: "imported" or "written"), on standard error.
-void reportComparison(const ComparisonCount& count, std::string_view movedWord);
+enum class Moved { kImported, kWritten };
+
+// "Compared N routines: M imported, K left as they were." (or "M written"),
+// on standard error.
+void reportComparison(const ComparisonCount& count, Moved moved);
 
 }  // namespace kvrtools

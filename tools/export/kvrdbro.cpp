@@ -116,7 +116,7 @@ int exportSelection(const std::string& mask) {
       if (outcome == Outcome::kStopRun) return kvrtools::kStatusStartupFailed;
     }
   }
-  if (rules.changedOnly) kvrtools::reportComparison(count, "written");
+  if (rules.changedOnly) kvrtools::reportComparison(count, kvrtools::Moved::kWritten);
   return status;
 }
 

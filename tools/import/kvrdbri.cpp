@@ -170,7 +170,7 @@ int importFiles(const std::string& files) {
     kvrtools::ComparisonCount count;
     for (std::size_t t = 0; t < found.size(); ++t)
       if (!importChanged(found[t], *kvrtools::kRoutineTypes[t], count)) status = kvrtools::kStatusFailed;
-    kvrtools::reportComparison(count, "imported");
+    kvrtools::reportComparison(count, kvrtools::Moved::kImported);
     return status;
   }
   for (std::size_t t = 0; t < found.size(); ++t)
