@@ -36,8 +36,8 @@ class BulkTest : public ToolTest {
   void WriteCorpus(const std::vector<SourceFile>& corpus);
   void SetTime(const std::string& name, time_t modified);
 
-  // Every node of every routine global (and of the compiled objects), with
-  // the length of each value, as one text.
+  // Every node of every routine global with the length of each value, and
+  // the nodes of the compiled objects, as one text.
   std::string Database();
   void EmptyDatabase() { M("k ^ROUTINE,^rMAC,^rINC,^rOBJ"); }
 

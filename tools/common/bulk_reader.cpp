@@ -19,10 +19,12 @@ std::string lineBefore(std::string_view names) {
 
 std::string lineAfter(std::string_view global, std::string_view dateExpression) {
   const std::string g(global);
+  // The text goes as a WRITE argument of its own: joined to its count it
+  // could pass the server's longest string.
   return std::string(dateExpression) +
-         R"( w "S",$d()" + g + R"((rn)),$c(10),$s(d[$c(0):"Z",1:"D"_$l(d)_" "_d),$c(10) s n=0 f  s n=$o()" + g +
-         R"((rn,n)) w:n="" "E",$c(10) q:n=""  s l=$g()" + g +
-         R"((rn,n)),t=t+$l(l) w $s(l[$c(0):"Z",1:"L"_$l(l)_" "_l),$c(10))";
+         R"( w "S",$d()" + g + R"((rn)),$c(10),$s(d[$c(0):"Z",1:"D"_$l(d)_" "),$s(d[$c(0):"",1:d),$c(10) s n=0 f  s n=$o()" +
+         g + R"((rn,n)) w:n="" "E",$c(10) q:n=""  s l=$g()" + g +
+         R"((rn,n)),t=t+$l(l) w $s(l[$c(0):"Z",1:"L"_$l(l)_" "),$s(l[$c(0):"",1:l),$c(10))";
 }
 
 }  // namespace

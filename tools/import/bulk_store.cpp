@@ -10,21 +10,22 @@ namespace {
 
 constexpr std::string_view kStage = "rbulk";
 
-// Packs SET arguments into requests: each request opens with its prefix and
-// "s ", joins arguments with ",", and stays within limit.
+// Packs SET arguments into requests: the first request opens with
+// firstPrefix, each then with "s "; arguments are joined with ","; every
+// request stays within limit.
 class RequestPacker {
  public:
-  explicit RequestPacker(std::size_t limit) : limit_(limit) {}
+  RequestPacker(std::size_t limit, std::string_view firstPrefix) : limit_(limit), firstPrefix_(firstPrefix) {}
 
-  // False when argument cannot fit a fresh request after prefix.
-  bool add(std::string_view prefix, std::string_view argument) {
+  // False when argument cannot fit a fresh request.
+  bool add(std::string_view argument) {
     if (!current_.empty() && current_.size() + 1 + argument.size() <= limit_) {
       current_ += ',';
       current_ += argument;
       return true;
     }
     flush();
-    current_ = std::string(prefix) + "s ";
+    current_ = std::string(requests_.empty() ? firstPrefix_ : std::string_view()) + "s ";
     if (current_.size() + argument.size() > limit_) return false;
     current_ += argument;
     return true;
@@ -43,8 +44,6 @@ class RequestPacker {
     return std::move(requests_);
   }
 
-  std::size_t count() const { return requests_.size(); }
-
  private:
   void flush() {
     if (!current_.empty()) requests_.push_back(std::move(current_));
@@ -52,6 +51,7 @@ class RequestPacker {
   }
 
   std::size_t limit_;
+  std::string_view firstPrefix_;
   std::string current_;
   std::vector<std::string> requests_;
 };
@@ -87,12 +87,9 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
   request += " " + dateAndHeader;
   if (request.size() <= limit) return std::vector<std::string>{std::move(request)};
   // Staged: rbulk(i) over several requests, moved in by the last one.
-  RequestPacker packer(limit);
-  for (std::size_t i = 0; i < literals.size(); ++i) {
-    const std::string argument = std::string(kStage) + "(" + std::to_string(i + 1) + ")=" + literals[i];
-    const std::string_view prefix = packer.count() == 0 ? "k rbulk " : "";
-    if (!packer.add(prefix, argument)) return std::nullopt;
-  }
+  RequestPacker packer(limit, "k rbulk ");
+  for (std::size_t i = 0; i < literals.size(); ++i)
+    if (!packer.add(std::string(kStage) + "(" + std::to_string(i + 1) + ")=" + literals[i])) return std::nullopt;
   const std::string tail = "k " + top + " m " + top + "=" + std::string(kStage) + " " + dateAndHeader + " k " +
                            std::string(kStage);
   std::vector<std::string> requests = packer.finish(tail);

@@ -53,6 +53,8 @@ TEST(BulkStoreTest, ALongRoutineIsStagedAndTheOldOneReplacedOnlyByTheLastRequest
     const std::string& request = (*requests)[i];
     EXPECT_LE(request.size(), kLimit);
     const bool last = i + 1 == requests->size();
+    // Only the first request starts the stage afresh.
+    EXPECT_EQ(request.find("k rbulk s ") != std::string::npos, i == 0) << request;
     // Only the last request touches the routine's global.
     EXPECT_EQ(request.find("^ROUTINE") != std::string::npos, last) << request;
     for (std::size_t at = 0; (at = request.find("rbulk(", at)) != std::string::npos; ++at) {
