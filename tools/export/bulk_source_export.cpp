@@ -96,7 +96,7 @@ std::vector<std::string> outdatedNames(const std::vector<std::string>& names, co
   std::size_t c = 0;
   for (const std::string& name : names) {
     if (c < checks.size() && checks[c].routine == name) {
-      const bool current = rules.fileIsCurrent(checks[c].fileDate, compared[c].routineDate, type);
+      const bool current = rules.isCurrent(compared[c].difference, type);
       ++c;
       if (current) continue;
     }

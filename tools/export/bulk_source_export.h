@@ -5,6 +5,7 @@
 // line-by-line way alone.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -19,10 +20,9 @@ struct SourceExportRules {
   bool exportAll = false;    // -m all
   bool changedOnly = false;  // -m changed: write only missing or differing files
   bool bulk = false;         // -b on
-  // Update mode: true when a file of fileDate is current for a routine of
-  // routineDate.
-  std::function<bool(const std::string& fileDate, const std::string& routineDate, const kvrtools::RoutineType&)>
-      fileIsCurrent;
+  // Update mode: true when a file whose date is difference (days times
+  // 100000 plus seconds) after its routine's is current.
+  std::function<bool(std::int64_t difference, const kvrtools::RoutineType&)> isCurrent;
   // The line-by-line export of one routine (update and all modes).
   std::function<ExportOutcome(const std::string& name, const kvrtools::RoutineType& type)> lineByLine;
 };

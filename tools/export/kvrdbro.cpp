@@ -47,9 +47,12 @@ using Outcome = kvrexport::ExportOutcome;
 
 // Update mode: true when the file is current. An INT file as old as its
 // routine is current; INC and MAC files are written again then.
-bool fileIsCurrent(const std::string& fileDate, const std::string& routineDate, const kvrtools::RoutineType& type) {
-  const std::int64_t difference = kvrtools::dateDifference(fileDate, routineDate);
+bool isCurrent(std::int64_t difference, const kvrtools::RoutineType& type) {
   return difference > 0 || (difference == 0 && &type == &kvrtools::kIntType);
+}
+
+bool fileIsCurrent(const std::string& fileDate, const std::string& routineDate, const kvrtools::RoutineType& type) {
+  return isCurrent(kvrtools::dateDifference(fileDate, routineDate), type);
 }
 
 // Writes the chosen routine into its file, dated as the routine. A file
@@ -94,7 +97,7 @@ int exportSelection(const std::string& mask) {
   const kvrexport::SourceExportRules rules{.exportAll = exportAll,
                                            .changedOnly = kvrtools::modeIsChanged(settings),
                                            .bulk = kvrtools::bulkTransfer(settings),
-                                           .fileIsCurrent = fileIsCurrent,
+                                           .isCurrent = isCurrent,
                                            .lineByLine = [exportAll](const std::string& name,
                                                                      const kvrtools::RoutineType& type) {
                                              return exportRoutine(name, type, exportAll);
