@@ -79,7 +79,7 @@ TEST_F(CutConnectionTest, AnExportCutInsideABulkReplyLeavesEveryFileAsItWas) {
   std::remove(dir_.file("MANY.int").c_str());
   for (int i = 0; i < 40; ++i) dir_.write("R" + std::to_string(100 + i) + ".int", "old\n");
   const std::map<std::string, FileState> before = FolderState(dir_.path());
-  const RunResult r = RunUntilKilled("kvrdbro", {"-m", "all", "-b", "on", "*"}, "s t=0 f rn=", 20000);
+  const RunResult r = RunUntilKilled("kvrdbro", {"-m", "all", "-b", "on", "*"}, "f rn=\"", 20000);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Socket is not connected.\n");
   EXPECT_TRUE(FolderState(dir_.path()) == before);

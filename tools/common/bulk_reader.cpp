@@ -14,17 +14,17 @@ constexpr std::size_t kMaxDigits = 9;
 std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
 
 std::string lineBefore(std::string_view names) {
-  return "s t=0 f rn=" + std::string(names) + " q:t>" + std::to_string(kReplyBudget) + "  s d=";
+  return "s t=0,z=$c(0) f rn=" + std::string(names) + " q:t>" + std::to_string(kReplyBudget) + "  s d=";
 }
 
+// Kept lean: the server runs it for every line of every routine. The budget
+// is counted per routine, from the character count of its header node plus
+// a routine's framing, not per line.
 std::string lineAfter(std::string_view global, std::string_view dateExpression) {
   const std::string g(global);
-  // The text goes as a WRITE argument of its own: joined to its count it
-  // could pass the server's longest string.
-  return std::string(dateExpression) +
-         R"( w "S",$d()" + g + R"((rn)),$c(10),$s(d[$c(0):"Z",1:"D"_$l(d)_" "),$s(d[$c(0):"",1:d),$c(10) s n=0 f  s n=$o()" +
-         g + R"((rn,n)) w:n="" "E",$c(10) q:n=""  s l=$g()" + g +
-         R"((rn,n)),t=t+$l(l) w $s(l[$c(0):"Z",1:"L"_$l(l)_" "),$s(l[$c(0):"",1:l),$c(10))";
+  return std::string(dateExpression) + ",h=$g(" + g + R"((rn)),t=t+$p(h,",",2)+64 w "S",$d()" + g +
+         R"((rn)),$c(10) w:d[z "Z",$c(10) w:d'[z "D",$l(d)," ",d,$c(10) s n=0 f  s n=$o()" + g +
+         R"((rn,n)) w:n="" "E",$c(10) q:n=""  s l=$g()" + g + R"((rn,n)) w:l[z "Z",$c(10) w:l'[z "L",$l(l)," ",l,$c(10))";
 }
 
 }  // namespace

@@ -10,8 +10,9 @@
 // A line or date holding a NUL (which terminal output cannot carry) is
 // written as Z LF instead, and that routine "did not travel": its reader
 // takes it the line-by-line way. The server stops naming routines once a
-// request's lines passed kReplyBudget bytes; the rest go in the next request,
-// so no reply grows without bound and memory stays flat.
+// request's routines passed kReplyBudget bytes (by their header nodes'
+// character counts, plus a little per routine); the rest go in the next
+// request, so no reply grows without bound and memory stays flat.
 #pragma once
 
 #include <cstddef>
@@ -60,7 +61,8 @@ class RoutineTextParser {
   std::vector<FetchedRoutine> completed_;
 };
 
-// Line bytes after which the server names no further routine in a request.
+// Bytes of routines after which the server names no further routine in a
+// request.
 inline constexpr std::size_t kReplyBudget = 1 << 20;
 
 // The "t" line that reads names (valid routine names) from global, with

@@ -89,7 +89,8 @@ TEST(BulkReaderTest, ExportTextWritesAnEmptyLineAsABlank) {
 
 TEST(BulkReaderTest, TheReadLineNamesEveryRoutineAndStopsAtTheBudget) {
   const std::string line = readRoutinesLine("^rMAC", {"A", "%B"}, "$g(^rMAC(rn,0))");
-  EXPECT_TRUE(line.starts_with("s t=0 f rn=\"A\",\"%B\" q:t>" + std::to_string(kReplyBudget) + "  s d=$g(^rMAC(rn,0))"))
+  EXPECT_TRUE(
+      line.starts_with("s t=0,z=$c(0) f rn=\"A\",\"%B\" q:t>" + std::to_string(kReplyBudget) + "  s d=$g(^rMAC(rn,0))"))
       << line;
   EXPECT_NE(line.find("$o(^rMAC(rn,n))"), std::string::npos);
   EXPECT_EQ(line.find("^ROUTINE"), std::string::npos);

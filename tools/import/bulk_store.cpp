@@ -98,17 +98,18 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
   return requests;
 }
 
-bool storeInBulk(const kvrtools::RoutineType& type, const RoutineText& routine, std::string_view dateValue) {
+std::optional<bool> storeInBulk(const kvrtools::RoutineType& type, const RoutineText& routine,
+                                std::string_view dateValue) {
   const std::string node = std::string(type.global) + "(\"" + routine.name + "\"";
   const std::optional<std::vector<std::string>> requests =
       bulkStoreRequests(node, routine.lines, dateValue, kvrtools::quoteM);
-  if (!requests) return false;
+  if (!requests) return std::nullopt;
   for (const std::string& request : *requests) {
     if (kvrtools::execute(request)) continue;
     const std::string shown = kvrtools::printableName(routine.name);
     std::fflush(stdout);
     std::fprintf(stderr, "Routine %s was not stored: the server refused its text.\n", shown.c_str());
-    break;
+    return false;
   }
   return true;
 }

@@ -36,10 +36,10 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
                                                           std::string_view dateValue, const Quoter& quote,
                                                           std::size_t limit = kRequestLimit);
 
-// Stores routine in the global of type in bulk; dateValue as above. False,
-// with nothing sent, when it cannot travel in bulk. A request the server
-// rejects ends the routine there, reported on standard error; its old text
-// stays as it was.
-bool storeInBulk(const kvrtools::RoutineType& type, const RoutineText& routine, std::string_view dateValue);
+// Stores routine in the global of type in bulk; dateValue as above. Nothing,
+// with nothing sent, when it cannot travel in bulk; true when it was stored;
+// false when the server refused one of several requests (reported on
+// standard error; the old routine stays as it was).
+std::optional<bool> storeInBulk(const kvrtools::RoutineType& type, const RoutineText& routine, std::string_view dateValue);
 
 }  // namespace kvrimport

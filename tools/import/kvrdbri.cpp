@@ -111,29 +111,30 @@ void announce(const char* action, const std::string& name, const kvrtools::Routi
   std::fflush(stdout);
 }
 
-// Stores one routine in place of the old one and compiles it.
-void storeAndCompile(const std::string& name, std::vector<std::string> lines, const std::string& path,
+// Stores one routine in place of the old one and compiles it; false when it
+// was not stored.
+bool storeAndCompile(const std::string& name, std::vector<std::string> lines, const std::string& path,
                      const kvrtools::RoutineType& type) {
   announce("Importing", name, type);
-  kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
-                          {name, std::move(lines), kvrtools::fileTimestamp(path)});
+  const bool stored = kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
+                                              {name, std::move(lines), kvrtools::fileTimestamp(path)});
   if (type.compiled) {
     announce("Compiling", name, type);
     kvrtools::executeWithOutput("d compile^%RCOMPIL(\"" + name + "." + std::string(type.name) + "\")");
   }
+  return stored;
 }
 
 // The whole file is read before the old routine is removed.
 bool importRoutine(const std::string& name, const std::string& path, const kvrtools::RoutineType& type) {
   std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
   if (!lines) return false;
-  storeAndCompile(name, std::move(*lines), path, type);
-  return true;
+  return storeAndCompile(name, std::move(*lines), path, type);
 }
 
 // -m changed: imports the routines of one type whose stored lines differ
 // from their files' (or that the server lacks); false when a file could not
-// be read.
+// be read or a routine not stored.
 bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, kvrtools::ComparisonCount& count) {
   std::vector<std::string> names;
   for (const auto& entry : found) names.push_back(entry.first);
@@ -154,7 +155,7 @@ bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type
       continue;
     }
     ++count.moved;
-    storeAndCompile(name, std::move(*lines), path, type);
+    if (!storeAndCompile(name, std::move(*lines), path, type)) allRead = false;
   }
   return allRead;
 }

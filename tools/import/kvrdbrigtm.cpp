@@ -47,8 +47,7 @@ bool importFile(const std::string& path) {
   std::printf("Importing routine %s.INT\n", routine.name.c_str());
   routine.lines = kvrimport::remainingLines(file.get());
   file.reset();
-  kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, kvrtools::kIntType, routine);
-  return true;
+  return kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, kvrtools::kIntType, routine);
 }
 
 }  // namespace

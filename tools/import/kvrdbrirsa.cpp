@@ -106,7 +106,7 @@ bool importFile(const std::string& path, std::FILE* file) {
     if (routine.timestamp.empty()) routine.timestamp = kvrtools::fileTimestamp(path);
     std::printf("Importing routine %s.%.*s\n", fields.name.c_str(), static_cast<int>(type->name.size()),
                 type->name.data());
-    kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, *type, routine);
+    if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, *type, routine)) allStored = false;
   }
   return allStored;
 }

@@ -34,10 +34,10 @@ bool isRoutineTimestamp(std::string_view text) {
   return comma != std::string_view::npos && allDigits(text.substr(0, comma)) && allDigits(text.substr(comma + 1));
 }
 
-void storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
-  if (kvrtools::bulkTransfer(kvrtools::connectionSettings()) &&
-      storeInBulk(type, routine, dateValue(addressing, routine.timestamp)))
-    return;
+bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
+  if (kvrtools::bulkTransfer(kvrtools::connectionSettings()))
+    if (const std::optional<bool> stored = storeInBulk(type, routine, dateValue(addressing, routine.timestamp)))
+      return *stored;
   const std::string node = openNode(addressing, type, routine.name);
   kvrtools::execute("k " + node + ")");
   std::size_t characters = 0;
@@ -48,6 +48,7 @@ void storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, cons
   kvrtools::execute("s " + node + ",0)=" + dateValue(addressing, routine.timestamp));
   kvrtools::execute("s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," + std::to_string(characters) +
                     "\"");
+  return true;
 }
 
 }  // namespace kvrimport

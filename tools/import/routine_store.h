@@ -33,7 +33,8 @@ bool isRoutineTimestamp(std::string_view text);
 
 // Replaces the routine of type named routine.name by routine. Call only with
 // a whole routine in hand, so a routine that cannot be read never leaves the
-// old one deleted.
-void storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine);
+// old one deleted. False when the routine was not stored (with -b on, the
+// server refused part of it; reported, the old routine left as it was).
+bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine);
 
 }  // namespace kvrimport
