@@ -203,7 +203,8 @@ bool logIn() {
     settings.password = typed.password;
   }
   setVariable("%username", settings.login);
-  setVariable("%password", settings.password);
+  if (!binding().connectionLost) setVariable("%password", settings.password);
+  if (binding().connectionLost) return false;
   const std::string verdict = evaluate(loginExpression).value_or("");
   if (binding().connectionLost) return false;
   if (leadingNumber(verdict) != 0) return true;

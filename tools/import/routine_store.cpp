@@ -37,17 +37,18 @@ bool sendableWhole(const std::string& node, const RoutineText& routine) {
   const std::string lastLineNode = node + "," + std::to_string(routine.lines.size()) + ")";
   const std::string headerLine = "s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," +
                                  std::to_string(routine.lines.size() * kvrtools::kMaxCallText) + "\"";
-  const std::string shownName = kvrtools::printableName(routine.name);
-  std::fflush(stdout);
   if (!kvrtools::fitsOneCall(longestLine) || !kvrtools::fitsOneCall(lastLineNode) ||
       !kvrtools::fitsOneCall(headerLine)) {
-    std::fprintf(stderr, "Skipping routine %s: its name is too long to send.\n", shownName.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "Skipping routine %s: its name is too long to send.\n",
+                 kvrtools::printableName(routine.name).c_str());
     return false;
   }
   for (std::size_t i = 0; i < routine.lines.size(); ++i) {
     if (kvrtools::fitsOneCall(routine.lines[i])) continue;
-    std::fprintf(stderr, "Skipping routine %s: line %s is too long to send.\n", shownName.c_str(),
-                 std::to_string(i + 1).c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "Skipping routine %s: line %s is too long to send.\n",
+                 kvrtools::printableName(routine.name).c_str(), std::to_string(i + 1).c_str());
     return false;
   }
   return true;
