@@ -47,6 +47,9 @@ using FoundRoutines = std::map<std::string, std::string>;
 // routine on the server, or the routine has no date there.
 bool newerThanStored(const std::string& path, const std::string& name, const kvrtools::RoutineType& type) {
   const std::string fileDate = kvrtools::fileTimestamp(path);
+  // A path without a file time (not a regular file) goes on to the import,
+  // which says why it is refused.
+  if (fileDate.empty()) return true;
   const std::string storedDate = kvrtools::routineDate(name, type);
   if (storedDate.empty()) return true;
   return kvrtools::dateDifference(fileDate, storedDate) >= 1;
@@ -85,8 +88,9 @@ bool importRoutine(const std::string& name, const std::string& path, const kvrto
   std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
   if (!lines) return false;
   announce("Importing", name, type);
-  kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
-                          {name, std::move(*lines), kvrtools::fileTimestamp(path)});
+  if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
+                               {name, std::move(*lines), kvrtools::fileTimestamp(path)}))
+    return false;
   if (type.compiled) {
     announce("Compiling", name, type);
     kvrtools::executeWithOutput("d compile^%RCOMPIL(\"" + name + "." + std::string(type.name) + "\")");
@@ -98,7 +102,9 @@ int importFiles(const std::string& files) {
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
   const bool importAll = kvrtools::modeIsAll(kvrtools::connectionSettings());
   int status = kvrtools::kStatusOk;
-  const std::array<FoundRoutines, 3> found = scan(kvrtools::expandFileList(files), importAll, status);
+  const kvrtools::StringSet paths = kvrtools::expandFileList(files);
+  if (paths.empty()) return kvrtools::kStatusFailed;
+  const std::array<FoundRoutines, 3> found = scan(paths, importAll, status);
   for (std::size_t t = 0; t < found.size(); ++t)
     for (const auto& [name, path] : found[t])
       if (!importRoutine(name, path, *kvrtools::kRoutineTypes[t])) status = kvrtools::kStatusFailed;

@@ -1,6 +1,9 @@
 #include "routine_store.h"
 
+#include <cstdio>
+
 #include "binding.h"
+#include "routine_name.h"
 
 namespace kvrimport {
 namespace {
@@ -20,9 +23,35 @@ std::string openNode(Addressing addressing, const kvrtools::RoutineType& type, c
   return "@rglobal@(\"" + name + "\"";
 }
 
-std::string dateValue(Addressing addressing, const std::string& timestamp) {
-  if (timestamp.empty() && addressing == Addressing::kGlobalInLocal) return "$h";
+// Without a file time the routine is dated by the server's clock, the same in
+// every importer: an empty date would make update mode import it every time.
+std::string dateValue(const std::string& timestamp) {
+  if (timestamp.empty()) return "$h";
   return "\"" + timestamp + "\"";
+}
+
+// True when every text the routine needs fits in one call; otherwise says
+// why on standard error. Asked before the old routine is removed.
+bool sendableWhole(const std::string& node, const RoutineText& routine) {
+  const std::string longestLine = "s " + node + ",0)=\"" + routine.timestamp + "\"";
+  const std::string lastLineNode = node + "," + std::to_string(routine.lines.size()) + ")";
+  const std::string headerLine = "s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," +
+                                 std::to_string(routine.lines.size() * kvrtools::kMaxCallText) + "\"";
+  if (!kvrtools::fitsOneCall(longestLine) || !kvrtools::fitsOneCall(lastLineNode) ||
+      !kvrtools::fitsOneCall(headerLine)) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Skipping routine %s: its name is too long to send.\n",
+                 kvrtools::printableName(routine.name).c_str());
+    return false;
+  }
+  for (std::size_t i = 0; i < routine.lines.size(); ++i) {
+    if (kvrtools::fitsOneCall(routine.lines[i])) continue;
+    std::fflush(stdout);
+    std::fprintf(stderr, "Skipping routine %s: line %s is too long to send.\n",
+                 kvrtools::printableName(routine.name).c_str(), std::to_string(i + 1).c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -32,17 +61,19 @@ bool isRoutineTimestamp(std::string_view text) {
   return comma != std::string_view::npos && allDigits(text.substr(0, comma)) && allDigits(text.substr(comma + 1));
 }
 
-void storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
+bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
   const std::string node = openNode(addressing, type, routine.name);
+  if (!sendableWhole(node, routine)) return false;
   kvrtools::execute("k " + node + ")");
   std::size_t characters = 0;
   for (std::size_t i = 0; i < routine.lines.size(); ++i) {
     kvrtools::setVariable(node + "," + std::to_string(i + 1) + ")", routine.lines[i]);
     characters += routine.lines[i].size();
   }
-  kvrtools::execute("s " + node + ",0)=" + dateValue(addressing, routine.timestamp));
+  kvrtools::execute("s " + node + ",0)=" + dateValue(routine.timestamp));
   kvrtools::execute("s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," + std::to_string(characters) +
                     "\"");
+  return true;
 }
 
 }  // namespace kvrimport
