@@ -24,6 +24,7 @@
 #include "reply_reader.h"
 #include "tindra_backend.h"
 #include "wire_format.h"
+#include "wire_trace.h"
 
 namespace kovra {
 
@@ -166,6 +167,9 @@ class TKvrConnect {
   bool ReceiveReply();
   bool ReadMore();
   void DropConnection(TConnectError kind);
+  // Starts the trace of a connection being opened (when KOVRA_TRACE asks
+  // for one) and records the outcome of the TCP connect.
+  void StartTrace(std::string_view how);
   // Protocol steps (handshake.cpp, command_loop.cpp).
   void ConnectStep();
   void Handshake();
@@ -173,7 +177,18 @@ class TKvrConnect {
   // Serves the replies of the request in requestText_. True when "<OK>" ended
   // the command.
   bool RunCommand();
+  // Runs an event handler while a command is on the wire. A handler that
+  // fails leaves the command's remaining replies unread in between, so the
+  // connection is dropped before the failure passes on: no later command
+  // may take those replies for its own.
+  template <typename Handler>
+  void CallHandler(Handler&& handler);
+  // Reads the rest of a command that failed on the client's side up to its
+  // end, answering the server as if no handler were set.
+  void SkipRestOfCommand() noexcept;
   bool ReadTerminalOutput();
+  // Hands the first fill bytes of chunk_ to OnTerminalOutput.
+  void HandOnOutput(std::size_t fill);
   [[noreturn]] void RaiseServerError(std::string_view lastCallback) const;
   bool IsQuietBreak() const;
   std::string RunDataCommand(std::string request, bool* endedWithOk = nullptr);
@@ -189,6 +204,7 @@ class TKvrConnect {
   std::int32_t busy_ = 0;
   int socket_ = -1;
   std::string requestText_;
+  TSecretSpan secret_;  // the part of requestText_ a trace shows as ***
   std::string replyText_;
   std::string jobId_;
   std::string sessionId_;
@@ -196,6 +212,7 @@ class TKvrConnect {
   std::array<char, wire::kOutputChunkSize> chunk_{};
   TMList list_;
   std::unique_ptr<TTindraBackend> tindra_;
+  std::unique_ptr<TWireTrace> trace_;  // null unless KOVRA_TRACE asked for one
 };
 
 // The most recently created connection (null once it is destroyed); read only

@@ -154,9 +154,10 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
   set += "D^INT^^66000,1\") s ^CANARY=4 ;^\n q\n\n";      // date field
   set += "../up^INT^^66000,1^\n q\n\n";                   // dots split: empty name
   set += "S/L^INT^^66000,1^\n q\n\n";
-  // A header line longer than one read: its first piece names a routine
-  // whose name the server cannot hand back in one reply. That ends the run
-  // with the protocol error, before anything of it is stored.
+  // A header line longer than an M string: the server hands back its name
+  // cut to the longest string, 32767 bytes, which the library reads whole;
+  // the M lines that would store it are too long for the server, so nothing
+  // of it is stored, and the run goes on with the next routine.
   set += std::string(40000, 'X') + "^INT^^66000,1^\n q\n\n";
   set += "LAST^INT^^66000,1^\n q\n\n";
   dir_.write("set.rsa", set);
@@ -173,8 +174,8 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
   EXPECT_NE(r.err.find("Skipping routine T: unknown type INT\") S .\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Skipping routine U: unknown type I_$C(27)_[2JNT.\n"), std::string::npos) << r.err;
   EXPECT_EQ(Canary(), "0");
-  EXPECT_TRUE(r.err.ends_with("Not compatible server data format.\n")) << r.err;
-  EXPECT_EQ(Names("^ROUTINE"), "D|GOOD|");
+  EXPECT_EQ(r.err.find("Not compatible server data format."), std::string::npos) << r.err;
+  EXPECT_EQ(Names("^ROUTINE"), "D|GOOD|LAST|");
   EXPECT_EQ(M("w ^ROUTINE(\"D\",0)=\"66000,1\""), "0");  // the date field was not taken
 }
 
