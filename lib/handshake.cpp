@@ -6,7 +6,6 @@
 #include "kvr_connect.h"
 #include "mpiece.h"
 #include "requests.h"
-#include "socket_transport.h"
 
 namespace kovra {
 

@@ -8,7 +8,6 @@
 namespace kovra {
 
 namespace {
-TKvrConnect* currentConnection = nullptr;
 
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
@@ -34,9 +33,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 }  // namespace
 
-TKvrConnect* CurrentConnection() { return currentConnection; }
-
-TKvrConnect::TKvrConnect() { currentConnection = this; }
+TKvrConnect::TKvrConnect() = default;
 
 TKvrConnect::~TKvrConnect() {
   if (!Designing && active_) {
@@ -48,7 +45,6 @@ TKvrConnect::~TKvrConnect() {
     }
   }
   if (socket_ >= 0) net::ReleaseSocket(socket_);
-  if (currentConnection == this) currentConnection = nullptr;
 }
 
 void TKvrConnect::Loaded() {

@@ -215,8 +215,4 @@ class TKvrConnect {
   std::unique_ptr<TWireTrace> trace_;  // null unless KOVRA_TRACE asked for one
 };
 
-// The most recently created connection (null once it is destroyed); read only
-// by the in-process backend.
-TKvrConnect* CurrentConnection();
-
 }  // namespace kovra
