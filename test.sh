@@ -3,7 +3,8 @@
 # everything into build/ and runs the whole test suite; then builds it all
 # again with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/
 # and runs the suite there, failing on any sanitizer report (also one from a
-# utility or kvrdevserver that a test started).
+# utility or kvrdevserver that a test started); last, the library's unit
+# tests and its threads test under ThreadSanitizer (scripts/tsan.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 . ./scripts/deps.sh
@@ -31,3 +32,5 @@ if [ -n "$(ls -A "$reports")" ]; then
   exit 1
 fi
 echo "Sanitizer pass: no reports."
+
+./scripts/tsan.sh

@@ -7,8 +7,9 @@
 // -> handshake.cpp / command_loop.cpp (protocol steps of this class)
 // -> c_api.cpp (the C boundary).
 //
-// Not thread-safe: one caller at a time; events run synchronously on the
-// caller's thread inside the operation that fires them.
+// One thread at a time per object; objects share no state, so different
+// threads may drive different objects at once. Events run synchronously on
+// the caller's thread inside the operation that fires them.
 #pragma once
 
 #include <array>

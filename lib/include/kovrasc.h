@@ -34,8 +34,10 @@
  * 10. With the environment variable KOVRA_TRACE naming a file when a
  *     connection opens, the connection appends a trace of its wire traffic
  *     to it (passwords shown as ***); see kovrasc(3).
- * 11. The library is single-threaded: call it from one thread at a time, even
- *     for different handles.
+ * 11. Threads: a handle is used by one thread at a time; different handles
+ *     may be used by different threads at once, as they share nothing;
+ *     call-backs run on the thread of the call that fires them. The library
+ *     takes no locks on the connection path.
  */
 #ifndef KOVRASC_H
 #define KOVRASC_H

@@ -38,6 +38,19 @@ class ConnectionTest : public ::testing::TestWithParam<ScriptedPeer::Segmentatio
     conn_.SetActive(true);
   }
 
+  // Opens with active credentials: the peer expects the connect request
+  // carrying them, then greets.
+  void OpenWithCredentials(const std::string& user, const std::string& password,
+                           const std::string& application) {
+    conn_.Authorization = {true, user, password, application};
+    TMList list;
+    const std::vector<TMList::Value> items{user, password, application};
+    list.Build(items);
+    peer_.Expect("MR:cr:%SYS:" + std::to_string(list.Data().size()) + '\0' + list.Data());
+    Greet();
+    Open();
+  }
+
   // Closes the client side and returns the peer's verdict.
   std::string Finish() {
     conn_.SetActive(false);
@@ -126,13 +139,7 @@ TEST_P(ConnectionTest, RefusalWithExceptionsIsAbsorbedByTheConnectStep) {
 }
 
 TEST_P(ConnectionTest, ActiveAuthorizationSendsTheConnectRequestFirst) {
-  conn_.Authorization = {true, "me", "pw", "app"};
-  TMList list;
-  const std::vector<TMList::Value> items{std::string("me"), std::string("pw"), std::string("app")};
-  list.Build(items);
-  peer_.Expect("MR:cr:%SYS:" + std::to_string(list.Data().size()) + '\0' + list.Data());
-  Greet();
-  Open();
+  OpenWithCredentials("me", "pw", "app");
   EXPECT_TRUE(conn_.Active());
   EXPECT_EQ(Finish(), "");
 }
@@ -144,14 +151,7 @@ TEST_P(ConnectionTest, TraceMasksThePasswordOfTheCredentials) {
   ASSERT_NE(::mkdtemp(dir), nullptr);
   const std::string path = std::string(dir) + "/trace";
   ::setenv("KOVRA_TRACE", path.c_str(), 1);
-  conn_.Authorization = {true, "me", "secret-pw", "app"};
-  TMList list;
-  const std::vector<TMList::Value> items{std::string("me"), std::string("secret-pw"),
-                                         std::string("app")};
-  list.Build(items);
-  peer_.Expect("MR:cr:%SYS:" + std::to_string(list.Data().size()) + '\0' + list.Data());
-  Greet();
-  Open();
+  OpenWithCredentials("me", "secret-pw", "app");
   EXPECT_TRUE(conn_.Active());
   EXPECT_EQ(Finish(), "");
   ::unsetenv("KOVRA_TRACE");
