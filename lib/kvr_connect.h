@@ -68,7 +68,11 @@ class TKvrConnect {
   // Pointer-sized tag; the C boundary keeps the handle's TOutput here.
   void* Tag = nullptr;
 
-  // Events. Each is called only when set.
+  // Events. Each is called only when set. An OnGroupRead that sets its
+  // Continue flag to false ends the command at once and leaves the rest of
+  // its replies unread for the next command to meet: the caller then owns
+  // that stream (the C interface never stops a group). Any other handler
+  // that fails while its command is on the wire drops the connection.
   TNotifyEvent OnBeginConnect;
   TMConnectEvent OnEndConnect;
   TMConnectGroupRead OnGroupRead;

@@ -26,7 +26,8 @@
  *     ends the process and prints nothing, except one line on standard error
  *     when the trace file named by KOVRA_TRACE cannot be opened.
  *  8. Each call reads its command's replies to the end, so the next call
- *     sees only its own. A call that fails on the client's side (a server
+ *     sees only its own (the group-read call-back cannot stop a command
+ *     early). A call that fails on the client's side (a server
  *     message it cannot read) first reads and drops the rest of its
  *     command; the server's call-backs meanwhile get the empty answer.
  *  9. Server replies quoted in an error text are raw, NUL bytes included:
