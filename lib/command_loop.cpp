@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "kvr_connect.h"
 #include "requests.h"
@@ -44,16 +45,20 @@ std::string_view MessageIdentifier(std::string_view header) {
 }
 
 // A strict integer conversion: the whole text must be one decimal integer.
-int StrictInteger(std::string_view text) {
+std::optional<int> ParseStrictInteger(std::string_view text) {
   int value = 0;
   const char* first = text.data();
   const char* last = text.data() + text.size();
   if (first != last && *first == '+') ++first;
   const auto [end, ec] = std::from_chars(first, last, value);
-  if (text.empty() || ec != std::errc() || end != last) {
-    throw EKovraError("'" + std::string(text) + "' is not a valid integer value");
-  }
+  if (text.empty() || ec != std::errc() || end != last) return std::nullopt;
   return value;
+}
+
+int StrictInteger(std::string_view text) {
+  const std::optional<int> value = ParseStrictInteger(text);
+  if (!value) throw EKovraError("'" + std::string(text) + "' is not a valid integer value");
+  return *value;
 }
 
 }  // namespace
@@ -149,9 +154,7 @@ void TKvrConnect::SkipRestOfCommand() noexcept {
         requestText_ = BuildFieldRequest(wire::kRequestCallbackAnswer, {});
       } else if (tag == wire::kTagMessageCallback) {
         const std::string_view id = MessageIdentifier(HeaderOf(replyText_));
-        int number = 0;
-        const auto [end, ec] = std::from_chars(id.data(), id.data() + id.size(), number);
-        if (ec != std::errc() || end != id.data() + id.size() || number <= 0) continue;
+        if (ParseStrictInteger(id).value_or(0) <= 0) continue;
         requestText_ = BuildMessageAcknowledgement(id, {});
       } else if (tag == wire::kTagGoOn || tag == wire::kTagTerminal || IsEmptyHeader(replyText_)) {
         continue;

@@ -366,8 +366,8 @@ TEST_F(CInterfaceTest, NullRecordsFailAndNameTheMissingArgument) {
 }
 
 // A server message whose identifier is not a number fails its command, and
-// the rest of that command (values, a call-back awaiting its answer, the
-// end) is read before the failure is reported: the next read gets its own
+// the rest of that command (values, messages to acknowledge, a call-back
+// awaiting its answer, the end) is read before the failure is reported: the next read gets its own
 // value, not the failed command's.
 TEST_F(CInterfaceTest, FailedCommandLeavesNoReplyForTheNextOne) {
   ScriptedPeer peer;
@@ -375,7 +375,9 @@ TEST_F(CInterfaceTest, FailedCommandLeavesNoReplyForTheNextOne) {
       .Expect(Z("x|9|zn \"USER\""))
       .Send(Z("<OK>|"))
       .Expect(Z("x|1|m"))
-      .Send(Z("<ONMSGCALLBACK>hello:|<GO ON>:5|stale<CALLBACK>f:1|c"))
+      .Send(Z("<ONMSGCALLBACK>hello:|<GO ON>:5|stale<ONMSGCALLBACK>7:x|<ONMSGCALLBACK>y:z|"))
+      .Expect(Z("<CALLBACK>7:0|"))
+      .Send(Z("<CALLBACK>f:1|c"))
       .Expect(Z("c|0|"))
       .Send(Z("<GO ON>:6|stale2<OK>|"))
       .Expect(Z("r|7|\"fresh\""))
