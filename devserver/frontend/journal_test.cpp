@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "journal_record.h"
+#include "process.h"
 #include "test_client.h"
 
 namespace devserver {
@@ -93,8 +94,7 @@ struct OpenServer {
 
 class JournalTest : public ::testing::Test {
  protected:
-  void SetUp() override { directory_ = testing::makeTempDirectory() + "/"; }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
+  void SetUp() override { directory_ = temp_.path() + "/"; }
 
   void set(OpenServer& open, const std::string& reference, const std::string& value) {
     mengine::Job job(*open.server, 1);
@@ -105,6 +105,8 @@ class JournalTest : public ::testing::Test {
     std::ofstream out(path, std::ios::binary | std::ios::app);
     out << bytes;
   }
+
+  kvrtest::TempDir temp_;
 
   std::string directory_;
   NullIo io_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "process.h"
 #include "test_client.h"
 
 namespace devserver::testing {
@@ -292,7 +293,8 @@ TEST_F(ServerTest, NamespaceSwitchIsPerConnectionAndUnknownOnesFail) {
 }
 
 TEST_F(ServerTest, AcknowledgedChangesSurviveKillNine) {
-  std::string directory = makeTempDirectory();
+  const kvrtest::TempDir temp;
+  const std::string& directory = temp.path();
   {
     ServerProcess server({"--dir", directory});
     TestClient client = connect(server);
@@ -315,7 +317,6 @@ TEST_F(ServerTest, AcknowledgedChangesSurviveKillNine) {
     EXPECT_EQ(read(client, "$v(\"proc\",6)"),
               std::filesystem::canonical(directory).string() + "/");
   }
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace
@@ -327,7 +328,8 @@ namespace {
 // Two clients write the same global at once; every acknowledged node must be
 // in the journal, in whichever order the two threads reached it.
 TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
-  std::string directory = makeTempDirectory();
+  const kvrtest::TempDir temp;
+  const std::string& directory = temp.path();
   constexpr int kEach = 100;
   {
     ServerProcess server({"--dir", directory});
@@ -354,7 +356,6 @@ TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
     EXPECT_EQ(read(client, "^c(2," + std::to_string(kEach - 1) + ")"), std::to_string(kEach - 1));
     EXPECT_EQ(read(client, "$d(^c(2,0))"), "1");
   }
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

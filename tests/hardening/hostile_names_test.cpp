@@ -176,6 +176,7 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
   EXPECT_TRUE(r.err.starts_with("Skipping file long.rsa: line 3 is longer than a routine line can be (32767 "
                                 "bytes).\n"))
       << r.err;
+  EXPECT_EQ(r.err.find("Not compatible server data format."), std::string::npos) << r.err;
   EXPECT_EQ(Names("^ROUTINE"), "D|GOOD|LAST|");
   EXPECT_EQ(M("w ^ROUTINE(\"D\",0)=\"66000,1\""), "0");  // the date field was not taken
 }
