@@ -2,6 +2,11 @@
 // the server cannot send to standard output, and files that cannot be
 // written to their end on a full disk (with the real reason), each passed
 // over while the run goes on with the next routine.
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "export_fixture.h"
 #include "full_disk.h"
 
@@ -74,6 +79,25 @@ TEST_F(FailureReportTest, RoutineSetOnAFullDiskKeepsTheOldFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(dir_.read("disk/all.rsa"), "previous export\n");
   EXPECT_EQ(ListingOf(disk.path()), "all.rsa filler ");
+}
+
+// A file mounted over the target cannot be renamed over (EBUSY), although
+// it can be opened: the rename fails after the whole text arrived.
+TEST_F(FailureReportTest, PlainExportReportsAFailedRenameAsSuchAndGoesOn) {
+  StoreRoutine("^ROUTINE", "BUSY", {"BUSY q"}, "66000,1");
+  StoreRoutine("^ROUTINE", "NEXT", {"NEXT q"}, "66000,1");
+  dir_.write("BUSY.int", "BUSY ; as it was\n");
+  dir_.write("cover", "BUSY ; as it was\n");
+  if (mount(dir_.file("cover").c_str(), dir_.file("BUSY.int").c_str(), nullptr, MS_BIND, nullptr) != 0)
+    GTEST_SKIP() << "cannot mount a file over another: " << std::strerror(errno);
+  const RunResult r = Run("kvrdbro", {"-m", "all", "BUSY,NEXT"});
+  umount2(dir_.file("BUSY.int").c_str(), MNT_DETACH);
+  EXPECT_EQ(r.out, "Exporting routine BUSY.int\nExporting routine NEXT.int\n");
+  EXPECT_EQ(r.err, "Failed to write file 'BUSY.int': Device or resource busy.\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(dir_.read("BUSY.int"), "BUSY ; as it was\n");
+  EXPECT_EQ(dir_.read("NEXT.int"), "NEXT q\n");
+  EXPECT_EQ(Listing(), "BUSY.int NEXT.int cover ");
 }
 
 }  // namespace
