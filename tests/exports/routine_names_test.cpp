@@ -13,7 +13,8 @@ class RoutineNamesTest : public ExportTest {};
 
 TEST_F(RoutineNamesTest, ExportsWriteOneRoutinePerFileAndRefuseTheOthers) {
   StoreRoutine("^ROUTINE", "%ZU", {"ZU ; the percent routine"}, "66000,1");
-  for (const char* name : {"_ZU", "A^B", " LEAD", "TRAIL "}) StoreRoutine("^ROUTINE", name, {" q ; refused"}, "66000,1");
+  for (const char* name : {"_ZU", "A^B", " LEAD", "TRAIL "})
+    StoreRoutine("^ROUTINE", name, {" q ; refused"}, "66000,1");
   StoreRoutine("^ROUTINE", "MID DLE", {" q ; inner blank"}, "66000,1");
   const std::string refusals = Refusal(" LEAD") + Refusal("A^B") + Refusal("TRAIL ") + Refusal("_ZU");
 

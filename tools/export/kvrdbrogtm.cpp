@@ -57,7 +57,8 @@ bool exportRoutine(const std::string& name) {
   const std::string fileName = kvrtools::routineToFileName(name) + ".m";
   std::unique_ptr<kvrexport::StagedFile> file = kvrexport::StagedFile::create(fileName);
   if (!file) {
-    if (!kvrexport::reportRefusedTarget(fileName, errno)) std::printf("Failed to open file %s to write.\n", fileName.c_str());
+    if (!kvrexport::reportRefusedTarget(fileName, errno))
+      std::printf("Failed to open file %s to write.\n", fileName.c_str());
     return false;
   }
   return writeRoutineFile(fileName, *file);

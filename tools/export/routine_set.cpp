@@ -37,13 +37,20 @@ std::string typeAndDateLine(const kvrtools::RoutineType& type) {
   return "w rn_\"^" + std::string(type.name) + "^^\"_$g(" + global + "(rn,0))_\"^\"_$c(10)";
 }
 
+// The heading of a failed call's report. A run that goes on names the
+// routine, whose text in the output is incomplete; a run that ends keeps
+// the library's bare text, as for any lost connection.
+std::string failureHeading(const std::string& name, const kvrtools::RoutineType& type,
+                           kvrtools::Rejection onFailure) {
+  if (onFailure != kvrtools::Rejection::kReported) return {};
+  return "Failed to export routine " + name + "." + std::string(type.name) + ": ";
+}
+
 // Writes one routine: header line, lines, closing empty line. A failed call
-// is settled by the rule onFailure, its report naming the routine; false
-// when one failed.
+// is settled by the rule onFailure; false when one failed.
 bool writeRoutine(const std::string& name, const kvrtools::RoutineType& type, RoutineHeader header,
                   kvrtools::Rejection onFailure, OutputStream& out) {
-  const kvrtools::FailureRule rule(onFailure,
-                                   "Failed to export routine " + name + "." + std::string(type.name) + ": ");
+  const kvrtools::FailureRule rule(onFailure, failureHeading(name, type, onFailure));
   chooseRoutine(name);
   bool written = true;
   if (header == RoutineHeader::kBareName) {
