@@ -42,6 +42,17 @@ TEST_F(FailureReportTest, RoutineSetToStandardOutputReportsTheRoutineWhoseCallFa
   }
 }
 
+// Standard output on a full device: the run cannot tell its reader, so it
+// says so on standard error and ends with 1.
+TEST_F(FailureReportTest, RoutineSetToAFullStandardOutputIsReported) {
+  StoreRoutine("^ROUTINE", "A", {"A q"});
+  RunOptions options;
+  options.cwd = dir_.path();
+  const RunResult r = runTool("/bin/sh", {"-c", "exec \"$0\" A >/dev/full", toolPath("kvrdbrostd")}, options);
+  EXPECT_EQ(r.err, "Failed to write file 'standard output': No space left on device.\n");
+  EXPECT_EQ(r.status, 1);
+}
+
 TEST_F(FailureReportTest, PlainExportOnAFullDiskReportsTheReasonAndGoesOn) {
   StoreTooBigForTheDisk();
   const FullDisk disk(dir_, dir_.file("disk"), kFreeBytes);
