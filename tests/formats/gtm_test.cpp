@@ -74,24 +74,24 @@ TEST_F(GtmTest, ExportWritesLinesAndDatesFilesByNodeZero) {
   const RunResult r = Run("kvrdbrogtm", {"*,*.mac"});
   EXPECT_EQ(r.out, "Exporting routine %ZU\nExporting routine N\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(dir_.read("_ZU.m"), "ZU ; x\n \n q\n");
+  EXPECT_EQ(dir_.read("_ZU.m"), "ZU ; x\n\n q\n");
   EXPECT_EQ(FileTime("_ZU.m"), kLateEpoch);
   EXPECT_EQ(dir_.read("N.m"), "N q\n");
   EXPECT_FALSE(dir_.exists("MAC.m"));
   // A second run writes the same bytes and the same times.
   SetFileTime("_ZU.m", kFileEpoch);
   EXPECT_EQ(Run("kvrdbrogtm", {"%ZU"}).status, 0);
-  EXPECT_EQ(dir_.read("_ZU.m"), "ZU ; x\n \n q\n");
+  EXPECT_EQ(dir_.read("_ZU.m"), "ZU ; x\n\n q\n");
   EXPECT_EQ(FileTime("_ZU.m"), kLateEpoch);
 }
 
-TEST_F(GtmTest, ExportReportsAFileItCannotCreateOnStandardOutputAndGoesOn) {
+TEST_F(GtmTest, ExportReportsAFileItCannotCreateOnStandardOutputGoesOnAndEndsWithOne) {
   StoreRoutine("^ROUTINE", "A", {"A q"});
   StoreRoutine("^ROUTINE", "B", {"B q"});
   ASSERT_EQ(mkdir(dir_.file("A.m").c_str(), 0755), 0);
   RunResult r = Run("kvrdbrogtm", {"*"});
   EXPECT_EQ(r.out, "Exporting routine A\nFailed to open file A.m to write.\nExporting routine B\n");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(dir_.read("B.m"), "B q\n");
   r = Run("kvrdbrogtm", {});
   EXPECT_EQ(r.out, "Routines for export does not specified.\n");

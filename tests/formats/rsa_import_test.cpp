@@ -39,9 +39,10 @@ TEST_F(RsaImportTest, DotAnywhereInTheHeaderSplitsAtDots) {
   WriteSet("set.rsa", "D1.MAC..66000,5.\n line\n\nD2^INT^^66000,1^x.y\n lost\n\nD3\n kept\n\n");
   const RunResult r = Run("kvrdbrirsa", {"set.rsa"});
   EXPECT_EQ(Routine("^rMAC", "D1"), "1,5|0=66000,5|1= line");
-  // "D2^INT^^66000,1^x" of type "Y": not a type, so its lines are consumed
-  // and nothing is stored; the routine after it is read as usual.
-  EXPECT_EQ(r.err, "Skipping routine D2^INT^^66000,1^x: unknown type Y.\n");
+  // "D2^INT^^66000,1^x" (of type "Y"): a "^" in a name is refused, so its
+  // lines are consumed and nothing is stored; the routine after it is read
+  // as usual.
+  EXPECT_EQ(r.err, "Skipping routine D2^INT^^66000,1^x: not a valid routine name.\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(M("w $d(^ROUTINE(\"D2^INT^^66000,1^x\")),$d(^ROUTINE(\"D2\"))"), "00");
   EXPECT_EQ(Routine("^ROUTINE", "D3"), "1,5|0=" + Timestamp(kFileEpoch) + "|1= kept");

@@ -230,6 +230,15 @@ TEST(RoutineNameCheck, RefusesNamesThatBreakOutOfLiteralsOrFolders) {
   EXPECT_TRUE(isValidRoutineName("\xc3\xa9"));  // bytes above 127 are fine
 }
 
+TEST(RoutineNameCheck, TransferableNamesAreTheOnlyRoutineOfTheirFileName) {
+  for (const char* good : {"%ZU", "A_B", "A B", "%", "Z%"}) EXPECT_TRUE(isTransferableRoutineName(good)) << good;
+  // "_ZU" would share _ZU.int with "%ZU"; "^" splits routine-set headers;
+  // outer blanks do not survive editors and header trimming.
+  for (const char* bad : {"_ZU", "_", "A^B", "^", " A", "A ", " ", "a/b", ""})
+    EXPECT_FALSE(isTransferableRoutineName(bad)) << bad;
+  EXPECT_TRUE(isValidRoutineName("_ZU"));  // still safe in an M line
+}
+
 TEST(StringSetOrder, PlainByteOrderEachTextOnce) {
   StringSet set;
   const TextHandler collect = collectInto(set);

@@ -3,8 +3,11 @@
 // carries its routine's date, so a later run in update mode (the default)
 // writes only what changed. A file is replaced only by a complete export:
 // the text goes into a temporary file that is renamed over NAME.ext once the
-// server has sent all of it.
+// server has sent all of it. A file that cannot be written to its end is
+// reported with its reason and passed over; one that cannot be opened at all
+// stops the run.
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -12,6 +15,7 @@
 
 #include "call_failure.h"
 #include "date_difference.h"
+#include "export_report.h"
 #include "local_files.h"
 #include "mask_selection.h"
 #include "routine_name.h"
@@ -51,25 +55,28 @@ bool fileIsCurrent(const std::string& fileDate, const std::string& routineDate, 
 }
 
 // Writes the chosen routine into its file, dated as the routine. A file
-// that cannot be opened or put in place stops the run; a line the server
-// rejected is reported and leaves the existing file as it was.
+// that cannot be opened stops the run; a symbolic link in its place, a line
+// the server rejected or a file that cannot be written to its end (a full
+// disk) is reported and leaves the existing file as it was.
 Outcome writeRoutineFile(const std::string& fileName, const kvrtools::RoutineType& type,
                          const std::string& routineDate) {
   std::printf("Exporting routine %s\n", fileName.c_str());
   std::fflush(stdout);
   std::unique_ptr<kvrexport::StagedFile> file = kvrexport::StagedFile::create(fileName);
   if (!file) {
+    if (kvrexport::reportRefusedTarget(fileName, errno)) return Outcome::kFailed;
     std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
     return Outcome::kStopRun;
   }
   {
     const kvrtools::FailureRule reportRejection(kvrtools::Rejection::kReported);
-    if (!kvrexport::writeRoutineLines(type, file->stream())) return Outcome::kFailed;
+    if (!kvrexport::writeRoutineLines(type, kvrexport::EmptyLine::kSingleBlank, file->stream()))
+      return Outcome::kFailed;
   }
   file->setTimestamp(routineDate);
   if (!file->commit()) {
-    std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
-    return Outcome::kStopRun;
+    kvrexport::reportWriteFailure(fileName, errno);
+    return Outcome::kFailed;
   }
   return Outcome::kDone;
 }
@@ -89,13 +96,19 @@ int exportSelection(const std::string& mask) {
   kvrtools::recordSelection(mask);
   const bool exportAll = kvrtools::modeIsAll(kvrtools::connectionSettings());
   int status = kvrtools::kStatusOk;
+  bool anySelected = false;
   for (const kvrtools::RoutineType* type : kExportOrder) {
     for (const std::string& name : kvrtools::recordedNames(type->global)) {
+      anySelected = true;
       const Outcome outcome = exportRoutine(name, *type, exportAll);
       if (outcome == Outcome::kFailed) status = kvrtools::kStatusFailed;
       // Shown with the usage text, as a start-up failure is.
       if (outcome == Outcome::kStopRun) return kvrtools::kStatusStartupFailed;
     }
+  }
+  if (!anySelected) {
+    kvrexport::reportNothingSelected(mask);
+    return kvrtools::kStatusFailed;
   }
   return status;
 }

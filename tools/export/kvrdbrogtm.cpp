@@ -1,7 +1,9 @@
 // kvrdbrogtm: exports the intermediate-code routines a mask selects as GT.M
 // routine files in the current directory, NAME.m each ("%" written as "_"),
-// holding the routine's lines and dated by its node 0. Each file is staged
-// and renamed into place only when its lines and date arrived.
+// holding the routine's lines and dated by its node 0. An empty routine line
+// is written as an empty line, which a GT.M file reads back as one, so a
+// file imported and exported again keeps its bytes. Each file is staged and
+// renamed into place only when its lines and date arrived.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "call_failure.h"
+#include "export_report.h"
 #include "mask_selection.h"
 #include "routine_name.h"
 #include "routine_reader.h"
@@ -34,7 +37,7 @@ constexpr std::string_view kUsage =
 // routine's file as it was.
 bool writeRoutineFile(const std::string& fileName, kvrexport::StagedFile& file) {
   const kvrtools::FailureRule reportRejection(kvrtools::Rejection::kReported);
-  if (!kvrexport::writeRoutineLines(kvrtools::kIntType, file.stream())) return false;
+  if (!kvrexport::writeRoutineLines(kvrtools::kIntType, kvrexport::EmptyLine::kEmpty, file.stream())) return false;
   const std::optional<std::string> date = kvrexport::chosenRoutineDate(kvrtools::kIntType);
   if (!date) return false;
   file.setTimestamp(*date);
@@ -46,7 +49,7 @@ bool writeRoutineFile(const std::string& fileName, kvrexport::StagedFile& file) 
 }
 
 // One routine into NAME.m; false when it was not written. A file that cannot
-// be opened is reported and passed over.
+// be opened, or a symbolic link in its place, is reported and passed over.
 bool exportRoutine(const std::string& name) {
   if (!kvrtools::acceptRoutineName(name)) return false;
   kvrexport::chooseRoutine(name);
@@ -54,16 +57,22 @@ bool exportRoutine(const std::string& name) {
   const std::string fileName = kvrtools::routineToFileName(name) + ".m";
   std::unique_ptr<kvrexport::StagedFile> file = kvrexport::StagedFile::create(fileName);
   if (!file) {
-    std::printf("Failed to open file %s to write.\n", fileName.c_str());
-    return true;
+    if (!kvrexport::reportRefusedTarget(fileName, errno))
+      std::printf("Failed to open file %s to write.\n", fileName.c_str());
+    return false;
   }
   return writeRoutineFile(fileName, *file);
 }
 
 int exportSelection(const std::string& mask) {
   kvrtools::recordSelection(mask);
+  const kvrtools::StringSet names = kvrtools::recordedNames(kvrtools::kIntType.global);
+  if (names.empty()) {
+    kvrexport::reportNothingSelected(mask);
+    return kvrtools::kStatusFailed;
+  }
   int status = kvrtools::kStatusOk;
-  for (const std::string& name : kvrtools::recordedNames(kvrtools::kIntType.global))
+  for (const std::string& name : names)
     if (!exportRoutine(name)) status = kvrtools::kStatusFailed;
   return status;
 }
