@@ -165,6 +165,17 @@ TEST_F(CommandTest, HaltEndsTheJob) {
   EXPECT_TRUE(job_.halted());
 }
 
+// H with an argument is HANG; HALT spelled out takes none, and HANG needs one.
+TEST_F(CommandTest, TellsHaltFromHang) {
+  for (const char* line : {"halt 1", "HALT 0", "hang", "s x=1 hang  w x"})
+    EXPECT_EQ(errorOf(line), "<SYNTAX>") << line;
+  EXPECT_FALSE(job_.halted());
+  EXPECT_EQ(output("h 0 w 1 hang 0 w 2"), "12");
+  EXPECT_FALSE(job_.halted());
+  EXPECT_EQ(output("w 3 halt  w 4"), "3");
+  EXPECT_TRUE(job_.halted());
+}
+
 TEST_F(CommandTest, EvaluatesFunctions) {
   struct Case {
     const char* expression;

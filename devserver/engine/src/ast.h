@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "names.h"
+
 namespace mengine {
 
 struct Expr;
@@ -58,11 +60,14 @@ struct EntryRef {
 struct Expr {
   enum class Kind { Literal, Var, Unary, Binary, Function, Special, Extrinsic };
   Kind kind = Kind::Literal;
-  std::string text;  // literal value, operator, function or special variable name
+  std::string text;  // Literal: the value
+  Op op = Op::Concat;  // Unary, Binary
+  Fn fn = Fn::Ascii;  // Function
+  Svn svn = Svn::Test;  // Special
   bool negated = false;  // for Binary: the operator was preceded by '
   Ref ref;
   std::vector<ExprP> args;  // Unary: operand; Binary: lhs, rhs; Function: arguments
-  std::shared_ptr<const Pattern> pattern;  // Binary "?" with a literal pattern
+  std::shared_ptr<const Pattern> pattern;  // Binary Match with a literal pattern
   EntryRef entry;
 
   Expr() = default;
@@ -121,7 +126,7 @@ struct LockArg {
 };
 
 struct Command {
-  std::string name;  // full upper-case name
+  Cmd cmd = Cmd::Set;
   ExprP postcond;
   bool argless = true;
   std::vector<SetArg> sets;

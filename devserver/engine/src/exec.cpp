@@ -6,6 +6,7 @@
 #include "interp.h"
 #include "number.h"
 #include "parser.h"
+#include "text.h"
 
 namespace mengine {
 namespace {
@@ -34,136 +35,168 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
                            bool& lineDone) {
   const Command& c = line.commands[index];
   if (c.postcond && !isTrue(eval(*c.postcond))) return Flow::Next;
-  const std::string& n = c.name;
-  if (n == "SET") {
-    for (const auto& arg : c.sets) runSet(arg);
-  } else if (n == "LOCK") {
-    runLock(c);
-  } else if (n == "ZWRITE") {
-    if (c.argless) writeLocals();
-    for (const auto& ref : c.refs) writeNodes(resolve(ref));
-  } else if (n == "WRITE") {
-    if (c.argless) writeLocals();
-    for (const auto& item : c.writes) runWrite(item);
-  } else if (n == "IF") {
-    if (c.argless) {
-      lineDone = !test;
+  switch (c.cmd) {
+    case Cmd::Set:
+      for (const auto& arg : c.sets) runSet(arg);
       return Flow::Next;
-    }
-    for (const auto& e : c.exprs) {
-      test = isTrue(eval(*e));
-      if (!test) {
-        lineDone = true;
-        return Flow::Next;
-      }
-    }
-  } else if (n == "ELSE") {
-    lineDone = test;
-  } else if (n == "FOR") {
-    lineDone = true;
-    return runFor(line, index, ctx, forDepth);
-  } else if (n == "QUIT") {
-    if (forDepth > 0) {
-      if (!c.argless) throw MError("<COMMAND>");
-      return Flow::QuitFor;
-    }
-    if (c.argless == ctx.extrinsic) throw MError("<COMMAND>");
-    if (!c.argless) ctx.quitValue = eval(*c.exprs[0]);
-    return Flow::Quit;
-  } else if (n == "DO") {
-    if (c.argless) {
-      if (!ctx.routine || ctx.xecute) return Flow::Next;
-      FrameGuard guard(*this, true);
-      Context block;
-      block.routine = ctx.routine;
-      block.level = ctx.level + 1;
-      Flow flow = runLines(block, ctx.lineIndex + 1);
-      if (flow == Flow::Goto) {
-        ctx.gotoRoutine = block.gotoRoutine;
-        ctx.gotoLine = block.gotoLine;
-        return flow;
+    case Cmd::Lock:
+      runLock(c);
+      return Flow::Next;
+    case Cmd::ZWrite:
+      if (c.argless) writeLocals();
+      for (const auto& ref : c.refs) writeNodes(resolve(ref));
+      return Flow::Next;
+    case Cmd::Write:
+      if (c.argless) writeLocals();
+      for (const auto& item : c.writes) runWrite(item);
+      return Flow::Next;
+    case Cmd::If:
+      lineDone = !runIf(c);
+      return Flow::Next;
+    case Cmd::Else:
+      lineDone = test;
+      return Flow::Next;
+    case Cmd::For:
+      lineDone = true;
+      return runFor(line, index, ctx, forDepth);
+    case Cmd::Quit:
+      return runQuit(c, ctx, forDepth);
+    case Cmd::Do:
+      return runDoCommand(c, ctx);
+    case Cmd::Goto:
+      for (const auto& arg : c.dos) {
+        Flow flow = runDo(arg, ctx, true);
+        if (flow != Flow::Next) return flow;
       }
       return Flow::Next;
-    }
+    case Cmd::Kill: case Cmd::New:
+      runKillOrNew(c);
+      return Flow::Next;
+    case Cmd::Merge:
+      runMerge(resolve(c.refs[0]), resolve(c.refs[1]));
+      return Flow::Next;
+    case Cmd::Xecute:
+      for (size_t i = 0; i < c.exprs.size(); ++i) {
+        if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
+        runXecute(eval(*c.exprs[i]));
+      }
+      return Flow::Next;
+    case Cmd::Halt:
+      halted = true;
+      throw HaltSignal{};
+    case Cmd::Hang:
+      runHang(c);
+      return Flow::Next;
+    case Cmd::ZNspace:
+      runZnspace(c);
+      return Flow::Next;
+  }
+  throw MError("<COMMAND>");
+}
+
+bool Job::Impl::runIf(const Command& c) {
+  if (c.argless) return test;
+  for (const auto& e : c.exprs) {
+    test = isTrue(eval(*e));
+    if (!test) return false;
+  }
+  return true;
+}
+
+Flow Job::Impl::runQuit(const Command& c, Context& ctx, int forDepth) {
+  if (forDepth > 0) {
+    if (!c.argless) throw MError("<COMMAND>");
+    return Flow::QuitFor;
+  }
+  if (c.argless == ctx.extrinsic) throw MError("<COMMAND>");
+  if (!c.argless) ctx.quitValue = eval(*c.exprs[0]);
+  return Flow::Quit;
+}
+
+Flow Job::Impl::runDoCommand(const Command& c, Context& ctx) {
+  if (!c.argless) {
     for (const auto& arg : c.dos) {
       Flow flow = runDo(arg, ctx, false);
       if (flow != Flow::Next) return flow;
     }
-  } else if (n == "GOTO") {
-    for (const auto& arg : c.dos) {
-      Flow flow = runDo(arg, ctx, true);
-      if (flow != Flow::Next) return flow;
-    }
-  } else if (n == "KILL" || n == "NEW") {
-    bool kill = n == "KILL";
-    std::vector<std::string> names;
-    for (const auto& ref : c.refs) {
-      if (c.exclusive) {
-        names.push_back(ref.name);
-        continue;
-      }
-      std::vector<Ref> refs;
-      if (ref.indirect && ref.subs.empty()) {
-        refs = parseReferences(eval(*ref.indirect));
-      } else {
-        refs.push_back(ref);
-      }
-      for (const auto& r : refs) {
-        Target t = resolve(r);
-        if (kill) {
-          killTarget(t);
-        } else {
-          if (t.global || !t.subs.empty()) throw MError("<SYNTAX>");
-          newVariable(t.name);
-        }
-      }
-    }
-    if (c.argless || c.exclusive) {
-      if (kill) {
-        killAllExcept(names);
-      } else {
-        newAllExcept(names);
-      }
-    }
-  } else if (n == "MERGE") {
-    Target target = resolve(c.refs[0]);
-    Target source = resolve(c.refs[1]);
-    Node copy;
-    if (source.global) {
-      copy = server.impl().snapshot(*db, source.name, source.subs);
-    } else if (auto root = localRoot(source.name, false)) {
-      if (const Node* node = findNode(*root, source.subs)) copy = *node;
-    }
-    Subscripts path;
-    forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
-      Target t = target;
-      t.subs.insert(t.subs.end(), rel.begin(), rel.end());
-      store(t, value);
-    });
-  } else if (n == "XECUTE") {
-    for (size_t i = 0; i < c.exprs.size(); ++i) {
-      if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
-      runXecute(eval(*c.exprs[i]));
-    }
-  } else if (n == "HALT") {
-    halted = true;
-    throw HaltSignal{};
-  } else if (n == "HANG") {
-    for (const auto& e : c.exprs) {
-      long double seconds = toNumber(eval(*e));
-      if (seconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(
-            static_cast<long long>(std::min(seconds, 86400.0L) * 1000)));
-    }
-  } else if (n == "ZNSPACE") {
-    std::string name = eval(*c.exprs[0]);
-    Database* target = server.impl().find(name);
-    if (!target) throw MError("<NAMESPACE>");
-    db = target;
-  } else {
-    throw MError("<COMMAND>");
+    return Flow::Next;
+  }
+  // The argumentless DO runs the block of lines one level deeper below it.
+  if (!ctx.routine || ctx.xecute) return Flow::Next;
+  FrameGuard guard(*this, true);
+  Context block;
+  block.routine = ctx.routine;
+  block.level = ctx.level + 1;
+  Flow flow = runLines(block, ctx.lineIndex + 1);
+  if (flow == Flow::Goto) {
+    ctx.gotoRoutine = block.gotoRoutine;
+    ctx.gotoLine = block.gotoLine;
+    return flow;
   }
   return Flow::Next;
+}
+
+void Job::Impl::runKillOrNew(const Command& c) {
+  bool kill = c.cmd == Cmd::Kill;
+  std::vector<std::string> names;
+  for (const auto& ref : c.refs) {
+    if (c.exclusive) {
+      names.push_back(ref.name);
+      continue;
+    }
+    std::vector<Ref> refs;
+    if (ref.indirect && ref.subs.empty()) {
+      refs = parseReferences(eval(*ref.indirect));
+    } else {
+      refs.push_back(ref);
+    }
+    for (const auto& r : refs) {
+      Target t = resolve(r);
+      if (kill) {
+        killTarget(t);
+      } else {
+        if (t.global || !t.subs.empty()) throw MError("<SYNTAX>");
+        newVariable(t.name);
+      }
+    }
+  }
+  if (!c.argless && !c.exclusive) return;
+  if (kill) {
+    killAllExcept(names);
+  } else {
+    newAllExcept(names);
+  }
+}
+
+void Job::Impl::runMerge(const Target& target, const Target& source) {
+  Node copy;
+  if (source.global) {
+    copy = server.impl().snapshot(*db, source.name, source.subs);
+  } else if (auto root = localRoot(source.name, false)) {
+    if (const Node* node = findNode(*root, source.subs)) copy = *node;
+  }
+  Subscripts path;
+  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
+    Target t = target;
+    t.subs.insert(t.subs.end(), rel.begin(), rel.end());
+    store(t, value);
+  });
+}
+
+void Job::Impl::runHang(const Command& c) {
+  for (const auto& e : c.exprs) {
+    long double seconds = toNumber(eval(*e));
+    if (seconds > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(
+          static_cast<long long>(std::min(seconds, 86400.0L) * 1000)));
+  }
+}
+
+void Job::Impl::runZnspace(const Command& c) {
+  std::string name = eval(*c.exprs[0]);
+  Database* target = server.impl().find(name);
+  if (!target) throw MError("<NAMESPACE>");
+  db = target;
 }
 
 Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDepth) {
@@ -256,12 +289,7 @@ void Job::Impl::write(std::string_view text) {
 }
 
 void Job::Impl::writeNodes(const Target& t) {
-  auto quoted = [](const std::string& v) {
-    if (isCanonicalNumber(v)) return v;
-    std::string out = "\"";
-    for (char ch : v) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    return out + "\"";
-  };
+  auto value = [](const std::string& v) { return isCanonicalNumber(v) ? v : quoted(v); };
   Node copy;
   if (t.global) {
     copy = server.impl().snapshot(*db, t.name, t.subs);
@@ -269,10 +297,10 @@ void Job::Impl::writeNodes(const Target& t) {
     if (const Node* node = findNode(*root, t.subs)) copy = *node;
   }
   Subscripts path;
-  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
+  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& text) {
     Target node = t;
     node.subs.insert(node.subs.end(), rel.begin(), rel.end());
-    write(displayName(node) + "=" + quoted(value) + "\r\n");
+    write(displayName(node) + "=" + value(text) + "\r\n");
   });
 }
 

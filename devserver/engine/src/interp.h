@@ -12,11 +12,10 @@
 #include "parse_cache.h"
 #include "mengine/engine.h"
 #include "server_impl.h"
+#include "text.h"
 #include "tree.h"
 
 namespace mengine {
-
-constexpr size_t kMaxString = 32767;
 
 // A variable resolved to its name and subscript values.
 struct Target {
@@ -113,8 +112,13 @@ struct Job::Impl {
   std::string evalBinary(const Expr& e);
   // One operator of a chain, its left operand l already evaluated.
   std::string applyBinary(const Expr& e, std::string l);
+  std::string arithmetic(const Expr& e, const std::string& l, const std::string& r);
   std::string evalFunction(const Expr& e);
-  std::string evalSpecial(const std::string& name);
+  std::string referenceFunction(const Expr& e);
+  std::string query(Target t);
+  // $VIEW: only ("PROC",6), the server directory.
+  std::string view(const std::vector<std::string>& args);
+  std::string evalSpecial(Svn svn);
   std::string horolog() const;
   // $TEXT: the text of a routine line, "" when there is none.
   std::string lineText(const EntryRef& entry);
@@ -123,6 +127,14 @@ struct Job::Impl {
   Flow runLine(const Line& line, size_t from, Context& ctx, int forDepth);
   Flow runCommand(const Line& line, size_t index, Context& ctx, int forDepth, bool& lineDone);
   Flow runFor(const Line& line, size_t index, Context& ctx, int forDepth);
+  // IF: false when the rest of the line is skipped.
+  bool runIf(const Command& c);
+  Flow runQuit(const Command& c, Context& ctx, int forDepth);
+  Flow runDoCommand(const Command& c, Context& ctx);
+  void runKillOrNew(const Command& c);
+  void runMerge(const Target& target, const Target& source);
+  void runHang(const Command& c);
+  void runZnspace(const Command& c);
   void runSet(const SetArg& arg);
   void runWrite(const WriteItem& item);
   void write(std::string_view text);
@@ -166,13 +178,6 @@ struct Job::Impl::FrameGuard {
   Job::Impl& job;
 };
 
-std::string upperCase(std::string_view s);
-// SET $PIECE and SET $EXTRACT: old with pieces (characters) from..to replaced.
-std::string replacePieces(const std::string& old, const std::string& delim, long from, long to,
-                          const std::string& value);
-std::string replaceCharacters(const std::string& old, long from, long to, const std::string& value);
-// The integer part of a value's numeric interpretation, clamped to +-1e9.
-long toInteger(const std::string& s);
 [[noreturn]] void throwUndefined(const Target& t);
 std::string displayName(const Target& t);
 

@@ -23,6 +23,9 @@ std::string canonicalNumber(std::string_view text);
 // True when text is already a canonical number ("12", "-3.5", ".25", "0").
 bool isCanonicalNumber(std::string_view text);
 
+// The integer part of a value's numeric interpretation, clamped to +-1e9.
+long toInteger(std::string_view text);
+
 // M truth: the numeric interpretation is not zero.
 bool isTrue(std::string_view text);
 

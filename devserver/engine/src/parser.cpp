@@ -3,7 +3,9 @@
 #include <cctype>
 
 #include "mengine/engine.h"
+#include "names.h"
 #include "number.h"
+#include "text.h"
 
 namespace mengine {
 namespace {
@@ -14,48 +16,7 @@ bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isNameStart(char c) { return isAlpha(c) || c == '%'; }
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 [[noreturn]] void syntax() { throw MError("<SYNTAX>"); }
-
-struct CommandName {
-  const char* full;
-  const char* abbrev;
-};
-constexpr CommandName kCommands[] = {
-    {"DO", "D"},       {"ELSE", "E"},  {"FOR", "F"},   {"GOTO", "G"},   {"HALT", "H"},
-    {"HANG", "H"},     {"IF", "I"},    {"KILL", "K"},  {"LOCK", "L"},  {"MERGE", "M"},  {"NEW", "N"},
-    {"QUIT", "Q"},     {"SET", "S"},   {"WRITE", "W"}, {"XECUTE", "X"}, {"ZNSPACE", "ZN"},
-    {"ZWRITE", "ZW"},
-};
-
-struct FunctionName {
-  const char* full;
-  const char* abbrev;
-};
-constexpr FunctionName kFunctions[] = {
-    {"ASCII", "A"},     {"CHAR", "C"},   {"DATA", "D"},      {"EXTRACT", "E"},  {"FIND", "F"},
-    {"GET", "G"},       {"JUSTIFY", "J"}, {"LENGTH", "L"},   {"ORDER", "O"},    {"PIECE", "P"},
-    {"SELECT", "S"},    {"TRANSLATE", "TR"}, {"ZUPPER", "ZU"}, {"VIEW", "V"},   {"RANDOM", "R"},
-    {"REVERSE", "RE"},  {"ZLOWER", "ZL"}, {"NAME", "NA"},
-    {"TEXT", "T"},      {"QUERY", "Q"},
-};
-
-constexpr FunctionName kSpecials[] = {
-    {"HOROLOG", "H"}, {"TEST", "T"}, {"JOB", "J"}, {"IO", "I"}, {"X", "X"}, {"Y", "Y"},
-    {"ZVERSION", "ZV"}, {"STORAGE", "S"}, {"ZHOROLOG", "ZH"},
-};
-
-template <typename Table>
-std::string lookup(const Table& table, const std::string& name) {
-  for (const auto& entry : table)
-    if (name == entry.full || name == entry.abbrev) return entry.full;
-  return "";
-}
 
 class Parser {
  public:
@@ -102,17 +63,17 @@ class Parser {
     while (!atEnd()) {
       size_t save = p_;
       bool negated = accept('\'');
-      std::string op = binaryOperator();
-      if (op.empty()) {
+      std::optional<Op> op = binaryOperator();
+      if (!op) {
         p_ = save;
         break;
       }
       auto e = std::make_shared<Expr>();
       e->kind = Expr::Kind::Binary;
-      e->text = op;
+      e->op = *op;
       e->negated = negated;
       ExprP rhs;
-      if (op == "?") {
+      if (*op == Op::Match) {
         if (peek() == '@') {
           ++p_;
           rhs = atom();
@@ -128,25 +89,32 @@ class Parser {
     return lhs;
   }
 
-  std::string binaryOperator() {
+  std::optional<Op> binaryOperator() {
+    if (atEnd()) return std::nullopt;
     char c = peek();
-    if (atEnd()) return "";
+    std::optional<Op> op;
     switch (c) {
-      case '*':
-        ++p_;
-        if (accept('*')) return "**";
-        return "*";
-      case ']':
-        ++p_;
-        if (accept(']')) return "]]";
-        return "]";
-      case '_': case '+': case '-': case '/': case '\\': case '#': case '=': case '<':
-      case '>': case '[': case '&': case '!': case '?':
-        ++p_;
-        return std::string(1, c);
-      default:
-        return "";
+      case '*': op = Op::Multiply; break;
+      case ']': op = Op::Follows; break;
+      case '_': op = Op::Concat; break;
+      case '+': op = Op::Add; break;
+      case '-': op = Op::Subtract; break;
+      case '/': op = Op::Divide; break;
+      case '\\': op = Op::IntDivide; break;
+      case '#': op = Op::Modulo; break;
+      case '=': op = Op::Equals; break;
+      case '<': op = Op::Less; break;
+      case '>': op = Op::Greater; break;
+      case '[': op = Op::Contains; break;
+      case '&': op = Op::And; break;
+      case '!': op = Op::Or; break;
+      case '?': op = Op::Match; break;
+      default: return std::nullopt;
     }
+    ++p_;
+    if (c == '*' && accept('*')) return Op::Power;
+    if (c == ']' && accept(']')) return Op::SortsAfter;
+    return op;
   }
 
   ExprP atom() {
@@ -159,7 +127,7 @@ class Parser {
       ++p_;
       auto e = std::make_shared<Expr>();
       e->kind = Expr::Kind::Unary;
-      e->text = std::string(1, c);
+      e->op = c == '\'' ? Op::Not : c == '-' ? Op::Minus : Op::Plus;
       e->args = {atom()};
       return e;
     }
@@ -230,73 +198,58 @@ class Parser {
       e->entry = entryRef(true);
       return e;
     }
-    std::string n = upper(name());
+    std::string n = name();
     auto e = std::make_shared<Expr>();
     if (peek() == '(' && !atEnd()) {
-      std::string full = lookup(kFunctions, n);
-      if (full.empty()) throw MError("<FUNCTION>");
+      std::optional<FunctionInfo> info = findFunction(n);
+      if (!info) throw MError("<FUNCTION>");
       e->kind = Expr::Kind::Function;
-      e->text = full;
+      e->fn = info->fn;
       ++p_;
-      if (full == "TEXT") {
-        // $TEXT([label][+offset][^routine]): the line's text.
-        if (peek() == '+' && !atEnd()) {
-          e->entry.label = "";
-        } else if (peek() != '^') {
-          e->entry.label = label();
-        }
-        if (accept('+')) {
-          size_t start = p_;
-          while (!atEnd() && isDigit(peek())) ++p_;
-          if (start == p_ || p_ - start > 6) syntax();
-          e->entry.offset = std::stoi(std::string(s_.substr(start, p_ - start)));
-        }
-        if (accept('^')) e->entry.routine = name();
-        expect(')');
-        return e;
-      }
-      if (full == "SELECT") {
-        do {
-          e->args.push_back(expression());
-          expect(':');
-          e->args.push_back(expression());
-        } while (accept(','));
+      if (info->fn == Fn::Text) {
+        e->entry = textArgument();
       } else {
-        do {
-          e->args.push_back(expression());
-        } while (accept(','));
+        functionArguments(*e);
+        checkArity(*e, *info);
       }
       expect(')');
-      checkArity(*e);
       return e;
     }
-    std::string full = lookup(kSpecials, n);
-    if (full.empty()) syntax();
+    std::optional<Svn> svn = findSpecial(n);
+    if (!svn) syntax();
     e->kind = Expr::Kind::Special;
-    e->text = full;
+    e->svn = *svn;
     return e;
   }
 
-  static void checkArity(const Expr& e) {
-    struct Arity {
-      const char* name;
-      size_t min, max;
-    };
-    // $CHAR takes as many codes as a string has bytes: quoted texts put every
-    // run of control bytes into one call.
-    static constexpr Arity kArity[] = {
-        {"ASCII", 1, 2},   {"CHAR", 1, 32767},  {"DATA", 1, 1},    {"EXTRACT", 1, 3},
-        {"FIND", 2, 3},    {"GET", 1, 2},      {"JUSTIFY", 2, 3}, {"LENGTH", 1, 2},
-        {"ORDER", 1, 2},   {"PIECE", 2, 4},    {"SELECT", 2, 1000}, {"TRANSLATE", 2, 3},
-        {"ZUPPER", 1, 1},  {"VIEW", 1, 4},     {"RANDOM", 1, 1},  {"REVERSE", 1, 1},
-        {"ZLOWER", 1, 1},  {"NAME", 1, 1},     {"QUERY", 1, 1},
-    };
-    for (const auto& a : kArity)
-      if (e.text == a.name && (e.args.size() < a.min || e.args.size() > a.max)) syntax();
-    if (e.text == "DATA" || e.text == "GET" || e.text == "ORDER" || e.text == "NAME" ||
-        e.text == "QUERY") {
-      if (e.args[0]->kind != Expr::Kind::Var) syntax();
+  // $TEXT([label][+offset][^routine]): the line's text.
+  EntryRef textArgument() {
+    EntryRef entry;
+    if (peek() != '+' && peek() != '^') entry.label = label();
+    if (accept('+')) {
+      size_t start = p_;
+      while (!atEnd() && isDigit(peek())) ++p_;
+      if (start == p_ || p_ - start > 6) syntax();
+      entry.offset = std::stoi(std::string(s_.substr(start, p_ - start)));
     }
+    if (accept('^')) entry.routine = name();
+    return entry;
+  }
+
+  void functionArguments(Expr& e) {
+    do {
+      e.args.push_back(expression());
+      if (e.fn == Fn::Select) {
+        expect(':');
+        e.args.push_back(expression());
+      }
+    } while (accept(','));
+  }
+
+  static void checkArity(const Expr& e, const FunctionInfo& info) {
+    size_t n = e.fn == Fn::Select ? e.args.size() / 2 * 2 : e.args.size();
+    if (e.fn != Fn::Select && (n < info.minArgs || n > info.maxArgs)) syntax();
+    if (info.takesReference && e.args[0]->kind != Expr::Kind::Var) syntax();
   }
 
   Ref reference() {
@@ -451,101 +404,118 @@ class Parser {
     if (!isAlpha(peek())) syntax();
     size_t start = p_;
     while (!atEnd() && isAlpha(peek())) ++p_;
-    std::string word = upper(s_.substr(start, p_ - start));
-    cmd.name = lookup(kCommands, word);
-    if (cmd.name.empty()) {
+    std::string_view word = s_.substr(start, p_ - start);
+    std::optional<Cmd> found = findCommand(word);
+    if (!found) {
       // Standard commands this engine does not provide are told apart from
       // misspellings.
-      static const char* kUnsupported[] = {"B", "BREAK", "C", "CLOSE", "J", "JOB",
-                                           "O", "OPEN", "R", "READ", "U", "USE", "V", "VIEW",
-                                           "TS", "TSTART", "TC", "TCOMMIT", "TRO", "TROLLBACK"};
-      for (const char* n : kUnsupported)
-        if (word == n) throw MError("<COMMAND>");
+      if (commandIsUnsupported(word)) throw MError("<COMMAND>");
       syntax();
     }
+    cmd.cmd = *found;
     if (accept(':')) cmd.postcond = expression();
-    if (atEnd()) return finishArgless(cmd);
-    if (peek() != ' ') syntax();
-    ++p_;
-    if (atEnd() || peek() == ' ') return finishArgless(cmd);
+    if (!atEnd()) {
+      if (peek() != ' ') syntax();
+      ++p_;
+    }
+    if (atEnd() || peek() == ' ') {
+      if (commandNeedsArguments(cmd.cmd)) syntax();
+      return cmd;
+    }
     cmd.argless = false;
-    if (cmd.name == "HALT") cmd.name = "HANG";
+    // H with an argument is HANG; HALT itself takes none.
+    if (cmd.cmd == Cmd::Halt) {
+      if (word.size() > 1) syntax();
+      cmd.cmd = Cmd::Hang;
+    }
     arguments(cmd);
     return cmd;
   }
 
-  Command finishArgless(Command& cmd) {
-    static const char* kNeedArgs[] = {"SET", "XECUTE", "HANG", "MERGE", "ZNSPACE", "GOTO"};
-    for (const char* n : kNeedArgs)
-      if (cmd.name == n) syntax();
-    return cmd;
+  void arguments(Command& cmd) {
+    switch (cmd.cmd) {
+      case Cmd::Set:
+        do cmd.sets.push_back(setArgument());
+        while (accept(','));
+        return;
+      case Cmd::Write:
+        do writeArgument(cmd);
+        while (accept(','));
+        return;
+      case Cmd::For:
+        return forArguments(cmd);
+      case Cmd::Do: case Cmd::Goto:
+        do cmd.dos.push_back(doArgument());
+        while (accept(','));
+        return;
+      case Cmd::Lock:
+        do cmd.locks.push_back(lockArgument());
+        while (accept(','));
+        return;
+      case Cmd::ZWrite:
+        do cmd.refs.push_back(reference());
+        while (accept(','));
+        return;
+      case Cmd::Kill: case Cmd::New:
+        return killOrNewArguments(cmd);
+      case Cmd::Merge:
+        cmd.refs.push_back(reference());
+        expect('=');
+        cmd.refs.push_back(reference());
+        return;
+      case Cmd::Xecute:
+        do {
+          cmd.exprs.push_back(expression());
+          cmd.xecuteConds.push_back(accept(':') ? expression() : nullptr);
+        } while (accept(','));
+        return;
+      case Cmd::Quit:
+        cmd.exprs.push_back(expression());
+        return;
+      default:  // IF, ZNSPACE, HANG: plain expressions
+        do cmd.exprs.push_back(expression());
+        while (accept(','));
+    }
   }
 
-  void arguments(Command& cmd) {
-    const std::string& n = cmd.name;
-    if (n == "SET") {
-      do cmd.sets.push_back(setArgument());
-      while (accept(','));
-    } else if (n == "WRITE") {
-      do writeArgument(cmd);
-      while (accept(','));
-    } else if (n == "FOR") {
-      cmd.forVar = reference();
-      expect('=');
-      do {
-        ForRange r;
-        r.start = expression();
-        if (accept(':')) {
-          r.increment = expression();
-          if (accept(':')) r.limit = expression();
-        }
-        cmd.forRanges.push_back(std::move(r));
-      } while (accept(','));
-    } else if (n == "DO" || n == "GOTO") {
-      do cmd.dos.push_back(doArgument());
-      while (accept(','));
-    } else if (n == "LOCK") {
-      do {
-        LockArg arg;
-        if (peek() == '+' || peek() == '-') arg.sign = s_[p_++];
-        if (accept('(')) {
-          do arg.refs.push_back(reference());
-          while (accept(','));
-          expect(')');
-        } else {
-          arg.refs.push_back(reference());
-        }
-        if (accept(':')) arg.timeout = expression();
-        cmd.locks.push_back(std::move(arg));
-      } while (accept(','));
-    } else if (n == "ZWRITE") {
-      do cmd.refs.push_back(reference());
-      while (accept(','));
-    } else if (n == "KILL" || n == "NEW") {
-      if (accept('(')) {
-        cmd.exclusive = true;
-        do cmd.refs.push_back(localName());
-        while (accept(','));
-        expect(')');
-      } else {
-        do cmd.refs.push_back(n == "NEW" && peek() != '@' ? localName() : reference());
-        while (accept(','));
+  void forArguments(Command& cmd) {
+    cmd.forVar = reference();
+    expect('=');
+    do {
+      ForRange r;
+      r.start = expression();
+      if (accept(':')) {
+        r.increment = expression();
+        if (accept(':')) r.limit = expression();
       }
-    } else if (n == "MERGE") {
-      cmd.refs.push_back(reference());
-      expect('=');
-      cmd.refs.push_back(reference());
-    } else if (n == "XECUTE") {
-      do {
-        cmd.exprs.push_back(expression());
-        cmd.xecuteConds.push_back(accept(':') ? expression() : nullptr);
-      } while (accept(','));
-    } else if (n == "QUIT") {
-      cmd.exprs.push_back(expression());
-    } else {  // IF, ZNSPACE, HANG: plain expressions
-      do cmd.exprs.push_back(expression());
+      cmd.forRanges.push_back(std::move(r));
+    } while (accept(','));
+  }
+
+  LockArg lockArgument() {
+    LockArg arg;
+    if (peek() == '+' || peek() == '-') arg.sign = s_[p_++];
+    if (accept('(')) {
+      do arg.refs.push_back(reference());
       while (accept(','));
+      expect(')');
+    } else {
+      arg.refs.push_back(reference());
     }
+    if (accept(':')) arg.timeout = expression();
+    return arg;
+  }
+
+  void killOrNewArguments(Command& cmd) {
+    if (accept('(')) {
+      cmd.exclusive = true;
+      do cmd.refs.push_back(localName());
+      while (accept(','));
+      expect(')');
+      return;
+    }
+    do cmd.refs.push_back(cmd.cmd == Cmd::New && peek() != '@' ? localName() : reference());
+    while (accept(','));
   }
 
   Ref localName() {
@@ -583,9 +553,11 @@ class Parser {
     SetTarget t;
     if (peek() == '$' && peek(1) != '$') {
       ++p_;
-      std::string fn = lookup(kFunctions, upper(name()));
+      std::optional<FunctionInfo> info = findFunction(name());
+      std::optional<Fn> fn;
+      if (info) fn = info->fn;
       expect('(');
-      if (fn == "PIECE") {
+      if (fn == Fn::Piece) {
         t.kind = SetTarget::Kind::Piece;
         t.ref = reference();
         expect(',');
@@ -594,7 +566,7 @@ class Parser {
           t.arg3 = expression();
           if (accept(',')) t.arg4 = expression();
         }
-      } else if (fn == "EXTRACT") {
+      } else if (fn == Fn::Extract) {
         t.kind = SetTarget::Kind::Extract;
         t.ref = reference();
         if (accept(',')) {

@@ -1,9 +1,9 @@
 #include <atomic>
-#include <cctype>
 
 #include "interp.h"
 #include "number.h"
 #include "parser.h"
+#include "text.h"
 
 namespace mengine {
 namespace {
@@ -17,25 +17,13 @@ void checkSubscripts(const Target& t) {
 
 }  // namespace
 
-std::string upperCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 std::string displayName(const Target& t) {
   std::string out = (t.global ? "^" : "") + t.name;
   if (t.subs.empty()) return out;
   out += '(';
   for (size_t i = 0; i < t.subs.size(); ++i) {
     if (i > 0) out += ',';
-    if (isCanonicalNumber(t.subs[i])) {
-      out += t.subs[i];
-    } else {
-      out += '"';
-      for (char c : t.subs[i]) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-      out += '"';
-    }
+    out += isCanonicalNumber(t.subs[i]) ? t.subs[i] : quoted(t.subs[i]);
   }
   return out + ')';
 }
