@@ -68,7 +68,7 @@ std::string Job::Impl::eval(const Expr& e) {
     case Expr::Kind::Function:
       return evalFunction(e);
     case Expr::Kind::Special:
-      return evalSpecial(e.svn);
+      return evalSpecial(e);
     case Expr::Kind::Extrinsic: {
       auto v = call(e.entry, true, nullptr);
       return v ? *v : "";
@@ -154,23 +154,36 @@ std::string Job::Impl::horolog() const {
   return std::to_string(days + 47117) + "," + std::to_string(rest);
 }
 
-std::string Job::Impl::evalSpecial(Svn svn) {
-  switch (svn) {
+std::string Job::Impl::evalSpecial(const Expr& e) {
+  switch (e.svn) {
     case Svn::Horolog: return horolog();
     case Svn::Test: return boolText(test);
     case Svn::Job: return std::to_string(jobNumber);
-    case Svn::Io: return "|TCP|" + std::to_string(jobNumber);
-    case Svn::X: return std::to_string(column);
-    case Svn::Y: return "0";
+    case Svn::Io: return devices.current();
+    case Svn::Principal: return devices.principal();
+    case Svn::Device: return devices.status();
+    case Svn::Key: return "";
+    case Svn::X: return std::to_string(devices.x());
+    case Svn::Y: return std::to_string(devices.y());
+    case Svn::ZEof: return boolText(devices.atEnd());
     case Svn::Storage: return "16777216";
+    case Svn::System: return "47,kvrdevserver";
     case Svn::ZVersion: return "kvrdevserver M engine";
+    case Svn::ECode: return ecode;
+    case Svn::ETrap: return etrap;
+    case Svn::Stack: return std::to_string(frames.size() - 1);
+    case Svn::EStack: return std::to_string(frames.size() - 1 - estackBase);
+    case Svn::Quit: return boolText(current && current->extrinsic);
+    case Svn::TLevel: return std::to_string(transaction.level());
+    case Svn::TRestart: return "0";
     case Svn::ZHorolog: {
       struct timespec ts{};
       clock_gettime(CLOCK_MONOTONIC, &ts);
       return formatNumber(static_cast<long double>(ts.tv_sec) + ts.tv_nsec / 1e9L);
     }
+    case Svn::ZOther: break;
   }
-  throw MError("<SYNTAX>");
+  throw MError("<SVN> *$" + e.text);
 }
 
 }  // namespace mengine

@@ -44,7 +44,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
       return Flow::Next;
     case Cmd::ZWrite:
       if (c.argless) writeLocals();
-      for (const auto& ref : c.refs) writeNodes(resolve(ref));
+      for (const auto& ref : c.refs) ref.special ? writeSpecial(ref) : writeNodes(resolve(ref));
       return Flow::Next;
     case Cmd::Write:
       if (c.argless) writeLocals();
@@ -73,7 +73,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
       runKillOrNew(c);
       return Flow::Next;
     case Cmd::Merge:
-      runMerge(resolve(c.refs[0]), resolve(c.refs[1]));
+      for (const auto& arg : c.merges) runMerge(arg);
       return Flow::Next;
     case Cmd::Xecute:
       for (size_t i = 0; i < c.exprs.size(); ++i) {
@@ -83,6 +83,8 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
       return Flow::Next;
     case Cmd::Halt:
       halted = true;
+      if (transaction.level() > 0) server.impl().rollback(transaction, 0);
+      transaction.marks.clear();
       throw HaltSignal{};
     case Cmd::Hang:
       runHang(c);
@@ -90,6 +92,8 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
     case Cmd::ZNspace:
       runZnspace(c);
       return Flow::Next;
+    default:
+      return runOtherCommand(c);
   }
   throw MError("<COMMAND>");
 }
@@ -104,6 +108,7 @@ bool Job::Impl::runIf(const Command& c) {
 }
 
 Flow Job::Impl::runQuit(const Command& c, Context& ctx, int forDepth) {
+  if (!c.zname.empty()) throw MError("<COMMAND> *" + c.zname);
   if (forDepth > 0) {
     if (!c.argless) throw MError("<COMMAND>");
     return Flow::QuitFor;
@@ -123,10 +128,11 @@ Flow Job::Impl::runDoCommand(const Command& c, Context& ctx) {
   }
   // The argumentless DO runs the block of lines one level deeper below it.
   if (!ctx.routine || ctx.xecute) return Flow::Next;
-  FrameGuard guard(*this, true);
+  FrameGuard guard(*this, true, "DO");
   Context block;
   block.routine = ctx.routine;
   block.level = ctx.level + 1;
+  frames.back().ctx = &block;
   Flow flow = runLines(block, ctx.lineIndex + 1);
   if (flow == Flow::Goto) {
     ctx.gotoRoutine = block.gotoRoutine;
@@ -140,6 +146,10 @@ void Job::Impl::runKillOrNew(const Command& c) {
   bool kill = c.cmd == Cmd::Kill;
   std::vector<std::string> names;
   for (const auto& ref : c.refs) {
+    if (ref.special) {
+      newSpecial(*ref.special);
+      continue;
+    }
     if (c.exclusive) {
       names.push_back(ref.name);
       continue;
@@ -168,7 +178,17 @@ void Job::Impl::runKillOrNew(const Command& c) {
   }
 }
 
-void Job::Impl::runMerge(const Target& target, const Target& source) {
+void Job::Impl::runMerge(const MergeArg& arg) {
+  if (arg.indirect) {
+    for (const auto& inner : parseMergeArguments(eval(*arg.indirect))) runMerge(inner);
+    return;
+  }
+  Target target = resolve(arg.target);
+  Target source = resolve(arg.source);
+  mergeInto(target, source);
+}
+
+void Job::Impl::mergeInto(const Target& target, const Target& source) {
   Node copy;
   if (source.global) {
     copy = server.impl().snapshot(*db, source.name, source.subs);
@@ -190,6 +210,45 @@ void Job::Impl::runHang(const Command& c) {
       std::this_thread::sleep_for(std::chrono::milliseconds(
           static_cast<long long>(std::min(seconds, 86400.0L) * 1000)));
   }
+}
+
+Flow Job::Impl::runOtherCommand(const Command& c) {
+  switch (c.cmd) {
+    case Cmd::Read:
+      for (const auto& item : c.reads) runRead(item);
+      return Flow::Next;
+    case Cmd::Open: case Cmd::Use: case Cmd::Close:
+      for (const auto& arg : c.devices) runDevice(c.cmd, arg);
+      return Flow::Next;
+    case Cmd::TStart: case Cmd::TCommit: case Cmd::TRollback:
+      runTransaction(c);
+      return Flow::Next;
+    case Cmd::TRestart: throw MError("<COMMAND> *TRESTART not available");
+    case Cmd::Break: throw MError("<COMMAND> *BREAK not available");
+    case Cmd::Job: throw MError("<COMMAND> *JOB not available");
+    case Cmd::View: throw MError("<COMMAND> *VIEW not available");
+    default: throw MError("<COMMAND> *" + c.zname);
+  }
+}
+
+void Job::Impl::runTransaction(const Command& c) {
+  auto& srv = server.impl();
+  int level = transaction.level();
+  if (c.cmd == Cmd::TStart) {
+    if (level >= 127) throw MError("<TRANSACTION> *too deep");
+    transaction.marks.push_back(transaction.changes.size());
+    return;
+  }
+  if (level == 0) throw MError("<TRANSACTION> *none started");
+  if (c.cmd == Cmd::TCommit) {
+    if (level == 1) srv.commit(transaction, 0);
+    transaction.marks.pop_back();
+    return;
+  }
+  long to = c.exprs.empty() ? 0 : toInteger(eval(*c.exprs[0]));
+  if (to < 0 || to >= level) throw MError("<TRANSACTION> *no level " + std::to_string(to));
+  srv.rollback(transaction, transaction.marks[static_cast<size_t>(to)]);
+  transaction.marks.resize(static_cast<size_t>(to));
 }
 
 void Job::Impl::runZnspace(const Command& c) {
@@ -250,6 +309,10 @@ void Job::Impl::runSet(const SetArg& arg) {
   std::vector<Resolved> targets;
   for (const auto& t : arg.targets) {
     Resolved r;
+    if (t.kind == SetTarget::Kind::Special || t.kind == SetTarget::Kind::ZFunction) {
+      targets.push_back(std::move(r));
+      continue;
+    }
     r.target = resolve(t.ref);
     if (t.arg2) r.a2 = eval(*t.arg2);
     if (t.arg3) r.a3 = eval(*t.arg3);
@@ -260,6 +323,11 @@ void Job::Impl::runSet(const SetArg& arg) {
   for (size_t i = 0; i < targets.size(); ++i) {
     const SetTarget& t = arg.targets[i];
     Resolved& r = targets[i];
+    if (t.kind == SetTarget::Kind::Special) {
+      setSpecial(t, value);
+      continue;
+    }
+    if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION> *$" + t.zname);
     if (t.kind == SetTarget::Kind::Var) {
       store(r.target, value);
       continue;
@@ -277,62 +345,9 @@ void Job::Impl::runSet(const SetArg& arg) {
   }
 }
 
-void Job::Impl::write(std::string_view text) {
-  for (char ch : text) {
-    if (ch == '\r' || ch == '\n' || ch == '\f') {
-      column = 0;
-    } else {
-      ++column;
-    }
-  }
-  if (io) io->write(text);
-}
 
-void Job::Impl::writeNodes(const Target& t) {
-  auto value = [](const std::string& v) { return isCanonicalNumber(v) ? v : quoted(v); };
-  Node copy;
-  if (t.global) {
-    copy = server.impl().snapshot(*db, t.name, t.subs);
-  } else if (auto root = localRoot(t.name, false)) {
-    if (const Node* node = findNode(*root, t.subs)) copy = *node;
-  }
-  Subscripts path;
-  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& text) {
-    Target node = t;
-    node.subs.insert(node.subs.end(), rel.begin(), rel.end());
-    write(displayName(node) + "=" + value(text) + "\r\n");
-  });
-}
 
-void Job::Impl::writeLocals() {
-  std::vector<std::string> names;
-  for (const auto& entry : locals) names.push_back(entry.first);
-  for (const auto& name : names) writeNodes(Target{false, name, {}});
-}
 
-void Job::Impl::runWrite(const WriteItem& item) {
-  switch (item.kind) {
-    case '!':
-      write("\r\n");
-      break;
-    case '#':
-      write("\f");
-      break;
-    case '?': {
-      long to = toInteger(eval(*item.expr));
-      if (to > static_cast<long>(kMaxString)) to = static_cast<long>(kMaxString);
-      if (to > static_cast<long>(column)) write(std::string(static_cast<size_t>(to) - column, ' '));
-      break;
-    }
-    case '*': {
-      long code = toInteger(eval(*item.expr));
-      if (code >= 0 && code <= 255) write(std::string(1, static_cast<char>(code)));
-      break;
-    }
-    default:
-      write(eval(*item.expr));
-  }
-}
 
 Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   if (arg.indirect) {
@@ -351,11 +366,11 @@ Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   }
   const EntryRef& e = arg.entry;
   if (e.hasArgs) throw MError("<SYNTAX>");
-  std::string label = e.labelIndirect ? eval(*e.labelIndirect) : e.label;
-  std::string routine = e.routineIndirect ? eval(*e.routineIndirect) : e.routine;
-  std::shared_ptr<Routine> r = routine.empty() ? ctx.routine : loadRoutine(routine);
-  if (!r) throw MError("<NOLINE> *" + label);
-  ctx.gotoLine = findLabel(*r, label, e.offset);
+  if (!e.external.empty()) throw MError("<COMMAND> *&" + e.external + " not available");
+  Place place = placeOf(e);
+  std::shared_ptr<Routine> r = place.routine.empty() ? ctx.routine : loadRoutine(place.routine);
+  if (!r) throw MError("<NOLINE> *" + place.label);
+  ctx.gotoLine = findLabel(*r, place.label, place.offset);
   ctx.gotoRoutine = r;
   return Flow::Goto;
 }
@@ -392,8 +407,9 @@ void Job::Impl::runLock(const Command& c) {
 
 void Job::Impl::runXecute(const std::string& text) {
   auto line = cachedLine(text);
-  FrameGuard guard(*this, false);
+  FrameGuard guard(*this, false, "XECUTE");
   Context ctx;
+  frames.back().ctx = &ctx;
   // Labels of the running routine stay reachable from the XECUTEd line.
   ctx.routine = current ? current->routine : nullptr;
   ctx.xecute = true;
@@ -431,110 +447,8 @@ Flow Job::Impl::runLines(Context& ctx, size_t index) {
   return Flow::Quit;
 }
 
-std::shared_ptr<Routine> Job::Impl::loadRoutine(const std::string& name) {
-  if (name.empty()) throw MError("<NOROUTINE>");
-  Database* from = db;
-  if (server.impl().data(*from, "ROUTINE", {name}) == 0 && name[0] == '%')
-    from = server.impl().find("%SYS");
-  Node node = server.impl().snapshot(*from, "ROUTINE", {name});
-  if (node.children.empty()) throw MError("<NOROUTINE> *" + name);
-  auto r = std::make_shared<Routine>();
-  r->name = name;
-  for (const auto& [sub, child] : node.children) {
-    if (sub == "0") continue;
-    r->lines.push_back(child.value.value_or(""));
-  }
-  r->parsed.resize(r->lines.size());
-  return r;
-}
 
-const Line& Job::Impl::lineAt(Routine& r, size_t index) {
-  if (index >= r.lines.size()) throw MError("<NOLINE>");
-  if (!r.parsed[index]) r.parsed[index] = cachedRoutineLine(r.lines[index]);
-  return *r.parsed[index];
-}
 
-size_t Job::Impl::findLabel(const Routine& r, const std::string& label, int offset) {
-  std::string where = label + (offset ? "+" + std::to_string(offset) : "") + "^" + r.name;
-  size_t index = 0;
-  if (!label.empty()) {
-    bool found = false;
-    for (size_t i = 0; i < r.lines.size() && !found; ++i) {
-      const std::string& text = r.lines[i];
-      size_t end = text.find_first_of(" \t(");
-      if (text.compare(0, end == std::string::npos ? text.size() : end, label) == 0) {
-        index = i;
-        found = true;
-      }
-    }
-    if (!found) throw MError("<NOLINE> *" + where);
-  }
-  index += static_cast<size_t>(offset);
-  if (index >= r.lines.size()) throw MError("<NOLINE> *" + where);
-  return index;
-}
 
-std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic, Context* caller) {
-  std::string label = entry.labelIndirect ? eval(*entry.labelIndirect) : entry.label;
-  std::string routine = entry.routineIndirect ? eval(*entry.routineIndirect) : entry.routine;
-
-  // Actual parameters, left to right, before anything is NEWed.
-  std::vector<std::optional<std::string>> values(entry.args.size());
-  std::vector<std::shared_ptr<Node>> aliases(entry.args.size());
-  for (size_t i = 0; i < entry.args.size(); ++i) {
-    const Actual& a = entry.args[i];
-    if (!a.byRef.empty()) {
-      aliases[i] = localRoot(a.byRef, true);
-    } else if (!a.absent) {
-      values[i] = eval(*a.expr);
-    }
-  }
-
-  std::optional<std::string> result;
-  if (!routine.empty()) {
-    std::vector<std::string> plain;
-    for (size_t i = 0; i < values.size(); ++i) {
-      const std::string* v = aliases[i] && aliases[i]->value ? &*aliases[i]->value : nullptr;
-      plain.push_back(values[i] ? *values[i] : (v ? *v : ""));
-    }
-    if (callBuiltin(routine, label, plain, result)) {
-      if (extrinsic && !result) throw MError("<COMMAND>");
-      return result;
-    }
-  }
-
-  if (!caller) caller = current;
-  std::shared_ptr<Routine> r;
-  if (routine.empty()) {
-    if (!caller || !caller->routine) throw MError("<NOLINE> *" + label);
-    r = caller->routine;
-  } else {
-    r = loadRoutine(routine);
-  }
-  size_t index = findLabel(*r, label, entry.offset);
-  const Line& first = lineAt(*r, index);
-  if (entry.hasArgs && (!first.hasFormals || entry.args.size() > first.formals.size()))
-    throw MError("<PARAMETER>");
-
-  FrameGuard guard(*this, extrinsic);
-  for (size_t i = 0; i < first.formals.size(); ++i) {
-    const std::string& formal = first.formals[i];
-    newVariable(formal);
-    if (i < aliases.size() && aliases[i]) {
-      locals[formal] = aliases[i];
-    } else if (i < values.size() && values[i]) {
-      auto node = std::make_shared<Node>();
-      node->value = *values[i];
-      locals[formal] = node;
-    }
-  }
-  Context ctx;
-  ctx.routine = r;
-  ctx.level = first.level;
-  ctx.extrinsic = extrinsic;
-  finishGoto(ctx, runLines(ctx, index));
-  if (extrinsic && !ctx.quitValue) throw MError("<COMMAND>");
-  return ctx.quitValue;
-}
 
 }  // namespace mengine

@@ -97,29 +97,6 @@ std::string stringFunction(Fn f, const std::vector<std::string>& v) {
 
 }  // namespace
 
-std::string Job::Impl::lineText(const EntryRef& entry) {
-  std::shared_ptr<Routine> r;
-  if (!entry.routine.empty()) {
-    try {
-      r = loadRoutine(entry.routine);
-    } catch (const MError&) {
-      return "";
-    }
-  } else if (current && current->routine) {
-    r = current->routine;
-  } else {
-    return "";
-  }
-  // +0 names the routine itself.
-  if (entry.label.empty() && entry.offset == 0) return r->name;
-  size_t index;
-  try {
-    index = findLabel(*r, entry.label, entry.label.empty() ? entry.offset - 1 : entry.offset);
-  } catch (const MError&) {
-    return "";
-  }
-  return r->lines[index];
-}
 
 std::string Job::Impl::evalFunction(const Expr& e) {
   switch (e.fn) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ast.h"
+#include "devices.h"
 #include "parse_cache.h"
 #include "mengine/engine.h"
 #include "server_impl.h"
@@ -48,8 +49,23 @@ struct Context {
   size_t gotoLine = 0;
 };
 
+// An entry reference with its indirections and offset evaluated.
+struct Place {
+  std::string label;
+  int offset = 0;
+  bool hasOffset = false;
+  std::string routine;  // empty: the routine running
+};
+
 // Thrown by HALT through every frame up to the Job.
 struct HaltSignal {};
+
+// An error whose code is already in $ECODE: raised again in the calling
+// frame after a trap left $ECODE set, or by SET $ECODE.
+class TrappedError : public MError {
+ public:
+  using MError::MError;
+};
 
 struct Job::Impl {
   Impl(Server& server, int jobNumber);
@@ -63,7 +79,9 @@ struct Job::Impl {
   std::map<std::string, std::shared_ptr<Node>> locals;
   bool test = false;
   bool halted = false;
-  size_t column = 0;  // $X
+  Devices devices;
+  TransactionLog transaction;
+  TransactionLog* transactionLog() { return transaction.level() > 0 ? &transaction : nullptr; }
   JobIo* io = nullptr;
 
   // What NEW saved in a frame: one variable (null when it did not exist),
@@ -76,11 +94,33 @@ struct Job::Impl {
   struct Frame {
     std::vector<Saved> saved;
     std::optional<bool> savedTest;
+    std::string how;          // how the level was entered: DO, XECUTE or $$
+    Context* ctx = nullptr;   // the lines run at this level
+    std::string ecode;        // the errors raised at this level
+    std::optional<std::string> savedEtrap;  // NEW $ETRAP
+    std::optional<size_t> savedEstackBase;  // NEW $ESTACK
   };
   std::vector<Frame> frames;  // frames[0] is direct mode and is never popped
   int depth = 0;
   Context* current = nullptr;  // the context of the line being run
   std::optional<Target> naked;  // the last global reference, for ^(subs)
+
+  // ---- error processing (errors.cpp) ----
+  std::string ecode;   // $ECODE
+  std::string etrap;   // $ETRAP
+  size_t estackBase = 0;  // the level $ESTACK counts from
+  // Runs lines from index in ctx; an error there runs $ETRAP at this level.
+  void runTrapped(Context& ctx, size_t index);
+  // Records error e in $ECODE and runs $ETRAP at the current level; throws
+  // when no trap is set or the trap leaves $ECODE set.
+  void trap(const MError& e, Context& ctx);
+  void recordError(const MError& e);
+  // SET $ECODE: an empty value ends error processing, any other starts it.
+  void setEcode(const std::string& value);
+  void newSpecial(Svn svn);
+  // $STACK and $STACK(level[,what]).
+  std::string stackInfo(long level, const std::string& what);
+  std::string placeText(const Context& ctx);
 
   // ---- caches of parsed text (indirection, XECUTE, repeated requests) ----
   std::shared_ptr<const Line> cachedLine(const std::string& text);
@@ -118,7 +158,7 @@ struct Job::Impl {
   std::string query(Target t);
   // $VIEW: only ("PROC",6), the server directory.
   std::string view(const std::vector<std::string>& args);
-  std::string evalSpecial(Svn svn);
+  std::string evalSpecial(const Expr& e);
   std::string horolog() const;
   // $TEXT: the text of a routine line, "" when there is none.
   std::string lineText(const EntryRef& entry);
@@ -132,11 +172,23 @@ struct Job::Impl {
   Flow runQuit(const Command& c, Context& ctx, int forDepth);
   Flow runDoCommand(const Command& c, Context& ctx);
   void runKillOrNew(const Command& c);
-  void runMerge(const Target& target, const Target& source);
+  void runMerge(const MergeArg& arg);
+  // Copies every value below source to the same place below target.
+  void mergeInto(const Target& target, const Target& source);
+  Flow runOtherCommand(const Command& c);
   void runHang(const Command& c);
   void runZnspace(const Command& c);
   void runSet(const SetArg& arg);
   void runWrite(const WriteItem& item);
+  void runRead(const ReadItem& item);
+  // OPEN, USE or CLOSE of one device.
+  void runDevice(Cmd cmd, const DeviceArg& arg);
+  // ZWRITE of a special variable: $NAME=value.
+  void writeSpecial(const Ref& ref);
+  // TSTART, TCOMMIT, TROLLBACK.
+  void runTransaction(const Command& c);
+  // SET of a special variable ($X, $Y, $ECODE, $ETRAP).
+  void setSpecial(const SetTarget& t, const std::string& value);
   void write(std::string_view text);
   // Argumentless WRITE: every local node as name=value.
   void writeLocals();
@@ -151,6 +203,15 @@ struct Job::Impl {
 
   // Calls label^routine with actual parameters; returns the QUIT value.
   std::optional<std::string> call(const EntryRef& entry, bool extrinsic, Context* caller);
+  Place placeOf(const EntryRef& entry);
+  // Actual parameters: a value, a by-reference alias, or neither (absent).
+  struct Actuals {
+    std::vector<std::optional<std::string>> values;
+    std::vector<std::shared_ptr<Node>> aliases;
+  };
+  Actuals evalActuals(const EntryRef& entry);
+  std::optional<std::string> enter(const std::shared_ptr<Routine>& r, size_t index,
+                                   const Line& first, Actuals& actuals, bool extrinsic);
   std::shared_ptr<Routine> loadRoutine(const std::string& name);
   size_t findLabel(const Routine& r, const std::string& label, int offset);
   const Line& lineAt(Routine& r, size_t index);
@@ -171,7 +232,7 @@ struct Job::Impl {
 // Pushes a frame on construction and pops it (restoring NEWed variables and,
 // when asked, $TEST) on destruction, also when an error unwinds.
 struct Job::Impl::FrameGuard {
-  FrameGuard(Job::Impl& job, bool restoreTest);
+  FrameGuard(Job::Impl& job, bool restoreTest, const char* how);
   ~FrameGuard();
   FrameGuard(const FrameGuard&) = delete;
   FrameGuard& operator=(const FrameGuard&) = delete;

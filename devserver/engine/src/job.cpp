@@ -46,7 +46,23 @@ void Job::execute(std::string_view line, JobIo& io) {
   guarded(job, io, [&] {
     auto parsed = job.cachedLine(std::string(line));
     Context ctx;
-    job.finishGoto(ctx, job.runLine(*parsed, 0, ctx, 0));
+    struct Level0 {
+      Job::Impl& job;
+      ~Level0() { job.frames.front().ctx = nullptr; }
+    } level0{job};
+    job.frames.front().ctx = &ctx;
+    try {
+      job.finishGoto(ctx, job.runLine(*parsed, 0, ctx, 0));
+    } catch (const MError& e) {
+      try {
+        job.trap(e, ctx);
+      } catch (const MError&) {
+        // Reported to the client: the next request starts without it.
+        job.ecode.clear();
+        job.frames.front().ecode.clear();
+        throw;
+      }
+    }
   });
 }
 

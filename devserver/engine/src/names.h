@@ -1,6 +1,8 @@
-// The names of M's commands, operators, intrinsic functions and special
-// variables, resolved once when a line is parsed: the tree holds these
-// enumerations and the interpreter dispatches on them.
+// The names of M's commands, operators, intrinsic functions, special
+// variables and structured system variables, resolved once when a line is
+// parsed: the tree holds these enumerations and the interpreter dispatches
+// on them. Names beginning with Z that the engine does not know resolve to
+// the Z... "other" members: they parse, and fail only when run.
 #pragma once
 
 #include <cstddef>
@@ -10,8 +12,9 @@
 namespace mengine {
 
 enum class Cmd {
-  Do, Else, For, Goto, Halt, Hang, If, Kill, Lock, Merge, New, Quit, Set, Write, Xecute,
-  ZNspace, ZWrite,
+  Break, Close, Do, Else, For, Goto, Halt, Hang, If, Job, Kill, Lock, Merge, New, Open, Quit,
+  Read, Set, TCommit, TRestart, TRollback, TStart, Use, View, Write, Xecute,
+  ZNspace, ZWrite, ZOther,
 };
 
 enum class Op {
@@ -23,27 +26,41 @@ enum class Op {
 };
 
 enum class Fn {
-  Ascii, Char, Data, Extract, Find, Get, Justify, Length, Name, Order, Piece, Query, Random,
-  Reverse, Select, Text, Translate, View, ZLower, ZUpper,
+  Ascii, Char, Data, Extract, Find, FNumber, Get, Increment, Justify, Length, Name, Next, Order,
+  Piece, QLength, QSubscript, Query, Random, Reverse, Select, Stack, Text, Translate, View,
+  ZLower, ZUpper, ZOther,
 };
 
-enum class Svn { Horolog, Io, Job, Storage, Test, X, Y, ZHorolog, ZVersion };
+enum class Svn {
+  Device, ECode, EStack, ETrap, Horolog, Io, Job, Key, Principal, Quit, Stack, Storage, System,
+  Test, TLevel, TRestart, X, Y, ZEof, ZHorolog, ZVersion, ZOther,
+};
 
-// A command word as written (any case, full or abbreviated). Empty when the
-// word names no command this engine knows; commandIsUnsupported then tells a
-// standard command the engine does not run from a misspelling.
+enum class Ssvn { Character, Device, Global, Job, Lock, Routine, System, ZOther };
+
+// A command word as written (any case, full or abbreviated); a word starting
+// with Z that names no command here is ZOther. Empty for anything else.
 std::optional<Cmd> findCommand(std::string_view word);
-bool commandIsUnsupported(std::string_view word);
-// HALT and HANG share the abbreviation H; an argument makes it HANG.
+// The commands that cannot stand without an argument.
 bool commandNeedsArguments(Cmd cmd);
+
+// How a function's arguments are written.
+enum class ArgForm {
+  Values,     // expressions
+  Reference,  // a variable first, then expressions
+  Select,     // truth:value pairs
+  Text,       // an entry reference
+  Any,        // implementation-specific: expressions, any of them absent
+};
 
 struct FunctionInfo {
   Fn fn;
   std::size_t minArgs;
   std::size_t maxArgs;
-  bool takesReference;  // the first argument is a variable, not a value
+  ArgForm form;
 };
 std::optional<FunctionInfo> findFunction(std::string_view word);
 std::optional<Svn> findSpecial(std::string_view word);
+std::optional<Ssvn> findStructured(std::string_view word);
 
 }  // namespace mengine

@@ -141,37 +141,6 @@ bool Job::Impl::callBuiltin(const std::string& routine, const std::string& label
   throw MError("<NOLINE> *" + label + "^" + routine);
 }
 
-void Job::Impl::compile(const std::string& nameWithType) {
-  std::string name = dotPiece(nameWithType, 1);
-  std::string type = upperCase(dotPiece(nameWithType, 2));
-  auto& srv = server.impl();
-  auto missing = [&](const std::string& what) { write("Routine " + what + " does not exist\n"); };
-  if (name.empty() || (type != "INT" && type != "MAC")) {
-    write("Cannot compile " + nameWithType + "\n");
-    return;
-  }
-  if (type == "MAC") {
-    if (srv.data(*db, "rMAC", {name}) == 0) return missing(name + ".MAC");
-    srv.kill(*db, "ROUTINE", {name});
-    srv.merge(*db, "ROUTINE", {name}, "rMAC", {name});
-  }
-  Node routine = srv.snapshot(*db, "ROUTINE", {name});
-  if (routine.empty()) return missing(name + ".INT");
-  size_t errors = 0;
-  size_t lineNumber = 0;
-  for (const auto& [sub, child] : routine.children) {
-    if (sub == "0") continue;
-    ++lineNumber;
-    try {
-      parseRoutineLine(child.value.value_or(""));
-    } catch (const MError& e) {
-      ++errors;
-      write(name + "+" + std::to_string(lineNumber) + ": " + e.what() + "\n");
-    }
-  }
-  if (errors == 0) srv.set(*db, "rOBJ", {name}, horolog());
-}
-
 std::optional<std::string> Job::Impl::readIni(const std::string& file, const std::string& section,
                                               const std::string& key) const {
   // Only files directly in the server directory are read: the file name

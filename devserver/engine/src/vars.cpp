@@ -40,12 +40,20 @@ int nextLockOwner() {
 
 }  // namespace
 
-Job::Impl::Impl(Server& s, int number) : server(s), jobNumber(number), lockOwner(nextLockOwner()) {
+Job::Impl::Impl(Server& s, int number)
+    : server(s),
+      jobNumber(number),
+      devices(s.options().directory, number),
+      lockOwner(nextLockOwner()) {
   db = server.impl().find("%SYS");
   frames.emplace_back();
 }
 
-Job::Impl::~Impl() { server.impl().locks.releaseAll(lockOwner); }
+Job::Impl::~Impl() {
+  // A transaction the job left open is not committed.
+  if (transaction.level() > 0) server.impl().rollback(transaction, 0);
+  server.impl().locks.releaseAll(lockOwner);
+}
 
 std::shared_ptr<const Line> Job::Impl::cachedLine(const std::string& text) {
   return lineCache.get(text, [&] { return parseCommandLine(text); });
@@ -130,7 +138,7 @@ void Job::Impl::store(const Target& t, std::string value) {
   checkSubscripts(t);
   if (value.size() > kMaxString) throw MError("<MAXSTRING>");
   if (t.global) {
-    server.impl().set(*db, t.name, t.subs, std::move(value));
+    server.impl().set(*db, t.name, t.subs, std::move(value), transactionLog());
     return;
   }
   setValue(*localRoot(t.name, true), t.subs, std::move(value));
@@ -139,7 +147,7 @@ void Job::Impl::store(const Target& t, std::string value) {
 void Job::Impl::killTarget(const Target& t) {
   checkSubscripts(t);
   if (t.global) {
-    server.impl().kill(*db, t.name, t.subs);
+    server.impl().kill(*db, t.name, t.subs, transactionLog());
     return;
   }
   auto it = locals.find(t.name);
@@ -201,9 +209,10 @@ void Job::Impl::killAllExcept(const std::vector<std::string>& keep) {
   }
 }
 
-Job::Impl::FrameGuard::FrameGuard(Job::Impl& j, bool restoreTest) : job(j) {
+Job::Impl::FrameGuard::FrameGuard(Job::Impl& j, bool restoreTest, const char* how) : job(j) {
   if (job.frames.size() > 400) throw MError("<FRAMESTACK>");
   job.frames.emplace_back();
+  job.frames.back().how = how;
   if (restoreTest) job.frames.back().savedTest = job.test;
 }
 
@@ -219,6 +228,8 @@ Job::Impl::FrameGuard::~FrameGuard() {
     }
   }
   if (frame.savedTest) job.test = *frame.savedTest;
+  if (frame.savedEtrap) job.etrap = *frame.savedEtrap;
+  if (frame.savedEstackBase) job.estackBase = *frame.savedEstackBase;
   job.frames.pop_back();
 }
 
