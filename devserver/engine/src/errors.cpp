@@ -87,7 +87,7 @@ void Job::Impl::setSpecial(const SetTarget& t, const std::string& value) {
     case Svn::ECode:
       return setEcode(value);
     case Svn::ZOther:
-      throw MError("<SVN> *$" + t.zname);
+      throw MError("<SVN>");
     default:
       throw MError("<SVN> *$" + t.zname + " cannot be set");
   }

@@ -183,7 +183,7 @@ std::string Job::Impl::evalSpecial(const Expr& e) {
     }
     case Svn::ZOther: break;
   }
-  throw MError("<SVN> *$" + e.text);
+  throw MError("<SVN>");
 }
 
 }  // namespace mengine

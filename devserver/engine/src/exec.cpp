@@ -12,6 +12,7 @@ namespace mengine {
 namespace {
 
 constexpr int kMaxForNesting = 64;
+constexpr auto kPollSlice = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -24,6 +25,7 @@ Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDept
   } restore{current, current};
   current = &ctx;
   for (size_t i = from; i < line.commands.size(); ++i) {
+    if (++steps % 256 == 0) checkAbandoned();
     bool lineDone = false;
     Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
     if (flow != Flow::Next || lineDone) return flow;
@@ -82,10 +84,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
       }
       return Flow::Next;
     case Cmd::Halt:
-      halted = true;
-      if (transaction.level() > 0) server.impl().rollback(transaction, 0);
-      transaction.marks.clear();
-      throw HaltSignal{};
+      halt();
     case Cmd::Hang:
       runHang(c);
       return Flow::Next;
@@ -191,7 +190,7 @@ void Job::Impl::runMerge(const MergeArg& arg) {
 void Job::Impl::mergeInto(const Target& target, const Target& source) {
   Node copy;
   if (source.global) {
-    copy = server.impl().snapshot(*db, source.name, source.subs);
+    copy = server.impl().snapshot(dbOf(source), source.name, source.subs);
   } else if (auto root = localRoot(source.name, false)) {
     if (const Node* node = findNode(*root, source.subs)) copy = *node;
   }
@@ -205,11 +204,27 @@ void Job::Impl::mergeInto(const Target& target, const Target& source) {
 
 void Job::Impl::runHang(const Command& c) {
   for (const auto& e : c.exprs) {
-    long double seconds = toNumber(eval(*e));
-    if (seconds > 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(
-          static_cast<long long>(std::min(seconds, 86400.0L) * 1000)));
+    long double seconds = std::min(toNumber(eval(*e)), 86400.0L);
+    auto end = std::chrono::steady_clock::now() +
+               std::chrono::milliseconds(static_cast<long long>(std::max(seconds, 0.0L) * 1000));
+    // In slices, so that a client that goes away ends the wait.
+    while (std::chrono::steady_clock::now() < end) {
+      checkAbandoned();
+      std::this_thread::sleep_until(std::min(end, std::chrono::steady_clock::now() + kPollSlice));
+    }
   }
+}
+
+void Job::Impl::checkAbandoned() {
+  if (!io || !io->abandoned()) return;
+  halt();
+}
+
+void Job::Impl::halt() {
+  halted = true;
+  if (transaction.level() > 0) server.impl().rollback(transaction, 0);
+  transaction.marks.clear();
+  throw HaltSignal{};
 }
 
 Flow Job::Impl::runOtherCommand(const Command& c) {
@@ -227,7 +242,7 @@ Flow Job::Impl::runOtherCommand(const Command& c) {
     case Cmd::Break: throw MError("<COMMAND> *BREAK not available");
     case Cmd::Job: throw MError("<COMMAND> *JOB not available");
     case Cmd::View: throw MError("<COMMAND> *VIEW not available");
-    default: throw MError("<COMMAND> *" + c.zname);
+    default: throw MError("<COMMAND>");
   }
 }
 
@@ -262,7 +277,10 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
   const Command& c = line.commands[index];
   // Each nested FOR of a line nests the interpreter once more.
   if (forDepth >= kMaxForNesting) throw MError("<FRAMESTACK>");
-  auto body = [&]() { return runLine(line, index + 1, ctx, forDepth + 1); };
+  auto body = [&]() {
+    if (++steps % 256 == 0) checkAbandoned();
+    return runLine(line, index + 1, ctx, forDepth + 1);
+  };
   if (c.argless) {
     while (true) {
       Flow flow = body();
@@ -327,7 +345,7 @@ void Job::Impl::runSet(const SetArg& arg) {
       setSpecial(t, value);
       continue;
     }
-    if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION> *$" + t.zname);
+    if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION>");
     if (t.kind == SetTarget::Kind::Var) {
       store(r.target, value);
       continue;
@@ -400,7 +418,14 @@ void Job::Impl::runLock(const Command& c) {
                  std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     }
     if (arg.sign == ' ') table.releaseAll(lockOwner);
-    bool taken = table.acquire(lockOwner, names, deadline);
+    bool taken = false;
+    // In slices, so that a client that goes away ends the wait.
+    while (true) {
+      auto slice = std::chrono::steady_clock::now() + kPollSlice;
+      taken = table.acquire(lockOwner, names, deadline ? std::min(*deadline, slice) : slice);
+      if (taken || (deadline && std::chrono::steady_clock::now() >= *deadline)) break;
+      checkAbandoned();
+    }
     if (arg.timeout) test = taken;
   }
 }

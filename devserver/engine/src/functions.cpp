@@ -12,19 +12,7 @@ namespace mengine {
 namespace {
 
 std::string justify(const std::string& value, long width, const std::string* decimals) {
-  std::string text = value;
-  if (decimals) {
-    long d = toInteger(*decimals);
-    if (d < 0) throw MError("<FUNCTION>");
-    if (d > 100) d = 100;
-    long double v = toNumber(value);
-    long double scale = std::pow(10.0L, static_cast<long double>(d));
-    long double rounded = std::round(v * scale) / scale;
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%.*Lf", static_cast<int>(d), rounded);
-    text = buf;
-    if (text.rfind("-0", 0) == 0 && rounded == 0) text.erase(0, 1);
-  }
+  std::string text = decimals ? fixedDecimals(value, toInteger(*decimals)) : value;
   if (width > static_cast<long>(kMaxString)) throw MError("<MAXSTRING>");
   if (static_cast<long>(text.size()) < width)
     text.insert(0, static_cast<size_t>(width) - text.size(), ' ');
@@ -91,6 +79,10 @@ std::string stringFunction(Fn f, const std::vector<std::string>& v) {
     case Fn::Reverse: return std::string(v[0].rbegin(), v[0].rend());
     case Fn::Justify: return justify(v[0], toInteger(v[1]), v.size() > 2 ? &v[2] : nullptr);
     case Fn::Random: return random(toInteger(v[0]));
+    case Fn::FNumber: {
+      long decimals = v.size() > 2 ? toInteger(v[2]) : 0;
+      return fnumber(v[0], v[1], v.size() > 2 ? &decimals : nullptr);
+    }
     default: throw MError("<FUNCTION>");
   }
 }
@@ -104,18 +96,25 @@ std::string Job::Impl::evalFunction(const Expr& e) {
       for (size_t i = 0; i + 1 < e.args.size(); i += 2)
         if (isTrue(eval(*e.args[i]))) return eval(*e.args[i + 1]);
       throw MError("<SELECT>");
-    case Fn::Data: case Fn::Get: case Fn::Order: case Fn::Name: case Fn::Query:
+    case Fn::Data: case Fn::Get: case Fn::Order: case Fn::Name: case Fn::Query: case Fn::Next:
+    case Fn::Increment:
       return referenceFunction(e);
     case Fn::Text:
       return lineText(e.entry);
+    case Fn::ZOther:
+      throw MError("<FUNCTION>");
     default:
       break;
   }
   std::vector<std::string> v;
   v.reserve(e.args.size());
-  for (const auto& arg : e.args) v.push_back(eval(*arg));
-  if (e.fn == Fn::View) return view(v);
-  return stringFunction(e.fn, v);
+  for (const auto& arg : e.args) v.push_back(arg ? eval(*arg) : "");
+  switch (e.fn) {
+    case Fn::View: return view(v);
+    case Fn::Stack: return stackInfo(toInteger(v[0]), v.size() > 1 ? v[1] : "");
+    case Fn::QLength: case Fn::QSubscript: return nameFunction(e.fn, v);
+    default: return stringFunction(e.fn, v);
+  }
 }
 
 // Functions whose first argument is a variable rather than its value.
@@ -129,27 +128,60 @@ std::string Job::Impl::referenceFunction(const Expr& e) {
       if (v) return *v;
       return a.size() > 1 ? eval(*a[1]) : "";
     }
-    case Fn::Order: {
-      bool forward = true;
-      if (a.size() > 1) {
-        std::string dir = canonicalNumber(eval(*a[1]));
-        if (dir == "-1") {
-          forward = false;
-        } else if (dir != "1") {
-          throw MError("<FUNCTION>");
-        }
-      }
-      return order(t, forward);
+    case Fn::Order: return order(t, a.size() > 1 ? direction(eval(*a[1])) : true);
+    case Fn::Next: {
+      // $NEXT: -1 stands for the edge where $ORDER has "".
+      if (!t.subs.empty() && t.subs.back() == "-1") t.subs.back() = "";
+      std::string next = order(t, true);
+      return next.empty() ? "-1" : next;
     }
-    case Fn::Name: return displayName(t);
-    default: return query(t);
+    case Fn::Name: {
+      if (a.size() > 1) {
+        long depth = toInteger(eval(*a[1]));
+        if (depth < 0) throw MError("<FUNCTION>");
+        if (static_cast<size_t>(depth) < t.subs.size()) t.subs.resize(static_cast<size_t>(depth));
+      }
+      return displayName(t);
+    }
+    case Fn::Increment: return increment(t, a.size() > 1 ? eval(*a[1]) : "1");
+    default:
+      if (a.size() > 1 && !direction(eval(*a[1]))) throw MError("<FUNCTION> *$QUERY backwards");
+      return query(t);
   }
+}
+
+// $QLENGTH and $QSUBSCRIPT of a name such as ^G(1,"a").
+std::string Job::Impl::nameFunction(Fn fn, const std::vector<std::string>& v) {
+  Ref ref = cachedReference(v[0]);
+  if (ref.indirect) throw MError("<FUNCTION>");
+  std::vector<std::string> subs;
+  for (const auto& sub : ref.subs) subs.push_back(eval(*sub));
+  if (fn == Fn::QLength) return std::to_string(subs.size());
+  long n = toInteger(v[1]);
+  if (n < -1) throw MError("<FUNCTION>");
+  if (n == -1) return ref.environment ? eval(*ref.environment) : "";
+  if (n == 0) return (ref.global ? (ref.ssvn ? "^$" : "^") : "") + ref.name;
+  return static_cast<size_t>(n) <= subs.size() ? subs[static_cast<size_t>(n) - 1] : "";
+}
+
+bool Job::Impl::direction(const std::string& value) {
+  std::string dir = canonicalNumber(value);
+  if (dir != "1" && dir != "-1") throw MError("<FUNCTION>");
+  return dir == "1";
+}
+
+std::string Job::Impl::increment(const Target& t, const std::string& by) {
+  if (t.global && !t.ssvn)
+    return server.impl().increment(dbOf(t), t.name, t.subs, toNumber(by), transactionLog());
+  std::string value = formatNumber(toNumber(fetch(t).value_or("0")) + toNumber(by));
+  store(t, value);
+  return value;
 }
 
 std::string Job::Impl::query(Target t) {
   std::optional<Subscripts> next;
   if (t.global) {
-    next = server.impl().query(*db, t.name, t.subs);
+    next = server.impl().query(dbOf(t), t.name, t.subs);
   } else if (auto root = localRoot(t.name, false)) {
     next = queryAfter(*root, t.subs);
   }

@@ -23,7 +23,15 @@ struct Target {
   bool global = false;
   std::string name;
   Subscripts subs;
+  Database* database = nullptr;  // another database than the job's (^|"USER"|X)
+  std::optional<Ssvn> ssvn;      // ^$ROUTINE(...) and the like
 };
+
+inline Target localTarget(const std::string& name) {
+  Target t;
+  t.name = name;
+  return t;
+}
 
 // A routine's lines as stored in ^ROUTINE(name, 1...), in collation order.
 struct Routine {
@@ -135,6 +143,10 @@ struct Job::Impl {
   ParseCache<std::shared_ptr<const Pattern>> patternCache;
 
   // ---- variables (vars.cpp) ----
+  Database& dbOf(const Target& t) { return t.database ? *t.database : *db; }
+  // ^$ROUTINE and ^$GLOBAL (structured.cpp).
+  std::optional<std::string> structuredValue(const Target& t);
+  std::string structuredOrder(const Target& t, bool forward);
   Target resolve(const Ref& ref);
   std::optional<std::string> fetch(const Target& t);
   std::string fetchOrThrow(const Target& t);
@@ -155,6 +167,11 @@ struct Job::Impl {
   std::string arithmetic(const Expr& e, const std::string& l, const std::string& r);
   std::string evalFunction(const Expr& e);
   std::string referenceFunction(const Expr& e);
+  std::string nameFunction(Fn fn, const std::vector<std::string>& args);
+  // A $ORDER-style direction: true for 1, false for -1.
+  bool direction(const std::string& value);
+  // $INCREMENT: one step for a global, under its database's lock.
+  std::string increment(const Target& t, const std::string& by);
   std::string query(Target t);
   // $VIEW: only ("PROC",6), the server directory.
   std::string view(const std::vector<std::string>& args);
@@ -177,6 +194,11 @@ struct Job::Impl {
   void mergeInto(const Target& target, const Target& source);
   Flow runOtherCommand(const Command& c);
   void runHang(const Command& c);
+  // HALT: rolls back an open transaction and ends the job.
+  [[noreturn]] void halt();
+  // Ends the job when its client has gone (JobIo::abandoned).
+  void checkAbandoned();
+  unsigned long steps = 0;  // commands run, to ask for the client now and then
   void runZnspace(const Command& c);
   void runSet(const SetArg& arg);
   void runWrite(const WriteItem& item);

@@ -19,7 +19,7 @@ void Job::Impl::writeNodes(const Target& t) {
   auto value = [](const std::string& v) { return isCanonicalNumber(v) ? v : quoted(v); };
   Node copy;
   if (t.global) {
-    copy = server.impl().snapshot(*db, t.name, t.subs);
+    copy = server.impl().snapshot(dbOf(t), t.name, t.subs);
   } else if (auto root = localRoot(t.name, false)) {
     if (const Node* node = findNode(*root, t.subs)) copy = *node;
   }
@@ -34,7 +34,7 @@ void Job::Impl::writeNodes(const Target& t) {
 void Job::Impl::writeLocals() {
   std::vector<std::string> names;
   for (const auto& entry : locals) names.push_back(entry.first);
-  for (const auto& name : names) writeNodes(Target{false, name, {}});
+  for (const auto& name : names) writeNodes(localTarget(name));
 }
 
 void Job::Impl::writeSpecial(const Ref& ref) {

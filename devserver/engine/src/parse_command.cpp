@@ -500,6 +500,8 @@ std::shared_ptr<const Line> parseCommandLine(std::string_view text) {
 }
 
 std::shared_ptr<const Line> parseRoutineLine(std::string_view text) {
+  // A routine imported from a file with CR LF line ends keeps the CR.
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   Parser p(text);
   auto line = std::make_shared<Line>();
   p.routineLineStart(*line);

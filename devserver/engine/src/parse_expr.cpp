@@ -24,10 +24,10 @@ Parser::Nest::Nest(Parser& parser) : p(parser) {
   if (++p.depth_ > kMaxNesting) p.fail();
 }
 
-ExprP Parser::expression() {
+ExprP Parser::expression(bool stopAtBracket) {
   Nest nest(*this);
   ExprP lhs = atom();
-  while (!atEnd()) {
+  while (!atEnd() && !(stopAtBracket && at(']'))) {
     size_t save = p_;
     bool negated = accept('\'');
     std::optional<Op> op = binaryOperator();
@@ -257,8 +257,8 @@ void Parser::globalReference(Ref& r) {
     char close = at('|') ? '|' : at('[') ? ']' : '\0';
     if (close) {
       ++p_;
-      r.environment = expression();
-      if (accept(',')) expression();  // a second part of the environment is not used
+      r.environment = expression(close == ']');
+      if (accept(',')) expression(close == ']');  // a second part of the environment is not used
       expect(close);
     }
     r.name = name();

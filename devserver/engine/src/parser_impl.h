@@ -19,7 +19,8 @@ class Parser : public Scanner {
   using Scanner::Scanner;
 
   // ---- expressions (parse_expr.cpp) ----
-  ExprP expression();
+  // stopAtBracket: a ] ends the expression (^[env]name) instead of following.
+  ExprP expression(bool stopAtBracket = false);
   ExprP atom();
   Ref reference();
   // label+offset^routine(actuals); extrinsic: as after $$.

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "number.h"
 #include "server_impl.h"
 
 namespace mengine {
@@ -79,6 +80,22 @@ void Server::Impl::kill(Database& db, const std::string& global, const Subscript
   if (log) log->changes.push_back({&db, global, subs, true, "", *findNode(db.globals, path)});
   killNode(db.globals, path);
   if (options.journal && !log) options.journal->recordKill(db.name, global, subs);
+}
+
+std::string Server::Impl::increment(Database& db, const std::string& global,
+                                   const Subscripts& subs, long double by, TransactionLog* log) {
+  std::lock_guard lock(db.mutex);
+  Subscripts path = withGlobal(global, subs);
+  const std::string* old = getValue(db.globals, path);
+  std::string value = formatNumber(toNumber(old ? *old : "0") + by);
+  if (log) {
+    Node before;
+    if (old) before.value = *old;
+    log->changes.push_back({&db, global, subs, false, value, std::move(before)});
+  }
+  setValue(db.globals, path, value);
+  if (options.journal && !log) options.journal->recordSet(db.name, global, subs, value);
+  return value;
 }
 
 void Server::Impl::commit(TransactionLog& log, size_t mark) {

@@ -96,8 +96,8 @@ void readIniString(Job::Impl& job, const Args& args, Result& result) {
 }
 
 void checkLogin(Job::Impl& job, const Args&, Result& result) {
-  auto user = job.fetch(Target{false, "%username", {}}).value_or("");
-  auto password = job.fetch(Target{false, "%password", {}}).value_or("");
+  auto user = job.fetch(localTarget("%username")).value_or("");
+  auto password = job.fetch(localTarget("%password")).value_or("");
   const std::string& dir = job.server.options().directory;
   std::optional<std::string> expected;
   if (!dir.empty() && !user.empty()) expected = job.readIni(dir + "kovra.ini", "Users", user);

@@ -18,7 +18,7 @@ void checkSubscripts(const Target& t) {
 }  // namespace
 
 std::string displayName(const Target& t) {
-  std::string out = (t.global ? "^" : "") + t.name;
+  std::string out = (t.global ? (t.ssvn ? "^$" : "^") : "") + t.name;
   if (t.subs.empty()) return out;
   out += '(';
   for (size_t i = 0; i < t.subs.size(); ++i) {
@@ -95,8 +95,15 @@ Target Job::Impl::resolve(const Ref& ref) {
   } else {
     t.global = ref.global;
     t.name = ref.name;
+    t.ssvn = ref.ssvn;
+    if (ref.environment) {
+      std::string name = eval(*ref.environment);
+      t.database = server.impl().find(name);
+      if (!t.database) throw MError("<NAMESPACE> *" + name);
+    }
   }
   for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
+  if (t.ssvn) return t;
   if (t.global && t.name.empty()) {
     // ^(subs) continues the last global reference at its last level.
     if (!naked) throw MError("<NAKED>");
@@ -120,7 +127,8 @@ std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create)
 }
 
 std::optional<std::string> Job::Impl::fetch(const Target& t) {
-  if (t.global) return server.impl().get(*db, t.name, t.subs);
+  if (t.ssvn) return structuredValue(t);
+  if (t.global) return server.impl().get(dbOf(t), t.name, t.subs);
   auto root = localRoot(t.name, false);
   if (!root) return std::nullopt;
   const std::string* v = getValue(*root, t.subs);
@@ -135,19 +143,21 @@ std::string Job::Impl::fetchOrThrow(const Target& t) {
 }
 
 void Job::Impl::store(const Target& t, std::string value) {
+  if (t.ssvn) throw MError("<SVN> *" + displayName(t) + " cannot be set");
   checkSubscripts(t);
   if (value.size() > kMaxString) throw MError("<MAXSTRING>");
   if (t.global) {
-    server.impl().set(*db, t.name, t.subs, std::move(value), transactionLog());
+    server.impl().set(dbOf(t), t.name, t.subs, std::move(value), transactionLog());
     return;
   }
   setValue(*localRoot(t.name, true), t.subs, std::move(value));
 }
 
 void Job::Impl::killTarget(const Target& t) {
+  if (t.ssvn) throw MError("<SVN> *" + displayName(t) + " cannot be killed");
   checkSubscripts(t);
   if (t.global) {
-    server.impl().kill(*db, t.name, t.subs, transactionLog());
+    server.impl().kill(dbOf(t), t.name, t.subs, transactionLog());
     return;
   }
   auto it = locals.find(t.name);
@@ -158,16 +168,18 @@ void Job::Impl::killTarget(const Target& t) {
 }
 
 int Job::Impl::dataOf(const Target& t) {
-  if (t.global) return server.impl().data(*db, t.name, t.subs);
+  if (t.ssvn) return structuredValue(t) ? 1 : (t.subs.empty() ? 10 : 0);
+  if (t.global) return server.impl().data(dbOf(t), t.name, t.subs);
   auto root = localRoot(t.name, false);
   return root ? mengine::dataOf(*root, t.subs) : 0;
 }
 
 std::string Job::Impl::order(const Target& t, bool forward) {
   if (t.subs.empty()) throw MError("<FUNCTION>");
+  if (t.ssvn) return structuredOrder(t, forward);
   for (size_t i = 0; i + 1 < t.subs.size(); ++i)
     if (t.subs[i].empty()) throw MError("<SUBSCRIPT> *" + displayName(t));
-  if (t.global) return server.impl().order(*db, t.name, t.subs, forward);
+  if (t.global) return server.impl().order(dbOf(t), t.name, t.subs, forward);
   auto root = localRoot(t.name, false);
   return root ? orderOf(*root, t.subs, forward) : "";
 }

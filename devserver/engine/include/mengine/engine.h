@@ -88,6 +88,10 @@ class JobIo {
   // msg^%srv(id): sends a server message; waits for the acknowledgement
   // when id is a positive integer.
   virtual void message(std::string_view id) = 0;
+  // True once the client has gone: the job then stops at its next command
+  // (or within a fraction of a second of HANG or a LOCK wait) as if it had
+  // run HALT. Asked every few hundred commands, so it may cost a system call.
+  virtual bool abandoned() { return false; }
 };
 
 // One job: a connection's local variables, current database and job number.
