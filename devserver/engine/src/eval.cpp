@@ -45,14 +45,7 @@ std::string Job::Impl::eval(const Expr& e) {
         // Expression indirection: the value is itself an expression atom.
         std::string text = eval(*e.ref.indirect);
         ExprP inner = cachedExpression(text);
-        if (++depth > 200) {
-          --depth;
-          throw MError("<FRAMESTACK>");
-        }
-        struct Down {
-          int& d;
-          ~Down() { --d; }
-        } down{depth};
+        IndirectionLevel level(*this);
         return eval(*inner);
       }
       return fetchOrThrow(resolve(e.ref));

@@ -188,17 +188,27 @@ void Job::Impl::runMerge(const MergeArg& arg) {
 }
 
 void Job::Impl::mergeInto(const Target& target, const Target& source) {
+  size_t depth = source.subs.size();
+  forEachValueBelow(source, [&](const Target& node, const std::string& value) {
+    Target t = target;
+    t.subs.insert(t.subs.end(), node.subs.begin() + static_cast<long>(depth), node.subs.end());
+    store(t, value);
+  });
+}
+
+void Job::Impl::forEachValueBelow(
+    const Target& t, const std::function<void(const Target&, const std::string&)>& visit) {
   Node copy;
-  if (source.global) {
-    copy = server.impl().snapshot(dbOf(source), source.name, source.subs);
-  } else if (auto root = localRoot(source.name, false)) {
-    if (const Node* node = findNode(*root, source.subs)) copy = *node;
+  if (t.global) {
+    copy = server.impl().snapshot(dbOf(t), t.name, t.subs);
+  } else if (auto root = localRoot(t.name, false)) {
+    if (const Node* node = findNode(*root, t.subs)) copy = *node;
   }
   Subscripts path;
   forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
-    Target t = target;
-    t.subs.insert(t.subs.end(), rel.begin(), rel.end());
-    store(t, value);
+    Target node = t;
+    node.subs.insert(node.subs.end(), rel.begin(), rel.end());
+    visit(node, value);
   });
 }
 

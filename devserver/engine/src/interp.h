@@ -2,6 +2,7 @@
 // extrinsic functions, XECUTE and NEW, and the evaluation of parsed lines.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -249,6 +250,26 @@ struct Job::Impl {
   void finishGoto(Context& ctx, Flow flow);
 
   struct FrameGuard;
+  struct IndirectionLevel;
+  // Calls visit with the target and value of every node at or below t
+  // that holds a value, in collation order, from a copy of the tree.
+  void forEachValueBelow(const Target& t,
+                         const std::function<void(const Target&, const std::string&)>& visit);
+};
+
+// One more level of indirection while alive: a runaway (x="@x") fails with
+// <FRAMESTACK> instead of exhausting the stack.
+struct Job::Impl::IndirectionLevel {
+  explicit IndirectionLevel(Job::Impl& j) : job(j) {
+    if (++job.depth > 200) {
+      --job.depth;
+      throw MError("<FRAMESTACK>");
+    }
+  }
+  ~IndirectionLevel() { --job.depth; }
+  IndirectionLevel(const IndirectionLevel&) = delete;
+  IndirectionLevel& operator=(const IndirectionLevel&) = delete;
+  Job::Impl& job;
 };
 
 // Pushes a frame on construction and pops it (restoring NEWed variables and,

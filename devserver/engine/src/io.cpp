@@ -5,6 +5,12 @@
 #include "parser.h"
 
 namespace mengine {
+namespace {
+
+// A value as ZWRITE shows it: numbers bare, other texts quoted.
+std::string shown(const std::string& v) { return isCanonicalNumber(v) ? v : quoted(v); }
+
+}  // namespace
 
 void Job::Impl::write(std::string_view text) {
   devices.advance(text);
@@ -16,18 +22,8 @@ void Job::Impl::write(std::string_view text) {
 }
 
 void Job::Impl::writeNodes(const Target& t) {
-  auto value = [](const std::string& v) { return isCanonicalNumber(v) ? v : quoted(v); };
-  Node copy;
-  if (t.global) {
-    copy = server.impl().snapshot(dbOf(t), t.name, t.subs);
-  } else if (auto root = localRoot(t.name, false)) {
-    if (const Node* node = findNode(*root, t.subs)) copy = *node;
-  }
-  Subscripts path;
-  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& text) {
-    Target node = t;
-    node.subs.insert(node.subs.end(), rel.begin(), rel.end());
-    write(displayName(node) + "=" + value(text) + std::string(devices.newLine()));
+  forEachValueBelow(t, [&](const Target& node, const std::string& v) {
+    write(displayName(node) + "=" + shown(v) + std::string(devices.newLine()));
   });
 }
 
@@ -43,7 +39,7 @@ void Job::Impl::writeSpecial(const Ref& ref) {
   e.svn = *ref.special;
   e.text = ref.name;
   std::string v = evalSpecial(e);
-  write("$" + ref.name + "=" + (isCanonicalNumber(v) ? v : quoted(v)) + std::string(devices.newLine()));
+  write("$" + ref.name + "=" + shown(v) + std::string(devices.newLine()));
 }
 
 void Job::Impl::runWrite(const WriteItem& item) {

@@ -551,18 +551,14 @@ std::vector<DeviceArg> parseDeviceArguments(std::string_view text) {
 std::vector<WriteItem> parseWriteArguments(std::string_view text) {
   Parser p(text);
   std::vector<WriteItem> items;
-  do p.writeArgument(items);
-  while (p.accept(','));
-  p.requireEnd();
+  p.argumentList([&] { p.writeArgument(items); return 0; });
   return items;
 }
 
 std::vector<ReadItem> parseReadArguments(std::string_view text) {
   Parser p(text);
   Command cmd;
-  do p.readArgument(cmd);
-  while (p.accept(','));
-  p.requireEnd();
+  p.argumentList([&] { p.readArgument(cmd); return 0; });
   return cmd.reads;
 }
 

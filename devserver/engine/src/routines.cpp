@@ -56,14 +56,7 @@ Place Job::Impl::placeOf(const EntryRef& e) {
     std::string text = eval(*e.labelIndirect);
     // The value may be a whole entry reference: @x with x="tag^ROU".
     if (text.find_first_of("^+") != std::string::npos) {
-      if (++depth > 200) {
-        --depth;
-        throw MError("<FRAMESTACK>");
-      }
-      struct Down {
-        int& d;
-        ~Down() { --d; }
-      } down{depth};
+      IndirectionLevel level(*this);
       p = placeOf(parseEntryRef(text));
     } else {
       p.label = text;

@@ -81,17 +81,8 @@ Target Job::Impl::resolve(const Ref& ref) {
     std::string text = eval(*ref.indirect);
     // Copy: evaluating subscripts may clear the cache the reference lives in.
     Ref inner = cachedReference(text);
-    if (++depth > 200) {
-      --depth;
-      throw MError("<FRAMESTACK>");
-    }
-    try {
-      t = resolve(inner);
-    } catch (...) {
-      --depth;
-      throw;
-    }
-    --depth;
+    IndirectionLevel level(*this);
+    t = resolve(inner);
   } else {
     t.global = ref.global;
     t.name = ref.name;
