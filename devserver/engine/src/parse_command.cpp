@@ -523,29 +523,33 @@ Ref parseReference(std::string_view text) {
   return r;
 }
 
-std::vector<SetArg> parseSetArguments(std::string_view text) {
+namespace {
+
+// A whole text as a comma list of one kind of argument.
+template <typename T>
+std::vector<T> listOf(std::string_view text, T (Parser::*parse)()) {
   Parser p(text);
-  return p.argumentList([&] { return p.setArgument(); });
+  return p.argumentList([&] { return (p.*parse)(); });
 }
 
-std::vector<Ref> parseReferences(std::string_view text) {
-  Parser p(text);
-  return p.argumentList([&] { return p.reference(); });
+}  // namespace
+
+std::vector<SetArg> parseSetArguments(std::string_view text) {
+  return listOf(text, &Parser::setArgument);
 }
+
+std::vector<Ref> parseReferences(std::string_view text) { return listOf(text, &Parser::reference); }
 
 std::vector<DoArg> parseDoArguments(std::string_view text) {
-  Parser p(text);
-  return p.argumentList([&] { return p.doArgument(); });
+  return listOf(text, &Parser::doArgument);
 }
 
 std::vector<MergeArg> parseMergeArguments(std::string_view text) {
-  Parser p(text);
-  return p.argumentList([&] { return p.mergeArgument(); });
+  return listOf(text, &Parser::mergeArgument);
 }
 
 std::vector<DeviceArg> parseDeviceArguments(std::string_view text) {
-  Parser p(text);
-  return p.argumentList([&] { return p.deviceArgument(); });
+  return listOf(text, &Parser::deviceArgument);
 }
 
 std::vector<WriteItem> parseWriteArguments(std::string_view text) {
