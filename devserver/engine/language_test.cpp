@@ -76,6 +76,7 @@ TEST(LanguageTest, StopsAtTheColumnOfTheError) {
       {" W \"abc", "<SYNTAX>", 7},      {" D  ,", "<SYNTAX>", 4},
       {" ZX \"a", "<SYNTAX>", 6},        {" W ^$NOPE(1)", "<SYNTAX>", 5},
       {"LABEL(A", "<SYNTAX>", 7},       {" W $D(1)", "<SYNTAX>", 6},
+      {" K ($ET)", "<SYNTAX>", 4},      {" N $NOPE", "<SYNTAX>", 4},
   };
   for (const auto& c : cases) {
     try {

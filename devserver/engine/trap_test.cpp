@@ -17,6 +17,7 @@ class TrapTest : public EngineTest {
         "inner n $etrap s $etrap=\"w \"\"[inner \"\",$ec,\"\"]\"\" q\" w 1/0 q",
         "user n $etrap s $etrap=\"w $ec s $ec=\"\"\"\" q\" s $ec=\",U42,\" w \"not here\" q",
         "undef n $etrap s $etrap=\"w $ec s $ec=\"\"\"\" q\" w nope q",
+        "undefv() q nope",
         "glob n $etrap s $etrap=\"w $ec s $ec=\"\"\"\" q\" w ^nope q",
         "value() n $etrap s $etrap=\"s $ec=\"\"\"\" q 7\" q 1/0",
     });
@@ -32,6 +33,9 @@ class TrapTest : public EngineTest {
 TEST_F(TrapTest, RunsTheTrapWhereTheErrorHappened) {
   EXPECT_EQ(output("d main^ET w \"|\",$ec"), "atrapped:,M9,|");
   EXPECT_EQ(eval("$$value^ET()"), "7");
+  // An error that reaches the client from an evaluation leaves nothing behind.
+  EXPECT_EQ(evalError("$$undefv^ET()"), "<UNDEFINED> *nope");
+  EXPECT_EQ(eval("$ec"), "");
 }
 
 TEST_F(TrapTest, PassesAnUnclearedErrorToTheCaller) {

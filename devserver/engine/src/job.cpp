@@ -20,9 +20,12 @@ auto guarded(Job::Impl& job, JobIo& io, Body body) -> decltype(body()) {
       job.depth = 0;
     }
   } reset{job};
+  job.frames.front().ecode.clear();
   try {
     return body();
   } catch (const MError&) {
+    // Reported to the client: the next request starts without it.
+    job.ecode.clear();
     throw;
   } catch (const HaltSignal&) {
     job.halted = true;
@@ -54,14 +57,7 @@ void Job::execute(std::string_view line, JobIo& io) {
     try {
       job.finishGoto(ctx, job.runLine(*parsed, 0, ctx, 0));
     } catch (const MError& e) {
-      try {
-        job.trap(e, ctx);
-      } catch (const MError&) {
-        // Reported to the client: the next request starts without it.
-        job.ecode.clear();
-        job.frames.front().ecode.clear();
-        throw;
-      }
+      job.trap(e, ctx);
     }
   });
 }

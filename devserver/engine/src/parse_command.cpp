@@ -64,7 +64,7 @@ void Parser::arguments(Command& cmd) {
       while (accept(','));
       return;
     case Cmd::ZWrite:
-      do cmd.refs.push_back(at('$') ? newName() : reference());
+      do cmd.refs.push_back(at('$') ? newName(true) : reference());
       while (accept(','));
       return;
     case Cmd::Kill: case Cmd::New:
@@ -154,20 +154,20 @@ void Parser::killOrNewArguments(Command& cmd) {
   do {
     if (accept('(')) {
       cmd.exclusive = true;
-      do cmd.refs.push_back(newName());
+      do cmd.refs.push_back(newName(isNew));
       while (accept(','));
       expect(')');
     } else {
-      cmd.refs.push_back(isNew ? newName() : reference());
+      cmd.refs.push_back(isNew ? newName(true) : reference());
     }
   } while (accept(','));
 }
 
 // NEW and exclusive KILL: a local name, @expr, or (NEW) a special variable.
-Ref Parser::newName() {
+Ref Parser::newName(bool special) {
   if (at('@')) return reference();
   Ref r;
-  if (accept('$')) {
+  if (special && accept('$')) {
     size_t start = p_;
     r.special = findSpecial(name());
     if (!r.special) {
@@ -447,12 +447,12 @@ void Parser::transactionStart(Command& cmd) {
   if (accept('*')) {
   } else if (accept('(')) {
     if (!accept(')')) {
-      do cmd.refs.push_back(newName());
+      do cmd.refs.push_back(newName(false));
       while (accept(','));
       expect(')');
     }
   } else if (!at(':')) {
-    cmd.refs.push_back(newName());
+    cmd.refs.push_back(newName(false));
   }
   if (accept(':')) {
     std::vector<DeviceParam> params;

@@ -74,7 +74,8 @@ class Parser : public Scanner {
   void forArguments(Command& cmd);
   LockArg lockArgument();
   void killOrNewArguments(Command& cmd);
-  Ref newName();
+  // special: $NAME is allowed (NEW, ZWRITE).
+  Ref newName(bool special);
   SetTarget setTarget();
   SetTarget setFunctionTarget();
   bool formatItem(std::vector<WriteItem>& items);
