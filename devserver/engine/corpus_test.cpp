@@ -45,11 +45,17 @@ std::vector<std::string> readLines(const fs::path& file) {
   return lines;
 }
 
-using CorpusTest = EngineTest;
+class CorpusTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    files_ = corpusFiles();
+    if (files_.empty()) GTEST_SKIP() << "no M sources of the fis-gtm package under /usr/lib/*/fis-gtm/";
+  }
+  std::vector<fs::path> files_;
+};
 
 TEST_F(CorpusTest, CompilesEveryShippedRoutineWithoutAnError) {
-  std::vector<fs::path> files = corpusFiles();
-  if (files.empty()) GTEST_SKIP() << "no M sources of the fis-gtm package under /usr/lib/*/fis-gtm/";
+  const std::vector<fs::path>& files = files_;
   size_t lines = 0;
   size_t errors = 0;
   std::string report;
@@ -70,6 +76,22 @@ TEST_F(CorpusTest, CompilesEveryShippedRoutineWithoutAnError) {
   }
   std::printf("corpus: %zu routines, %zu lines, %zu errors\n", files.size(), lines, errors);
   EXPECT_EQ(errors, 0u) << report;
+}
+
+// Routines of the corpus that need nothing implementation-specific run, and
+// give the answers arithmetic says they must.
+TEST_F(CorpusTest, RunsShippedConversionRoutines) {
+  for (const auto& file : files_) storeRoutine(routineName(file), readLines(file));
+  struct Case {
+    const char* expression;
+    const char* expected;
+  } cases[] = {
+      {"$$FUNC^%DH(255,4)", "00FF"},  {"$$FUNC^%HD(\"FF\")", "255"},
+      {"$$FUNC^%HO(\"1F\")", "37"},   {"$$FUNC^%OH(17)", "F"},
+      {"$$FUNC^%DO(8)", "000000000010"}, {"$$FUNC^%SQROOT(16)", "4"},
+      {"$$FUNC^%EXP(2,3)", "8"},      {"$$FUNC^%TRIM(\"  a b  \")", "a b"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(eval(c.expression), c.expected) << c.expression;
 }
 
 }  // namespace

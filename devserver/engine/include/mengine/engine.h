@@ -27,7 +27,9 @@ using Subscripts = std::vector<std::string>;
 // Receives every change made to a database, for persistence. Called while the
 // database's lock is held, after the change is applied in memory and before
 // the operation that made it returns (so a request's records are written
-// before its reply is sent).
+// before its reply is sent). The changes of a transaction arrive when it
+// commits, all of one database under one hold of its lock, in order; those
+// of a transaction rolled back never arrive.
 class JournalSink {
  public:
   virtual ~JournalSink() = default;
