@@ -1,7 +1,8 @@
 // Devices: READ at the principal device finds no input and never waits;
 // sequential files open only inside the server directory; a job whose
 // client has gone stops even in a loop that writes nothing.
-#include <thread>
+#include <sys/stat.h>
+
 
 #include "engine_test_support.h"
 
@@ -87,6 +88,11 @@ TEST_F(FileTest, RefusesEveryOtherNameWithoutOpeningIt) {
   fs::create_symlink("/tmp/kvr_device_test_refused", dir_.path() + "link.txt");
   EXPECT_EQ(errorOf("o \"link.txt\""), "<DEVICE> *link.txt cannot be opened");
   EXPECT_FALSE(fs::exists("/tmp/kvr_device_test_refused"));
+  // Only regular files: a FIFO would block the job, a folder is no file.
+  ASSERT_EQ(mkfifo((dir_.path() + "pipe").c_str(), 0600), 0);
+  EXPECT_EQ(errorOf("o \"pipe\""), "<DEVICE> *pipe cannot be opened");
+  fs::create_directory(dir_.path() + "folder");
+  EXPECT_EQ(errorOf("o \"folder\":readonly"), "<DEVICE> *folder cannot be opened");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "devices.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,8 +61,16 @@ bool Devices::open(const std::string& name, const std::map<std::string, std::str
   if (params.count("READONLY") || params.count("READ")) flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC;
   if (params.count("NEWVERSION") || params.count("TRUNCATE")) flags |= O_TRUNC;
   if (params.count("APPEND")) flags |= O_APPEND;
-  int fd = ::open(path.c_str(), flags, 0644);
+  // Not blocking while opening: a FIFO placed in the directory must not
+  // hang the job. Only regular files are kept.
+  int fd = ::open(path.c_str(), flags | O_NONBLOCK, 0644);
   if (fd < 0) return false;
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   File file;
   file.fd = fd;
   file.path = path;
