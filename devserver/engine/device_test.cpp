@@ -3,7 +3,6 @@
 // client has gone stops even in a loop that writes nothing.
 #include <sys/stat.h>
 
-
 #include "engine_test_support.h"
 
 namespace mengine::test {
