@@ -97,6 +97,15 @@ void Parser::arguments(Command& cmd) {
   }
 }
 
+ExprP Parser::argumentIndirection(bool colonEnds) {
+  if (!at('@')) return nullptr;
+  size_t save = p_++;
+  ExprP ind = atom();
+  if (atArgumentEnd() || (colonEnds && at(':'))) return ind;
+  p_ = save;
+  return nullptr;
+}
+
 // XECUTE, BREAK and VIEW: expressions, each with an optional :condition
 // (VIEW: :values).
 void Parser::expressionsWithConditions(Command& cmd) {
@@ -183,14 +192,9 @@ Ref Parser::newName(bool special) {
 
 SetArg Parser::setArgument() {
   SetArg arg;
-  if (at('@')) {
-    size_t save = p_++;
-    ExprP ind = atom();
-    if (atArgumentEnd()) {
-      arg.indirect = ind;
-      return arg;
-    }
-    p_ = save;
+  if (ExprP ind = argumentIndirection(false)) {
+    arg.indirect = ind;
+    return arg;
   }
   if (accept('(')) {
     do arg.targets.push_back(setTarget());
@@ -293,14 +297,9 @@ void Parser::writeArgument(std::vector<WriteItem>& items) {
     items.push_back({'*', expression()});
     return;
   }
-  if (at('@')) {
-    size_t save = p_++;
-    ExprP ind = atom();
-    if (atArgumentEnd()) {
-      items.push_back({'@', ind});
-      return;
-    }
-    p_ = save;
+  if (ExprP ind = argumentIndirection(false)) {
+    items.push_back({'@', ind});
+    return;
   }
   items.push_back({'e', expression()});
 }
@@ -318,14 +317,9 @@ void Parser::readArgument(Command& cmd) {
     cmd.reads.push_back(std::move(item));
     return;
   }
-  if (at('@')) {
-    size_t save = p_++;
-    ExprP ind = atom();
-    if (atArgumentEnd()) {
-      cmd.reads.push_back({'@', ind, {}, nullptr, nullptr});
-      return;
-    }
-    p_ = save;
+  if (ExprP ind = argumentIndirection(false)) {
+    cmd.reads.push_back({'@', ind, {}, nullptr, nullptr});
+    return;
   }
   if (accept('*')) item.kind = '*';
   item.ref = reference();
@@ -336,15 +330,10 @@ void Parser::readArgument(Command& cmd) {
 
 DoArg Parser::doArgument() {
   DoArg arg;
-  if (at('@')) {
-    size_t save = p_++;
-    ExprP ind = atom();
-    if (atArgumentEnd() || at(':')) {
-      arg.indirect = ind;
-      if (accept(':')) arg.postcond = expression();
-      return arg;
-    }
-    p_ = save;
+  if (ExprP ind = argumentIndirection(true)) {
+    arg.indirect = ind;
+    if (accept(':')) arg.postcond = expression();
+    return arg;
   }
   if (accept('&')) {
     size_t start = p_;
@@ -373,14 +362,9 @@ DoArg Parser::jobArgument() {
 
 MergeArg Parser::mergeArgument() {
   MergeArg arg;
-  if (at('@')) {
-    size_t save = p_++;
-    ExprP ind = atom();
-    if (atArgumentEnd()) {
-      arg.indirect = ind;
-      return arg;
-    }
-    p_ = save;
+  if (ExprP ind = argumentIndirection(false)) {
+    arg.indirect = ind;
+    return arg;
   }
   arg.target = reference();
   expect('=');
@@ -391,14 +375,9 @@ MergeArg Parser::mergeArgument() {
 // device[:[parameters][:[timeout][:mnemonic space]]]
 DeviceArg Parser::deviceArgument() {
   DeviceArg arg;
-  if (at('@')) {
-    size_t save = p_++;
-    ExprP ind = atom();
-    if (atArgumentEnd()) {
-      arg.indirect = ind;
-      return arg;
-    }
-    p_ = save;
+  if (ExprP ind = argumentIndirection(false)) {
+    arg.indirect = ind;
+    return arg;
   }
   arg.device = expression();
   if (!accept(':')) return arg;

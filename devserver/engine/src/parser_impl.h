@@ -69,6 +69,10 @@ class Parser : public Scanner {
   void patternCodes(PatAtom& a);
 
   // commands
+  // @expr standing for a whole argument (argument indirection), or null
+  // when the @ begins something else (@x=1, @x@(1)); colonEnds: a : may
+  // follow (DO's postcondition).
+  ExprP argumentIndirection(bool colonEnds);
   Command command();
   void arguments(Command& cmd);
   void forArguments(Command& cmd);
