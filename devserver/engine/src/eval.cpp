@@ -1,3 +1,5 @@
+// Evaluating expressions: atoms, the operators left to right, special
+// variables.
 #include <cmath>
 #include <ctime>
 

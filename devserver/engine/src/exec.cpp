@@ -1,3 +1,5 @@
+// Running lines and commands: flow of control (IF, ELSE, FOR, DO, GOTO,
+// QUIT, XECUTE), SET, KILL, NEW, MERGE, LOCK, HANG, HALT, transactions.
 #include <algorithm>
 #include <chrono>
 #include <cmath>

@@ -1,3 +1,4 @@
+// The intrinsic functions.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

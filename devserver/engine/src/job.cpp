@@ -1,3 +1,5 @@
+// Job: one request at a time, with the failures of the standard library
+// turned into M errors and HALT into the end of the job.
 #include <new>
 #include <stdexcept>
 

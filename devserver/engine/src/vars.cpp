@@ -1,3 +1,5 @@
+// Variables: resolving references to targets, fetching, storing and
+// killing locals and globals, NEW and the frames that undo it.
 #include <atomic>
 
 #include "interp.h"
