@@ -27,7 +27,9 @@ using Subscripts = std::vector<std::string>;
 // Receives every change made to a database, for persistence. Called while the
 // database's lock is held, after the change is applied in memory and before
 // the operation that made it returns (so a request's records are written
-// before its reply is sent).
+// before its reply is sent). The changes of a transaction arrive when it
+// commits, all of one database under one hold of its lock, in order; those
+// of a transaction rolled back never arrive.
 class JournalSink {
  public:
   virtual ~JournalSink() = default;
@@ -88,6 +90,10 @@ class JobIo {
   // msg^%srv(id): sends a server message; waits for the acknowledgement
   // when id is a positive integer.
   virtual void message(std::string_view id) = 0;
+  // True once the client has gone: the job then stops at its next command
+  // (or within a fraction of a second of HANG or a LOCK wait) as if it had
+  // run HALT. Asked every few hundred commands, so it may cost a system call.
+  virtual bool abandoned() { return false; }
 };
 
 // One job: a connection's local variables, current database and job number.
