@@ -281,6 +281,27 @@ TEST_F(ServerTest, StopSignalEndsTheServerWithStatusZero) {
   }
 }
 
+TEST_F(ServerTest, LoopingJobEndsWhenItsClientCloses) {
+  ServerProcess server;
+  TestClient other = connect(server);
+  {
+    TestClient looping = connect(server);
+    // A loop that writes nothing never notices a closed socket by itself.
+    looping.send(request('x', "l +^BUSY s ^STARTED=1 f  s x=1"));
+    bool started = false;
+    for (int i = 0; i < 200 && !started; ++i) {
+      started = read(other, "$g(^STARTED)") == "1";
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_TRUE(started);
+    EXPECT_EQ(execute(other, "l +^BUSY:0"), "<OK>\0"s);
+    EXPECT_EQ(read(other, "$t"), "0");
+  }
+  // The job has gone with its client, and its lock with it.
+  EXPECT_EQ(execute(other, "l +^BUSY:10"), "<OK>\0"s);
+  EXPECT_EQ(read(other, "$t"), "1");
+}
+
 TEST_F(ServerTest, NamespaceSwitchIsPerConnectionAndUnknownOnesFail) {
   ServerProcess server;
   TestClient client = connect(server);

@@ -102,16 +102,15 @@ void Server::Impl::commit(TransactionLog& log, size_t mark) {
   // One database at a time, under its lock, so that its journal holds the
   // transaction's records together.
   for (auto& [name, db] : databases) {
-    std::lock_guard lock(db->mutex);
-    for (size_t i = mark; i < log.changes.size() && options.journal; ++i) {
+    if (!options.journal) break;
+    std::vector<JournalSink::Change> changes;
+    for (size_t i = mark; i < log.changes.size(); ++i) {
       const auto& c = log.changes[i];
-      if (c.db != db.get()) continue;
-      if (c.kill) {
-        options.journal->recordKill(db->name, c.global, c.subs);
-      } else {
-        options.journal->recordSet(db->name, c.global, c.subs, c.value);
-      }
+      if (c.db == db.get()) changes.push_back({c.kill, c.global, c.subs, c.kill ? std::string() : c.value});
     }
+    if (changes.empty()) continue;
+    std::lock_guard lock(db->mutex);
+    options.journal->recordTransaction(db->name, changes);
   }
   log.changes.resize(mark);
 }

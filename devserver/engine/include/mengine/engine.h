@@ -37,6 +37,26 @@ class JournalSink {
                          const Subscripts& subscripts, const std::string& value) = 0;
   virtual void recordKill(const std::string& database, const std::string& global,
                           const Subscripts& subscripts) = 0;
+
+  // One change of a committed transaction.
+  struct Change {
+    bool kill = false;
+    std::string global;
+    Subscripts subscripts;
+    std::string value;  // sets only
+  };
+  // The changes of one database made by a committed transaction, in order.
+  // A sink that can write them as one unit does, so that a crash keeps all
+  // of them or none; by default they are recorded one by one.
+  virtual void recordTransaction(const std::string& database, const std::vector<Change>& changes) {
+    for (const Change& change : changes) {
+      if (change.kill) {
+        recordKill(database, change.global, change.subscripts);
+      } else {
+        recordSet(database, change.global, change.subscripts, change.value);
+      }
+    }
+  }
 };
 
 struct ServerOptions {
