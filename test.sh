@@ -3,9 +3,10 @@
 # everything into build/ and runs the whole test suite; then builds it all
 # again with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/
 # and runs the suite there, failing on any sanitizer report (also one from a
-# utility or kvrdevserver that a test started).
+# utility or kvrdevserver that a test started); last, the library's unit
+# tests and its threads test under ThreadSanitizer (scripts/tsan.sh).
 #
-#   ./test.sh           both passes
+#   ./test.sh           every pass
 #   ./test.sh --quick   the normal pass only
 #   ./test.sh --verbose everything on the console as well as in the log
 #
@@ -78,7 +79,7 @@ quietly "build build/" cmake --build build -j2
 run_tests build 600
 
 if [ "$quick" = 1 ]; then
-  echo "Quick run: the sanitizer pass was left out."
+  echo "Quick run: the sanitizer passes were left out."
   exit 0
 fi
 
@@ -98,3 +99,6 @@ if [ -n "$(ls -A "$reports")" ]; then
   exit 1
 fi
 echo "Sanitizer pass: no reports."
+
+quietly "ThreadSanitizer pass (build-tsan/)" ./scripts/tsan.sh
+tail -n 1 "$log"

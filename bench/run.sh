@@ -3,9 +3,16 @@
 # round-trip figure in two pinned placements (server and client on CPU 0;
 # server on CPU 1, client on CPU 0), each the median of several repetitions
 # with its spread, and ratios to the baselines measured in the same run.
+# Then the end-to-end figure again through kvrbench_relay, the stand-in for a
+# network link of 0.5 ms round trip (0.25 ms each way), everything on CPU 0,
+# with a raw ping-pong through the relay as its baseline.
 #   KOVRA_BENCH_BUILD  build folder (default build-bench)
 #   KOVRA_BENCH_REPS   repetitions of every figure (default 5)
 #   KOVRA_BENCH_E2E_REPS  repetitions of the end-to-end figure (default 3)
+#   KOVRA_BENCH_LINK_REPS  repetitions of the end-to-end figure through the
+#                      link (default 1: kvrdbri line by line alone is some
+#                      54,000 round trips x 0.5 ms, about 30 s a repetition,
+#                      plus as long again for the run that counts them)
 # Every server it starts binds 127.0.0.1 and is stopped by its pid at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,8 +24,10 @@ kovra_install_deps
 build=$root/${KOVRA_BENCH_BUILD:-build-bench}
 reps=${KOVRA_BENCH_REPS:-5}
 e2e_reps=${KOVRA_BENCH_E2E_REPS:-3}
+link_reps=${KOVRA_BENCH_LINK_REPS:-1}
+link_delay_us=250
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOVRA_BENCH=ON -DKOVRA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target kovrasc kvrdevserver kvrdbri kvrdbro kvrdbrorsa kvrbench kvrbench_peer
+cmake --build "$build" -j2 --target kovrasc kvrdevserver kvrdbri kvrdbro kvrdbrorsa kvrbench kvrbench_peer kvrbench_relay
 bin=$build/bin
 bytes=$((20 * 1024 * 1024))
 
@@ -47,7 +56,7 @@ start() {
   pids+=($!)
   local tries line=""
   for tries in $(seq 1 100); do
-    line=$(head -n 1 "$work/$name.out")
+    line=$(head -n 1 "$work/$name.out" 2>/dev/null || true)
     [[ $line == listening\ on\ 127.0.0.1:* ]] && break
     sleep 0.1
   done
@@ -79,9 +88,21 @@ for entry in "${placements[@]}"; do
   stop_servers
 done
 
+echo "== link: ${link_delay_us} us each way through kvrbench_relay, everything on CPU 0"
+start pingpong 0 "$bin/kvrbench_peer" pingpong
+start devserver 0 "$bin/kvrdevserver" --port 0
+start pingpong_link 0 "$bin/kvrbench_relay" "$port_pingpong" "$link_delay_us"
+start devserver_link 0 "$bin/kvrbench_relay" "$port_devserver" "$link_delay_us"
+taskset -c 0 "$bin/kvrbench" --pingpong="$port_pingpong_link" \
+  --placement=link --samples="$samples" \
+  --benchmark_repetitions="$reps" --benchmark_color=false
+taskset -c 0 python3 "$root/bench/e2e.py" --bin "$bin" --port "$port_devserver_link" \
+  --work "$work" --placement link --samples "$samples" --reps "$link_reps"
+stop_servers
+
 table=$build/bench-table.md
 {
-  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), Linux $(uname -r); load average $start_load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $reps repetitions ($e2e_reps end to end)."
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), Linux $(uname -r); load average $start_load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $reps repetitions ($e2e_reps end to end, $link_reps through the link)."
   echo
   python3 "$root/bench/table.py" "$samples"
 } | tee "$table"

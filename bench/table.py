@@ -9,7 +9,13 @@ import collections
 import statistics
 import sys
 
+from e2e import VARIANTS
+
 MB = 1024 * 1024
+# Targets of the bulk variants: on loopback never slower than line by line;
+# through the link (0.5 ms round trip) many times faster.
+LOOPBACK_SPEEDUP = {"kvrdbri": ">= 1.00", "kvrdbro": ">= 1.00", "kvrdbrorsa": ">= 1.00"}
+LINK_SPEEDUP = {"kvrdbri": ">= 15", "kvrdbro": ">= 5", "kvrdbrorsa": ">= 5"}
 
 
 def load(path):
@@ -32,7 +38,10 @@ def spread(values):
 
 def main():
     samples = load(sys.argv[1])
-    placements = sorted({key[0] for key in samples}, key=lambda p: (p != "same-cpu", p))
+    # Figures 1 to 6 per loopback placement; figure 7 per link ("link...").
+    everywhere = sorted({key[0] for key in samples}, key=lambda p: (p != "same-cpu", p))
+    placements = [p for p in everywhere if not p.startswith("link")]
+    links = [p for p in everywhere if p.startswith("link")]
 
     def values(placement, name, metric):
         return samples.get((placement, name, metric), [])
@@ -42,6 +51,31 @@ def main():
         return statistics.median(found) if found else None
 
     rows = []
+
+    def end_to_end_rows(figure, p, ping, speedup_targets):
+        """Every variant of e2e.py: wall time with the ratio to its round
+        trips x the baseline round trip, round trips, peak memory; a bulk
+        variant also its speed-up over the same utility line by line."""
+        for variant in VARIANTS:
+            if values(p, variant.name, "unavailable"):
+                rows.append((figure, variant.what, p, "not available", "", "", ""))
+                continue
+            wall = median(p, variant.name, "seconds")
+            trips = median(p, variant.name, "round_trips")
+            ratio = ""
+            if wall and trips and ping:
+                ratio = fmt(wall / (trips / ping))
+            row(figure, variant.what + " (wall)", p, values(p, variant.name, "seconds"), "s", ratio=ratio)
+            if trips:
+                rows.append((figure, variant.what + ": round trips, rt/s", p,
+                             "%d, %.0f rt/s" % (trips, trips / wall) if wall else "%d" % trips,
+                             "", "", ""))
+            row(figure, variant.what + " (peak memory)", p, values(p, variant.name, "peak_kb"), "MB",
+                scale=1 / 1024)
+            line = median(p, variant.utility, "seconds")
+            if variant.bulk and wall and line:
+                rows.append((figure, variant.what + ": speed-up over line by line", p, "", "",
+                             fmt(line / wall), speedup_targets.get(variant.utility, "")))
 
     def row(figure, what, placement, found, unit, scale=1.0, ratio="", target=""):
         if not found:
@@ -77,28 +111,33 @@ def main():
         for name, what in (("bulk_recv", "raw bulk recv"), ("execute_output", "KVRExecuteOutput")):
             row("4", "client CPU per 20 MB: " + what, p, values(p, name, "cpu_seconds"), "ms",
                 scale=1e3)
-        for tool, what in (("kvrdbri", "kvrdbri -m all"), ("kvrdbro", "kvrdbro -m all"),
-                           ("kvrdbrorsa", "kvrdbrorsa to one file")):
-            wall = median(p, tool, "seconds")
-            trips = median(p, tool, "round_trips")
-            ratio = ""
-            if wall and trips and ping:
-                ratio = fmt(wall / (trips / ping))
-            row("5", what + " (wall)", p, values(p, tool, "seconds"), "s", ratio=ratio)
-            if trips:
-                rows.append(("5", what + ": round trips, rt/s", p,
-                             "%d, %.0f rt/s" % (trips, trips / wall) if wall else "%d" % trips,
-                             "", "", ""))
-            row("5", what + " (peak memory)", p, values(p, tool, "peak_kb"), "MB", scale=1 / 1024)
+        end_to_end_rows("5", p, ping, LOOPBACK_SPEEDUP)
         row("6", "kvrdevserver write requests, 2 clients", p,
             values(p, "devserver_write_2", "items_per_second"), "req/s",
             ratio=fmt(median(p, "devserver_write_2", "items_per_second") / ping)
             if ping and median(p, "devserver_write_2", "items_per_second") else "")
 
+    for p in links:
+        ping = median(p, "raw_pingpong", "items_per_second")
+        found = values(p, "raw_pingpong", "items_per_second")
+        if found:
+            rows.append(("7", "raw ping-pong through the relay (baseline)", p,
+                         "%.0f rt/s, %.0f us each" % (ping, 1e6 / ping), spread(found), "1.00", ""))
+        else:
+            row("7", "raw ping-pong through the relay (baseline)", p, found, "rt/s")
+        end_to_end_rows("7", p, ping, LINK_SPEEDUP)
+        for variant in VARIANTS:
+            there = median(p, variant.name, "seconds")
+            here = median("same-cpu", variant.name, "seconds")
+            if there and here:
+                rows.append(("7", variant.what + ": wall through the link / on loopback (same-cpu)", p,
+                             "", "", fmt(there / here), ""))
+
+    order = placements + links
     header = ("fig.", "what", "placement", "median", "spread (min/max)", "ratio", "target")
     print("| " + " | ".join(header) + " |")
     print("|" + "|".join("---" for _ in header) + "|")
-    for r in sorted(rows, key=lambda r: (r[0], placements.index(r[2]))):
+    for r in sorted(rows, key=lambda r: (r[0], order.index(r[2]))):
         print("| " + " | ".join(r) + " |")
 
 

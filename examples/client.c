@@ -41,7 +41,11 @@ static void onGroupRead(void *handle, KOVRA_STR *item) {
 
 static int fail(void *handle, const char *what) {
   KVRGetLastError(handle, &result);
-  fprintf(stderr, "%s failed: %.*s\n", what, (int)result.len, result.str);
+  /* len bytes, not a C string: a server's reply quoted in the text may hold
+     NUL bytes. */
+  fprintf(stderr, "%s failed: ", what);
+  fwrite(result.str, 1, result.len, stderr);
+  fputc('\n', stderr);
   KVRDestroyConnect(handle);
   return 1;
 }

@@ -2,6 +2,7 @@
 // Every function that can fail runs its work inside Guarded(), which turns any
 // exception into the handle's last error and a 0 result; nothing escapes.
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -33,10 +34,21 @@ void StoreLastError(void* handle, std::string_view message) noexcept {
   }
 }
 
+// A record argument the function cannot do without, named as in kovrasc.h.
+struct Required {
+  const KOVRA_STR* record;
+  const char* name;
+};
+
 template <typename Work>
-int Guarded(void* handle, Work&& work) noexcept {
+int Guarded(void* handle, std::initializer_list<Required> required, Work&& work) noexcept {
   if (handle == nullptr) return 0;
   try {
+    for (const Required& argument : required) {
+      if (argument.record == nullptr) {
+        throw EKovraError(std::string("Missing argument: ") + argument.name + ".");
+      }
+    }
     return work(ConnectionOf(handle)) ? 1 : 0;
   } catch (const EKovraError& e) {
     StoreLastError(handle, e.Message());
@@ -114,7 +126,7 @@ void KVRDestroyConnect(void* handle) {
 }
 
 int KVRConnectOpen(void* handle) {
-  return kovra::Guarded(handle, [](TKvrConnect& c) {
+  return kovra::Guarded(handle, {}, [](TKvrConnect& c) {
     c.SetActive(true);
     c.Execute("zn \"" + c.NameSpace + "\"");
     return c.Active();
@@ -122,7 +134,7 @@ int KVRConnectOpen(void* handle) {
 }
 
 int KVRConnectClose(void* handle) {
-  return kovra::Guarded(handle, [](TKvrConnect& c) {
+  return kovra::Guarded(handle, {}, [](TKvrConnect& c) {
     c.SetActive(false);
     return true;
   });
@@ -138,7 +150,7 @@ void KVRGetLastError(void* handle, KOVRA_STR* error) {
 }
 
 int KVRRead(void* handle, KOVRA_STR* expression, KOVRA_STR* value) {
-  return kovra::Guarded(handle, [&](TKvrConnect& c) {
+  return kovra::Guarded(handle, {{expression, "expression"}, {value, "value"}}, [&](TKvrConnect& c) {
     const std::string result = c.Read(KovraStrToText(expression));
     TextToKovraStr(result, value);
     return true;
@@ -146,28 +158,28 @@ int KVRRead(void* handle, KOVRA_STR* expression, KOVRA_STR* value) {
 }
 
 int KVRWrite(void* handle, KOVRA_STR* name, KOVRA_STR* value) {
-  return kovra::Guarded(handle, [&](TKvrConnect& c) {
+  return kovra::Guarded(handle, {{name, "name"}, {value, "value"}}, [&](TKvrConnect& c) {
     c.Write(KovraStrToText(name), KovraStrToText(value));
     return true;
   });
 }
 
 int KVRExecute(void* handle, KOVRA_STR* code) {
-  return kovra::Guarded(handle, [&](TKvrConnect& c) {
+  return kovra::Guarded(handle, {{code, "code"}}, [&](TKvrConnect& c) {
     c.Execute(KovraStrToText(code));
     return true;
   });
 }
 
 int KVRKill(void* handle, KOVRA_STR* name) {
-  return kovra::Guarded(handle, [&](TKvrConnect& c) {
+  return kovra::Guarded(handle, {{name, "name"}}, [&](TKvrConnect& c) {
     c.Kill(KovraStrToText(name));
     return true;
   });
 }
 
 int KVRExecuteOutput(void* handle, KOVRA_STR* code) {
-  return kovra::Guarded(handle, [&](TKvrConnect& c) {
+  return kovra::Guarded(handle, {{code, "code"}}, [&](TKvrConnect& c) {
     c.ExecuteOutput(KovraStrToText(code));
     return true;
   });

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "kvr_connect.h"
 #include "requests.h"
@@ -44,16 +45,20 @@ std::string_view MessageIdentifier(std::string_view header) {
 }
 
 // A strict integer conversion: the whole text must be one decimal integer.
-int StrictInteger(std::string_view text) {
+std::optional<int> ParseStrictInteger(std::string_view text) {
   int value = 0;
   const char* first = text.data();
   const char* last = text.data() + text.size();
   if (first != last && *first == '+') ++first;
   const auto [end, ec] = std::from_chars(first, last, value);
-  if (text.empty() || ec != std::errc() || end != last) {
-    throw EKovraError("'" + std::string(text) + "' is not a valid integer value");
-  }
+  if (text.empty() || ec != std::errc() || end != last) return std::nullopt;
   return value;
+}
+
+int StrictInteger(std::string_view text) {
+  const std::optional<int> value = ParseStrictInteger(text);
+  if (!value) throw EKovraError("'" + std::string(text) + "' is not a valid integer value");
+  return *value;
 }
 
 }  // namespace
@@ -74,15 +79,17 @@ bool TKvrConnect::RunCommand() {
     const std::string_view body = BodyOf(replyText_);
 
     if (tag == wire::kTagTerminal) {
-      if (OnTerminalOutput) OnTerminalOutput(*this, body);
+      if (OnTerminalOutput) CallHandler([&] { OnTerminalOutput(*this, body); });
     } else if (tag == wire::kTagOk) {
       replyText_ = std::move(group);
       return true;
     } else if (tag == wire::kTagGoOn) {
       if (groupCount > 0 && OnGroupRead) {
-        OnGroupRead(*this, group, continueRead);
+        CallHandler([&] { OnGroupRead(*this, group, continueRead); });
         // An early stop leaves the raw reply as the result; the command's
-        // remaining replies stay unread on the connection.
+        // remaining replies stay unread on the connection, and the next
+        // command meets them. A host that stops a group owns that stream
+        // from then on (the C interface never stops one).
         if (!continueRead) return false;
       }
       group.assign(body);
@@ -91,7 +98,7 @@ bool TKvrConnect::RunCommand() {
       callbackResult.clear();
       if (OnCallback) {
         lastCallback.assign(body);
-        OnCallback(*this, lastCallback, callbackResult);
+        CallHandler([&] { OnCallback(*this, lastCallback, callbackResult); });
       }
       requestText_ = BuildFieldRequest(wire::kRequestCallbackAnswer, callbackResult);
       SendRequest();
@@ -99,12 +106,23 @@ bool TKvrConnect::RunCommand() {
       lastCallback.assign(body);
       callbackResult.clear();
       if (OnServerEvent) {
-        TMList message;
-        message.SetData(lastCallback);
-        OnServerEvent(*this, message.GetText(1), list_.Data());
+        CallHandler([&] {
+          TMList message;
+          message.SetData(lastCallback);
+          OnServerEvent(*this, message.GetText(1), list_.Data());
+        });
       }
       const std::string_view id = MessageIdentifier(HeaderOf(replyText_));
-      if (StrictInteger(id) > 0) {
+      int number = 0;
+      try {
+        number = StrictInteger(id);
+      } catch (...) {
+        // The message is ours to refuse, not the command's end: the next
+        // command must not meet the replies that follow it.
+        SkipRestOfCommand();
+        throw;
+      }
+      if (number > 0) {
         requestText_ = BuildMessageAcknowledgement(id, callbackResult);
         BusyScope busy(*this);
         SendRequest();
@@ -113,6 +131,42 @@ bool TKvrConnect::RunCommand() {
       if (IsQuietBreak()) return false;
       RaiseServerError(lastCallback);
     }
+  }
+}
+
+template <typename Handler>
+void TKvrConnect::CallHandler(Handler&& handler) {
+  try {
+    handler();
+  } catch (...) {
+    if (trace_) trace_->Event("drop: an event handler failed");
+    Disconnect();
+    throw;
+  }
+}
+
+void TKvrConnect::SkipRestOfCommand() noexcept {
+  try {
+    for (;;) {
+      if (socket_ < 0 || !ReceiveReply()) return;
+      const std::string_view tag = TReplyReader::TagOf(replyText_);
+      if (tag == wire::kTagCallback) {
+        requestText_ = BuildFieldRequest(wire::kRequestCallbackAnswer, {});
+      } else if (tag == wire::kTagMessageCallback) {
+        const std::string_view id = MessageIdentifier(HeaderOf(replyText_));
+        if (ParseStrictInteger(id).value_or(0) <= 0) continue;
+        requestText_ = BuildMessageAcknowledgement(id, {});
+      } else if (tag == wire::kTagGoOn || tag == wire::kTagTerminal || IsEmptyHeader(replyText_)) {
+        continue;
+      } else {
+        return;  // "<OK>" or the server's failure ends the command
+      }
+      // Never a reconnect here: a new connection has no command to finish.
+      if (!SendOnSocket()) return;
+    }
+  } catch (...) {
+    // A connection lost while skipping is gone already; the caller raises
+    // the failure that started the skip.
   }
 }
 
@@ -167,13 +221,19 @@ bool TKvrConnect::ReadTerminalOutput() {
     fill += n;
     reader_.Consume(nul ? n + 1 : n);
     if (fill == chunk_.size()) {
-      if (OnTerminalOutput) OnTerminalOutput(*this, std::string_view(chunk_.data(), fill));
+      HandOnOutput(fill);
       fill = 0;
     }
     if (nul) break;
   }
-  if (fill > 0 && OnTerminalOutput) OnTerminalOutput(*this, std::string_view(chunk_.data(), fill));
+  if (fill > 0) HandOnOutput(fill);
   return true;
+}
+
+void TKvrConnect::HandOnOutput(std::size_t fill) {
+  const std::string_view piece(chunk_.data(), fill);
+  if (trace_) trace_->Reply(piece);
+  if (OnTerminalOutput) CallHandler([&] { OnTerminalOutput(*this, piece); });
 }
 
 }  // namespace kovra

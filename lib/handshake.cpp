@@ -1,11 +1,11 @@
 // The connect step's protocol: the server's greeting and the login step.
 #include <array>
+#include <span>
 #include <utility>
 
 #include "kvr_connect.h"
 #include "mpiece.h"
 #include "requests.h"
-#include "socket_transport.h"
 
 namespace kovra {
 
@@ -35,6 +35,15 @@ void TKvrConnect::Handshake() {
         Authorization.UserName, Authorization.Password, Authorization.Application};
     list_.Build(credentials);
     requestText_ = BuildConnectRequest(NameSpace, list_.Data());
+    if (trace_) {
+      // The password element sits between the user's and the application's.
+      TMList part;
+      part.Build(std::span(credentials).first(1));
+      const std::size_t userLength = part.Data().size();
+      part.Build(std::span(credentials).subspan(2));
+      const std::size_t listAt = requestText_.size() - list_.Data().size();
+      secret_ = {listAt + userLength, list_.Data().size() - userLength - part.Data().size()};
+    }
     if (!SendOnSocket()) return;
   }
   if (!ReceiveReply()) return;

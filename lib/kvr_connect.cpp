@@ -8,7 +8,6 @@
 namespace kovra {
 
 namespace {
-TKvrConnect* currentConnection = nullptr;
 
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
@@ -34,9 +33,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 }  // namespace
 
-TKvrConnect* CurrentConnection() { return currentConnection; }
-
-TKvrConnect::TKvrConnect() { currentConnection = this; }
+TKvrConnect::TKvrConnect() = default;
 
 TKvrConnect::~TKvrConnect() {
   if (!Designing && active_) {
@@ -48,7 +45,6 @@ TKvrConnect::~TKvrConnect() {
     }
   }
   if (socket_ >= 0) net::ReleaseSocket(socket_);
-  if (currentConnection == this) currentConnection = nullptr;
 }
 
 void TKvrConnect::Loaded() {
@@ -121,6 +117,7 @@ void TKvrConnect::OpenOnSocket(int fd) {
   BusyScope busy(*this);
   try {
     AdoptSocket(fd);
+    StartTrace("open on socket");
     if (active_) Handshake();
   } catch (...) {
     active_ = false;
@@ -171,6 +168,15 @@ TTindraBackend& TKvrConnect::Tindra() {
 void TKvrConnect::ConnectSocket() {
   const std::string& address = host_.empty() ? serverAddress_ : host_;
   AdoptSocket(net::ConnectTcp(address, serverPort_));
+  StartTrace("open " + address + ":" + std::to_string(serverPort_));
+}
+
+void TKvrConnect::StartTrace(std::string_view how) {
+  trace_ = TWireTrace::FromEnvironment(this);
+  if (!trace_) return;
+  std::string text(how);
+  if (!active_) text += " failed";
+  trace_->Event(text);
 }
 
 void TKvrConnect::AdoptSocket(int fd) {
@@ -183,6 +189,10 @@ void TKvrConnect::AdoptSocket(int fd) {
 }
 
 void TKvrConnect::Disconnect() {
+  if (trace_) {
+    trace_->Event("close");
+    trace_.reset();
+  }
   active_ = false;
   requestText_.clear();
   replyText_.clear();
@@ -191,6 +201,7 @@ void TKvrConnect::Disconnect() {
 }
 
 void TKvrConnect::DropConnection(TConnectError kind) {
+  if (trace_) trace_->Event(std::string("drop: ") + ConnectErrorText(kind));
   Disconnect();
   DoError(kind);
 }
@@ -200,9 +211,11 @@ void TKvrConnect::SendRequest() {
     // The reconnect sends nothing of its own (beyond a connect request when
     // Authorization is active); the pending request goes out once, after it.
     std::string pending = std::move(requestText_);
+    const TSecretSpan secret = secret_;
     requestText_.clear();
     SetActive(true);
     requestText_ = std::move(pending);
+    secret_ = secret;
     if (!active_) {
       DoError(ceSocketNotConnected);
       return;
@@ -212,6 +225,8 @@ void TKvrConnect::SendRequest() {
 }
 
 bool TKvrConnect::SendOnSocket() {
+  if (trace_) trace_->Request(requestText_, secret_);
+  secret_ = {};
   if (net::SendAll(socket_, requestText_)) return true;
   // A send that fails leaves a stream of unknown state: drop it rather than
   // wait for a reply to a request the server may not have.
@@ -224,6 +239,7 @@ bool TKvrConnect::ReceiveReply() {
   for (;;) {
     switch (reader_.ParseBuffer(replyText_)) {
       case TParseResult::prComplete:
+        if (trace_) trace_->Reply(replyText_);
         return true;
       case TParseResult::prNeverFits:
         // The stream cannot be re-synchronised by guessing.
@@ -279,7 +295,11 @@ std::string TKvrConnect::Write(std::string_view name, std::string_view value) {
     Tindra().Write(name, value);
     return {};
   }
-  return RunDataCommand(BuildWriteRequest(name, value));
+  std::string request = BuildWriteRequest(name, value);
+  // The login's password travels as the value of %password; a trace shows
+  // it as ***.
+  if (name == "%password") secret_ = {request.size() - value.size(), value.size()};
+  return RunDataCommand(std::move(request));
 }
 
 std::string TKvrConnect::Execute(std::string_view code) {

@@ -7,8 +7,9 @@
 // -> handshake.cpp / command_loop.cpp (protocol steps of this class)
 // -> c_api.cpp (the C boundary).
 //
-// Not thread-safe: one caller at a time; events run synchronously on the
-// caller's thread inside the operation that fires them.
+// One thread at a time per object; objects share no state, so different
+// threads may drive different objects at once. Events run synchronously on
+// the caller's thread inside the operation that fires them.
 #pragma once
 
 #include <array>
@@ -24,6 +25,7 @@
 #include "reply_reader.h"
 #include "tindra_backend.h"
 #include "wire_format.h"
+#include "wire_trace.h"
 
 namespace kovra {
 
@@ -66,7 +68,11 @@ class TKvrConnect {
   // Pointer-sized tag; the C boundary keeps the handle's TOutput here.
   void* Tag = nullptr;
 
-  // Events. Each is called only when set.
+  // Events. Each is called only when set. An OnGroupRead that sets its
+  // Continue flag to false ends the command at once and leaves the rest of
+  // its replies unread for the next command to meet: the caller then owns
+  // that stream (the C interface never stops a group). Any other handler
+  // that fails while its command is on the wire drops the connection.
   TNotifyEvent OnBeginConnect;
   TMConnectEvent OnEndConnect;
   TMConnectGroupRead OnGroupRead;
@@ -166,6 +172,9 @@ class TKvrConnect {
   bool ReceiveReply();
   bool ReadMore();
   void DropConnection(TConnectError kind);
+  // Starts the trace of a connection being opened (when KOVRA_TRACE asks
+  // for one) and records the outcome of the TCP connect.
+  void StartTrace(std::string_view how);
   // Protocol steps (handshake.cpp, command_loop.cpp).
   void ConnectStep();
   void Handshake();
@@ -173,7 +182,18 @@ class TKvrConnect {
   // Serves the replies of the request in requestText_. True when "<OK>" ended
   // the command.
   bool RunCommand();
+  // Runs an event handler while a command is on the wire. A handler that
+  // fails leaves the command's remaining replies unread in between, so the
+  // connection is dropped before the failure passes on: no later command
+  // may take those replies for its own.
+  template <typename Handler>
+  void CallHandler(Handler&& handler);
+  // Reads the rest of a command that failed on the client's side up to its
+  // end, answering the server as if no handler were set.
+  void SkipRestOfCommand() noexcept;
   bool ReadTerminalOutput();
+  // Hands the first fill bytes of chunk_ to OnTerminalOutput.
+  void HandOnOutput(std::size_t fill);
   [[noreturn]] void RaiseServerError(std::string_view lastCallback) const;
   bool IsQuietBreak() const;
   std::string RunDataCommand(std::string request, bool* endedWithOk = nullptr);
@@ -189,6 +209,7 @@ class TKvrConnect {
   std::int32_t busy_ = 0;
   int socket_ = -1;
   std::string requestText_;
+  TSecretSpan secret_;  // the part of requestText_ a trace shows as ***
   std::string replyText_;
   std::string jobId_;
   std::string sessionId_;
@@ -196,10 +217,7 @@ class TKvrConnect {
   std::array<char, wire::kOutputChunkSize> chunk_{};
   TMList list_;
   std::unique_ptr<TTindraBackend> tindra_;
+  std::unique_ptr<TWireTrace> trace_;  // null unless KOVRA_TRACE asked for one
 };
-
-// The most recently created connection (null once it is destroyed); read only
-// by the in-process backend.
-TKvrConnect* CurrentConnection();
 
 }  // namespace kovra

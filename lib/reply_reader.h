@@ -4,13 +4,14 @@
 // feed bytes in any segmentation without a socket.
 //
 // A reply is a header without NUL, one NUL, and for the length-carrying tags
-// ("<GO ON>", "<CALLBACK>") the announced number of body bytes. Nothing is
+// ("<GO ON>", "<CALLBACK>") the announced number of body bytes, up to the
+// whole buffer (kCapacity): a header that leaves too little room for its body
+// is kept aside and the body gets the buffer to itself. Otherwise nothing is
 // consumed until the whole reply is buffered; the scan for the NUL resumes
 // where the previous call stopped.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -70,6 +71,8 @@ class TReplyReader {
   TWaitState state_ = wsCommand;
   std::size_t headerLength_ = 0;  // in wsLength: header bytes before the NUL
   std::size_t expected_ = 0;      // in wsLength: announced body length
+  bool headerTaken_ = false;      // in wsLength: header moved to header_
+  std::string header_;            // header and NUL, while the body fills the buffer
 };
 
 }  // namespace kovra

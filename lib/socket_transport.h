@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <span>
-#include <string>
 #include <string_view>
 
 namespace kovra::net {
@@ -24,13 +23,6 @@ void ReleaseSocket(int fd);
 // succeeds.
 bool SendAll(int fd, std::string_view bytes);
 
-enum class WaitResult { kReadable, kTimedOut, kFailed };
-
-// Blocks in poll() until fd is readable (a closed peer counts as readable: the
-// following read reports the end of the stream) or timeoutMs passes; a
-// negative timeoutMs waits without limit.
-WaitResult WaitReadable(int fd, int timeoutMs);
-
 enum class ReadStatus { kData, kEndOfStream, kFailed };
 struct ReadResult {
   ReadStatus status;
@@ -40,12 +32,5 @@ struct ReadResult {
 // One recv into the span (which must not be empty). A 0-byte read is the end
 // of the stream, never "no data".
 ReadResult ReceiveSome(int fd, std::span<char> into);
-
-// The text for a socket error code of the classic numbering (10004...11002);
-// "Unknown error code." for every other code.
-std::string SocketErrorText(int code);
-
-// Raises EKovraError with "Socket error. Code <code>: <text>".
-[[noreturn]] void RaiseSocketError(int code);
 
 }  // namespace kovra::net

@@ -2,7 +2,9 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <exception>
+#include <mutex>
 
 #include "connect_error.h"
 #include "kovra_str.h"
@@ -22,8 +24,14 @@ class TDlTindraBackend;
 
 // The backend whose machine exists. The machine exists at most once per
 // process, so its output belongs to the connection that created it, not to
-// whichever connection was constructed last.
-TDlTindraBackend* machineOwner = nullptr;
+// whichever connection was constructed last. Opening and closing hold
+// machineLock, so two threads never create or free the machine at once and
+// the second of two opens is refused; the device call-backs only read the
+// owner, on the thread the machine runs on.
+std::mutex machineLock;
+std::atomic<TDlTindraBackend*> machineOwner{nullptr};
+
+constexpr const char* kMachineExists = "CreateTindraVM: Tindra virtual machine already been created";
 
 template <typename Function>
 Function Resolve(void* library, const char* name) {
@@ -91,10 +99,17 @@ class TDlTindraBackend final : public TTindraBackend {
 
 // ---- Device call-backs: the machine's terminal ---------------------------------
 
+// Hands one piece of machine output to the owner's events; nothing when no
+// connection owns the machine.
+template <typename Deliver>
+std::int32_t ToOwner(Deliver deliver) {
+  TDlTindraBackend* owner = machineOwner.load();
+  if (owner == nullptr) return 0;
+  return owner->Output([&](TKvrConnect& c) { deliver(*owner, c); });
+}
+
 std::int32_t DeviceWriteString(TINDRAVM*, const ZVALUE* value) {
-  if (machineOwner == nullptr) return 0;
-  TDlTindraBackend& backend = *machineOwner;
-  return backend.Output([&](TKvrConnect& c) {
+  return ToOwner([&](TDlTindraBackend& backend, TKvrConnect& c) {
     const std::string text = backend.TextOf(value);
     if (c.OnGroupRead) {
       bool continueRead = true;
@@ -106,16 +121,14 @@ std::int32_t DeviceWriteString(TINDRAVM*, const ZVALUE* value) {
 }
 
 std::int32_t DeviceWriteChar(TINDRAVM*, std::int32_t code) {
-  if (machineOwner == nullptr) return 0;
-  return machineOwner->Output([&](TKvrConnect& c) {
+  return ToOwner([&](TDlTindraBackend&, TKvrConnect& c) {
     const char byte = static_cast<char>(code);
     if (c.OnTerminalOutput) c.OnTerminalOutput(c, std::string_view(&byte, 1));
   });
 }
 
 std::int32_t DeviceWriteNewLine(TINDRAVM*) {
-  if (machineOwner == nullptr) return 0;
-  return machineOwner->Output([](TKvrConnect& c) {
+  return ToOwner([](TDlTindraBackend&, TKvrConnect& c) {
     if (c.OnTerminalOutput) c.OnTerminalOutput(c, "\r\n");
   });
 }
@@ -123,8 +136,7 @@ std::int32_t DeviceWriteNewLine(TINDRAVM*) {
 std::int32_t DeviceWriteFormFeed(TINDRAVM*) { return 0; }
 
 std::int32_t DeviceWriteTab(TINDRAVM*, std::int32_t count) {
-  if (machineOwner == nullptr) return 0;
-  return machineOwner->Output([&](TKvrConnect& c) {
+  return ToOwner([&](TDlTindraBackend&, TKvrConnect& c) {
     for (std::int32_t i = 0; i < count && c.OnTerminalOutput; ++i) c.OnTerminalOutput(c, "\t");
   });
 }
@@ -133,6 +145,9 @@ std::int32_t DeviceWriteTab(TINDRAVM*, std::int32_t count) {
 
 void TDlTindraBackend::Open(const TTindraOverrides& overrides) {
   Close();
+  const std::lock_guard<std::mutex> lock(machineLock);
+  // Another connection's machine: refused before the library is touched.
+  if (machineOwner.load() != nullptr) throw EKovraError(kMachineExists);
   LibraryHandle library(::dlopen("./libtindra.so", RTLD_LAZY));
   if (!library) throw EKovraError("Failed to load ./libtindra.so");
   const auto create = Resolve<CreateTindraVM_t>(library.get(), "CreateTindraVM");
@@ -157,7 +172,7 @@ void TDlTindraBackend::Open(const TTindraOverrides& overrides) {
   const std::int32_t result = create(&settings_);
   // Result 1: another connection's machine exists. It is left alone: neither
   // freed here nor unloaded (the loader counts our handle separately).
-  if (result == 1) throw EKovraError("CreateTindraVM: Tindra virtual machine already been created");
+  if (result == 1) throw EKovraError(kMachineExists);
   if (result != 0) throw EKovraError("Function CreateTindraVM failed");
   const ZDLLCB* services = settings_.services;
   if (services == nullptr || !services->errstr || !services->execute || !services->eval ||
@@ -168,14 +183,17 @@ void TDlTindraBackend::Open(const TTindraOverrides& overrides) {
   library_ = std::move(library);
   free_ = free;
   services_ = services;
-  machineOwner = this;
+  machineOwner.store(this);
 }
 
 void TDlTindraBackend::Close() noexcept {
-  if (services_ != nullptr) free_();
-  services_ = nullptr;
-  free_ = nullptr;
-  if (machineOwner == this) machineOwner = nullptr;
+  if (services_ != nullptr) {
+    const std::lock_guard<std::mutex> lock(machineLock);
+    free_();
+    services_ = nullptr;
+    free_ = nullptr;
+    machineOwner.store(nullptr);
+  }
   library_.reset();
   pending_ = nullptr;
 }

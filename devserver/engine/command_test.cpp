@@ -135,7 +135,7 @@ TEST_F(CommandTest, ReportsErrorsAndStaysUsable) {
       {"w 1/0", "<DIVIDE>"},           {"d ^NOSUCH", "<NOROUTINE> *NOSUCH"},
       {"d x^%srv", "<NOLINE> *x^%srv"}, {"w $s(0:1)", "<SELECT>"},   {"s x(\"\")=1", "<SUBSCRIPT> *x(\"\")"},
       {"w $v(\"x\",1)", "<FUNCTION>"},  {"s  x=1", "<SYNTAX>"},       {"w \"a\" \"b\"", "<SYNTAX>"},
-      {"s x=$j(1,40000)", "<MAXSTRING>"}, {"o 1", "<COMMAND>"},     {"read x", "<COMMAND>"},
+      {"s x=$j(1,40000)", "<MAXSTRING>"}, {"o 1", "<COMMAND>"},     {"j x", "<COMMAND> *JOB not available"},
   };
   for (const auto& c : cases) EXPECT_EQ(errorOf(c.line), c.error) << c.line;
   run("s big=$j(\"\",32767)");
@@ -162,6 +162,17 @@ TEST_F(CommandTest, PassesConnectionFailuresThrough) {
 
 TEST_F(CommandTest, HaltEndsTheJob) {
   EXPECT_EQ(output("w 1 h  w 2"), "1");
+  EXPECT_TRUE(job_.halted());
+}
+
+// H with an argument is HANG; HALT spelled out takes none, and HANG needs one.
+TEST_F(CommandTest, TellsHaltFromHang) {
+  for (const char* line : {"halt 1", "HALT 0", "hang", "s x=1 hang  w x"})
+    EXPECT_EQ(errorOf(line), "<SYNTAX>") << line;
+  EXPECT_FALSE(job_.halted());
+  EXPECT_EQ(output("h 0 w 1 hang 0 w 2"), "12");
+  EXPECT_FALSE(job_.halted());
+  EXPECT_EQ(output("w 3 halt  w 4"), "3");
   EXPECT_TRUE(job_.halted());
 }
 

@@ -1,9 +1,13 @@
-// Test helpers for the engine: a JobIo that records what a job hands back,
-// and a fixture with a server, one job and verbs to drive it.
+// Test helpers for the engine: a JobIo that records what a job hands back, a
+// journal sink that records changes, a temporary server directory, and a
+// fixture with a server, one job and verbs to drive it.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,13 +24,58 @@ class RecordingIo : public JobIo {
     return callbackAnswer;
   }
   void message(std::string_view id) override { messages.emplace_back(id); }
+  bool abandoned() override { return gone; }
 
   std::string output;
   std::vector<std::string> values;
   std::vector<std::string> callbacks;
   std::vector<std::string> messages;
   std::string callbackAnswer = "answer";
+  bool gone = false;  // the client has closed the connection
 };
+
+class RecordingSink : public JournalSink {
+ public:
+  void recordSet(const std::string& database, const std::string& global, const Subscripts& subs,
+                 const std::string& value) override {
+    records.push_back("S " + database + " " + global + join(subs) + "=" + value);
+  }
+  void recordKill(const std::string& database, const std::string& global,
+                  const Subscripts& subs) override {
+    records.push_back("K " + database + " " + global + join(subs));
+  }
+  static std::string join(const Subscripts& subs) {
+    std::string out;
+    for (const auto& s : subs) out += "|" + s;
+    return out;
+  }
+  std::vector<std::string> records;
+};
+
+// A server directory with a kovra.ini, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/mengine_test_XXXXXX";
+    path_ = mkdtemp(pattern);
+    path_ += '/';
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  const std::string& path() const { return path_; }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(path_ + name) << text;
+  }
+
+ private:
+  std::string path_;
+};
+
+inline ServerOptions withDirectory(const TempDir& dir, JournalSink* sink) {
+  ServerOptions o;
+  o.directory = dir.path();
+  o.journal = sink;
+  return o;
+}
 
 class EngineTest : public ::testing::Test {
  protected:

@@ -11,48 +11,6 @@
 namespace mengine::test {
 namespace {
 
-class RecordingSink : public JournalSink {
- public:
-  void recordSet(const std::string& database, const std::string& global, const Subscripts& subs,
-                 const std::string& value) override {
-    records.push_back("S " + database + " " + global + join(subs) + "=" + value);
-  }
-  void recordKill(const std::string& database, const std::string& global,
-                  const Subscripts& subs) override {
-    records.push_back("K " + database + " " + global + join(subs));
-  }
-  static std::string join(const Subscripts& subs) {
-    std::string out;
-    for (const auto& s : subs) out += "|" + s;
-    return out;
-  }
-  std::vector<std::string> records;
-};
-
-// A server directory with a kovra.ini, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/mengine_test_XXXXXX";
-    path_ = mkdtemp(pattern);
-    path_ += '/';
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-  void write(const std::string& name, const std::string& text) const {
-    std::ofstream(path_ + name) << text;
-  }
-
- private:
-  std::string path_;
-};
-
-ServerOptions withDirectory(const TempDir& dir, JournalSink* sink) {
-  ServerOptions o;
-  o.directory = dir.path();
-  o.journal = sink;
-  return o;
-}
 
 class DirectoryTest : public EngineTest {
  protected:

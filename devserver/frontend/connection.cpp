@@ -176,6 +176,11 @@ void Connection::message(std::string_view id) {
   if (isPositiveId(id)) await(RequestType::kMessageAck);
 }
 
+bool Connection::abandoned() {
+  if (!lost_ && peerHasGone(fd_)) lost_ = true;
+  return lost_;
+}
+
 bool Connection::receive(Request& request) {
   for (;;) {
     switch (reader_.next(request)) {

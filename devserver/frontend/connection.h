@@ -35,6 +35,8 @@ class Connection : private mengine::JobIo {
   void outputValue(std::string_view value) override;
   std::string callback(std::string_view name, std::string_view command) override;
   void message(std::string_view id) override;
+  // A job that loops without writing learns here that its client has gone.
+  bool abandoned() override;
 
   void serveRequests();
   void handle(const Request& request);

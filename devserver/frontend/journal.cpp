@@ -100,12 +100,14 @@ void Journal::replay(mengine::Server& server) {
       throw std::runtime_error(path + " is not a kvrdevserver journal");
     }
     std::size_t pos = kJournalMagic.size();
-    JournalRecord record;
-    while (decodeRecord(data, pos, record)) {
-      if (record.kind == JournalRecord::Kind::kSet) {
-        server.replaySet(database, record.global, record.subscripts, record.value);
-      } else {
-        server.replayKill(database, record.global, record.subscripts);
+    std::vector<JournalRecord> records;
+    while (decodeEntry(data, pos, records)) {
+      for (const JournalRecord& record : records) {
+        if (record.kind == JournalRecord::Kind::kSet) {
+          server.replaySet(database, record.global, record.subscripts, record.value);
+        } else {
+          server.replayKill(database, record.global, record.subscripts);
+        }
       }
     }
     if (pos != data.size()) {
@@ -169,6 +171,16 @@ void Journal::recordSet(const std::string& database, const std::string& global,
 void Journal::recordKill(const std::string& database, const std::string& global,
                          const mengine::Subscripts& subscripts) {
   append(database, encodeRecord({JournalRecord::Kind::kKill, global, subscripts, {}}));
+}
+
+void Journal::recordTransaction(const std::string& database, const std::vector<Change>& changes) {
+  std::vector<JournalRecord> records;
+  records.reserve(changes.size());
+  for (const Change& change : changes) {
+    records.push_back({change.kill ? JournalRecord::Kind::kKill : JournalRecord::Kind::kSet,
+                       change.global, change.subscripts, change.value});
+  }
+  append(database, encodeTransaction(records));
 }
 
 void Journal::append(const std::string& database, const std::string& bytes) {

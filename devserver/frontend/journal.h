@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "mengine/engine.h"
 #include "unique_fd.h"
@@ -37,6 +38,8 @@ class Journal : public mengine::JournalSink {
                  const mengine::Subscripts& subscripts, const std::string& value) override;
   void recordKill(const std::string& database, const std::string& global,
                   const mengine::Subscripts& subscripts) override;
+  // Written in one record, so that replay takes all of the changes or none.
+  void recordTransaction(const std::string& database, const std::vector<Change>& changes) override;
 
   std::string pathOf(const std::string& database) const;
 

@@ -76,32 +76,29 @@ bool decodePayload(std::string_view payload, JournalRecord& record) {
   return reader.atEnd();
 }
 
-}  // namespace
+constexpr char kTransaction = 'T';
 
-std::string encodeRecord(const JournalRecord& record) {
-  std::string payload;
-  putText(payload, record.global);
-  putWord(payload, static_cast<std::uint32_t>(record.subscripts.size()));
-  for (const std::string& subscript : record.subscripts) putText(payload, subscript);
-  if (record.kind == JournalRecord::Kind::kSet) putText(payload, record.value);
-
+std::string frame(char kind, std::string_view payload) {
   std::string out;
   out.reserve(1 + 2 * kWordSize + payload.size());
-  out.push_back(static_cast<char>(record.kind));
+  out.push_back(kind);
   putWord(out, static_cast<std::uint32_t>(payload.size()));
   out += payload;
-  putWord(out, checksum(static_cast<char>(record.kind), payload));
+  putWord(out, checksum(kind, payload));
   return out;
 }
 
-bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record) {
+// The frame that starts at pos when it is whole and its checksum holds:
+// its kind, its payload and its size in bytes.
+struct Frame {
+  char kind = 0;
+  std::string_view payload;
+  std::size_t size = 0;
+};
+
+bool readFrame(std::string_view data, std::size_t pos, Frame& out) {
   if (pos >= data.size()) return false;
   std::string_view rest = data.substr(pos);
-  char kind = rest[0];
-  if (kind != static_cast<char>(JournalRecord::Kind::kSet) &&
-      kind != static_cast<char>(JournalRecord::Kind::kKill)) {
-    return false;
-  }
   PayloadReader header(rest.substr(1));
   std::uint32_t length = 0;
   if (!header.word(length)) return false;
@@ -110,12 +107,61 @@ bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record
   std::string_view payload = rest.substr(1 + kWordSize, length);
   PayloadReader trailer(rest.substr(1 + kWordSize + length, kWordSize));
   std::uint32_t stored = 0;
-  if (!trailer.word(stored) || stored != checksum(kind, payload)) return false;
+  if (!trailer.word(stored) || stored != checksum(rest[0], payload)) return false;
+  out = {rest[0], payload, total};
+  return true;
+}
+
+bool isChangeKind(char kind) {
+  return kind == static_cast<char>(JournalRecord::Kind::kSet) ||
+         kind == static_cast<char>(JournalRecord::Kind::kKill);
+}
+
+}  // namespace
+
+std::string encodeRecord(const JournalRecord& record) {
+  std::string payload;
+  putText(payload, record.global);
+  putWord(payload, static_cast<std::uint32_t>(record.subscripts.size()));
+  for (const std::string& subscript : record.subscripts) putText(payload, subscript);
+  if (record.kind == JournalRecord::Kind::kSet) putText(payload, record.value);
+  return frame(static_cast<char>(record.kind), payload);
+}
+
+bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record) {
+  Frame found;
+  if (!readFrame(data, pos, found) || !isChangeKind(found.kind)) return false;
   JournalRecord decoded;
-  decoded.kind = static_cast<JournalRecord::Kind>(kind);
-  if (!decodePayload(payload, decoded)) return false;
+  decoded.kind = static_cast<JournalRecord::Kind>(found.kind);
+  if (!decodePayload(found.payload, decoded)) return false;
   record = std::move(decoded);
-  pos += total;
+  pos += found.size;
+  return true;
+}
+
+std::string encodeTransaction(const std::vector<JournalRecord>& records) {
+  std::string payload;
+  for (const JournalRecord& record : records) payload += encodeRecord(record);
+  return frame(kTransaction, payload);
+}
+
+bool decodeEntry(std::string_view data, std::size_t& pos, std::vector<JournalRecord>& records) {
+  Frame found;
+  if (!readFrame(data, pos, found)) return false;
+  std::vector<JournalRecord> decoded(1);
+  if (isChangeKind(found.kind)) {
+    std::size_t at = pos;
+    if (!decodeRecord(data, at, decoded.front())) return false;
+  } else if (found.kind == kTransaction) {
+    decoded.clear();
+    for (std::size_t at = 0; at < found.payload.size();) {
+      if (!decodeRecord(found.payload, at, decoded.emplace_back())) return false;
+    }
+  } else {
+    return false;
+  }
+  records = std::move(decoded);
+  pos += found.size;
   return true;
 }
 

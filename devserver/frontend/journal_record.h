@@ -7,6 +7,10 @@
 //            value; every text as a 4-byte little-endian length and its bytes
 //   checksum (4 bytes, little-endian FNV-1a of kind and payload)
 //
+// A committed transaction is one record of kind 'T' whose payload is its set
+// and kill records, encoded as above one after another; its checksum covers
+// them all, so a transaction that a crash tore is ignored whole.
+//
 // A crash can leave the last record torn (cut short, or with bytes that never
 // reached the disk); its length or checksum then fails to match and it is
 // ignored, together with anything behind it.
@@ -15,6 +19,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mengine/engine.h"
 
@@ -36,5 +41,13 @@ std::string encodeRecord(const JournalRecord& record);
 // false, leaving pos alone, when the bytes from pos do not hold one whole,
 // intact record.
 bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record);
+
+// The 'T' record that holds every record of one committed transaction.
+std::string encodeTransaction(const std::vector<JournalRecord>& records);
+
+// Decodes the entry that starts at pos into records (replacing what they
+// held): one set or kill, or every change of a transaction. Returns false,
+// leaving pos alone, as decodeRecord does.
+bool decodeEntry(std::string_view data, std::size_t& pos, std::vector<JournalRecord>& records);
 
 }  // namespace devserver

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "journal_record.h"
+#include "process.h"
 #include "test_client.h"
 
 namespace devserver {
@@ -59,6 +60,33 @@ TEST(JournalRecordTest, FlippedByteIsCaughtByTheChecksum) {
   }
 }
 
+TEST(JournalRecordTest, TransactionComesBackWholeOrNotAtAll) {
+  std::vector<JournalRecord> changes = {{JournalRecord::Kind::kSet, "^t", {"1"}, "one"},
+                                        {JournalRecord::Kind::kKill, "^g", {}, {}},
+                                        {JournalRecord::Kind::kSet, "^t", {"2"}, "two\0"s}};
+  std::string whole = encodeTransaction(changes) + encodeRecord(changes[1]);
+  std::size_t pos = 0;
+  std::vector<JournalRecord> out;
+  ASSERT_TRUE(decodeEntry(whole, pos, out));
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[1].kind, JournalRecord::Kind::kKill);
+  EXPECT_EQ(out[2].value, "two\0"s);
+  ASSERT_TRUE(decodeEntry(whole, pos, out));  // a plain record reads as one
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].global, "^g");
+  EXPECT_EQ(pos, whole.size());
+
+  std::string transaction = encodeTransaction(changes);
+  for (std::size_t cut = 0; cut < transaction.size(); ++cut) {
+    std::size_t at = 0;
+    EXPECT_FALSE(decodeEntry(transaction.substr(0, cut), at, out)) << "cut at " << cut;
+    EXPECT_EQ(at, 0u);
+  }
+  JournalRecord one;
+  pos = 0;
+  EXPECT_FALSE(decodeRecord(transaction, pos, one));  // never mistaken for a single change
+}
+
 class NullIo : public mengine::JobIo {
  public:
   void write(std::string_view) override {}
@@ -93,8 +121,7 @@ struct OpenServer {
 
 class JournalTest : public ::testing::Test {
  protected:
-  void SetUp() override { directory_ = testing::makeTempDirectory() + "/"; }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
+  void SetUp() override { directory_ = temp_.path() + "/"; }
 
   void set(OpenServer& open, const std::string& reference, const std::string& value) {
     mengine::Job job(*open.server, 1);
@@ -105,6 +132,8 @@ class JournalTest : public ::testing::Test {
     std::ofstream out(path, std::ios::binary | std::ios::app);
     out << bytes;
   }
+
+  kvrtest::TempDir temp_;
 
   std::string directory_;
   NullIo io_;
@@ -139,6 +168,27 @@ TEST_F(JournalTest, TornTailIsIgnoredAndCompactedAway) {
   std::map<std::string, std::string> expected = {{"%SYS g", "kept"}};
   EXPECT_EQ(reopened.contents(), expected);
   EXPECT_EQ(std::filesystem::file_size(path), cleanSize);
+}
+
+TEST_F(JournalTest, CommittedTransactionIsReplayedWholeAndATornOneNotAtAll) {
+  std::string path;
+  {
+    OpenServer open(directory_);
+    set(open, "^g", "before");
+    mengine::Job job(*open.server, 1);
+    job.execute("ts  s ^t(1)=1,^t(2)=2 k ^g tc", io_);
+    job.execute("ts  s ^r=1 tro", io_);
+    path = open.journal->pathOf("%SYS");
+  }
+  std::uintmax_t cleanSize = std::filesystem::file_size(path);
+  std::string torn = encodeTransaction({{JournalRecord::Kind::kSet, "^t", {"3"}, "3"},
+                                        {JournalRecord::Kind::kKill, "^t", {"1"}, {}}});
+  appendBytes(path, torn.substr(0, torn.size() - 1));
+
+  OpenServer reopened(directory_);
+  std::map<std::string, std::string> expected = {{"%SYS t,1", "1"}, {"%SYS t,2", "2"}};
+  EXPECT_EQ(reopened.contents(), expected);
+  EXPECT_LT(std::filesystem::file_size(path), cleanSize + torn.size() - 1);
 }
 
 TEST_F(JournalTest, CompactionKeepsOneRecordPerNode) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "wire_format.h"
+
 namespace devserver {
 
 namespace {
@@ -13,23 +15,40 @@ using namespace std::string_view_literals;
 // Digits of the longest length kMaxFieldLength allows.
 constexpr std::size_t kMaxLengthDigits = 7;
 
+// How a request begins: its type field, then the byte that ends the field
+// (none for an acknowledgement, whose tag runs on into its identifier).
 struct Opening {
-  std::string_view bytes;
-  RequestType type;
+  std::string_view type;
+  std::string_view end;
+  RequestType kind;
+
+  std::size_t size() const { return type.size() + end.size(); }
 };
 
-// How each request begins. The one-letter requests are followed by a NUL.
+namespace wire = kovra::wire;
+
 constexpr Opening kOpenings[] = {
-    {"r\0"sv, RequestType::kRead},
-    {"w\0"sv, RequestType::kWrite},
-    {"x\0"sv, RequestType::kExecute},
-    {"t\0"sv, RequestType::kExecuteOutput},
-    {"k\0"sv, RequestType::kKill},
-    {"c\0"sv, RequestType::kCallbackAnswer},
-    {"lg:"sv, RequestType::kLogin},
-    {"MR:"sv, RequestType::kConnect},
-    {"<CALLBACK>"sv, RequestType::kMessageAck},
+    {wire::kRequestRead, "\0"sv, RequestType::kRead},
+    {wire::kRequestWrite, "\0"sv, RequestType::kWrite},
+    {wire::kRequestExecute, "\0"sv, RequestType::kExecute},
+    {wire::kRequestExecuteOutput, "\0"sv, RequestType::kExecuteOutput},
+    {wire::kRequestKill, "\0"sv, RequestType::kKill},
+    {wire::kRequestCallbackAnswer, "\0"sv, RequestType::kCallbackAnswer},
+    {wire::kRequestLogin, ":"sv, RequestType::kLogin},
+    {wire::kRequestConnect, ":"sv, RequestType::kConnect},
+    {wire::kTagCallback, ""sv, RequestType::kMessageAck},
 };
+
+// Whether data begins with the whole opening (kComplete), could still grow
+// into it (kNeedMore), or cannot (kInvalid).
+Status match(std::string_view data, const Opening& opening) {
+  const std::string_view type = data.substr(0, opening.type.size());
+  if (!opening.type.starts_with(type)) return Status::kInvalid;
+  if (type.size() < opening.type.size()) return Status::kNeedMore;
+  const std::string_view end = data.substr(type.size(), opening.end.size());
+  if (!opening.end.starts_with(end)) return Status::kInvalid;
+  return end.size() < opening.end.size() ? Status::kNeedMore : Status::kComplete;
+}
 
 bool parseLength(std::string_view digits, std::size_t& out) {
   if (digits.empty() || digits.size() > kMaxLengthDigits) return false;
@@ -96,11 +115,12 @@ class Scanner {
 Status identify(std::string_view data, const Opening*& found) {
   bool couldGrow = false;
   for (const Opening& opening : kOpenings) {
-    if (data.starts_with(opening.bytes)) {
+    const Status status = match(data, opening);
+    if (status == Status::kComplete) {
       found = &opening;
       return Status::kComplete;
     }
-    if (opening.bytes.starts_with(data)) couldGrow = true;
+    if (status == Status::kNeedMore) couldGrow = true;
   }
   return couldGrow ? Status::kNeedMore : Status::kInvalid;
 }
@@ -110,7 +130,7 @@ Status scanMessageAck(Scanner& scanner, Request& request) {
   std::string_view header;
   Status status = scanner.field(kMaxHeaderLength, header);
   if (status != Status::kComplete) return status;
-  header.remove_prefix("<CALLBACK>"sv.size());
+  header.remove_prefix(wire::kTagCallback.size());
   std::size_t colon = header.find(':');
   std::size_t count = 0;
   if (colon == std::string_view::npos || !parseLength(header.substr(colon + 1), count)) {
@@ -139,18 +159,18 @@ Status scan(std::string_view data, Request& request, std::size_t& consumed) {
   if (status != Status::kComplete) return status;
 
   Request parsed;
-  parsed.type = opening->type;
+  parsed.type = opening->kind;
   Scanner scanner(data);
-  switch (opening->type) {
+  switch (opening->kind) {
     case RequestType::kWrite:
-      scanner.skip(opening->bytes.size());
+      scanner.skip(opening->size());
       status = scanner.counted(parsed.first);
       if (status == Status::kComplete) status = scanner.counted(parsed.second);
       break;
     case RequestType::kLogin: {
       std::string_view header;
       status = scanner.field(kMaxHeaderLength, header);
-      if (status == Status::kComplete) parsed.first.assign(header.substr(opening->bytes.size()));
+      if (status == Status::kComplete) parsed.first.assign(header.substr(opening->size()));
       break;
     }
     case RequestType::kMessageAck:
@@ -160,7 +180,7 @@ Status scan(std::string_view data, Request& request, std::size_t& consumed) {
       status = scanConnect(scanner, parsed);
       break;
     default:
-      scanner.skip(opening->bytes.size());
+      scanner.skip(opening->size());
       status = scanner.counted(parsed.first);
       break;
   }

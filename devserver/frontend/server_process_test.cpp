@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "process.h"
 #include "test_client.h"
 
 namespace devserver::testing {
@@ -280,6 +281,27 @@ TEST_F(ServerTest, StopSignalEndsTheServerWithStatusZero) {
   }
 }
 
+TEST_F(ServerTest, LoopingJobEndsWhenItsClientCloses) {
+  ServerProcess server;
+  TestClient other = connect(server);
+  {
+    TestClient looping = connect(server);
+    // A loop that writes nothing never notices a closed socket by itself.
+    looping.send(request('x', "l +^BUSY s ^STARTED=1 f  s x=1"));
+    bool started = false;
+    for (int i = 0; i < 200 && !started; ++i) {
+      started = read(other, "$g(^STARTED)") == "1";
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ASSERT_TRUE(started);
+    EXPECT_EQ(execute(other, "l +^BUSY:0"), "<OK>\0"s);
+    EXPECT_EQ(read(other, "$t"), "0");
+  }
+  // The job has gone with its client, and its lock with it.
+  EXPECT_EQ(execute(other, "l +^BUSY:10"), "<OK>\0"s);
+  EXPECT_EQ(read(other, "$t"), "1");
+}
+
 TEST_F(ServerTest, NamespaceSwitchIsPerConnectionAndUnknownOnesFail) {
   ServerProcess server;
   TestClient client = connect(server);
@@ -292,7 +314,8 @@ TEST_F(ServerTest, NamespaceSwitchIsPerConnectionAndUnknownOnesFail) {
 }
 
 TEST_F(ServerTest, AcknowledgedChangesSurviveKillNine) {
-  std::string directory = makeTempDirectory();
+  const kvrtest::TempDir temp;
+  const std::string& directory = temp.path();
   {
     ServerProcess server({"--dir", directory});
     TestClient client = connect(server);
@@ -315,7 +338,6 @@ TEST_F(ServerTest, AcknowledgedChangesSurviveKillNine) {
     EXPECT_EQ(read(client, "$v(\"proc\",6)"),
               std::filesystem::canonical(directory).string() + "/");
   }
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace
@@ -327,7 +349,8 @@ namespace {
 // Two clients write the same global at once; every acknowledged node must be
 // in the journal, in whichever order the two threads reached it.
 TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
-  std::string directory = makeTempDirectory();
+  const kvrtest::TempDir temp;
+  const std::string& directory = temp.path();
   constexpr int kEach = 100;
   {
     ServerProcess server({"--dir", directory});
@@ -354,7 +377,6 @@ TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
     EXPECT_EQ(read(client, "^c(2," + std::to_string(kEach - 1) + ")"), std::to_string(kEach - 1));
     EXPECT_EQ(read(client, "$d(^c(2,0))"), "1");
   }
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace

@@ -99,6 +99,16 @@ void sendAll(int fd, std::string_view bytes, std::size_t segment) {
   }
 }
 
+bool peerHasGone(int fd) {
+  pollfd probe = {fd, POLLIN | POLLRDHUP, 0};
+  int ready;
+  do {
+    ready = ::poll(&probe, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0) return false;
+  return (probe.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 void shutdownSocket(int fd) { ::shutdown(fd, SHUT_RDWR); }
 
 }  // namespace devserver

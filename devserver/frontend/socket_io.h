@@ -43,6 +43,10 @@ std::size_t receiveSome(int fd, char* data, std::size_t size);
 // segment bytes, each in its own send. Throws ConnectionLost.
 void sendAll(int fd, std::string_view bytes, std::size_t segment);
 
+// True when the peer has closed its side or the socket has failed (or been
+// shut down by a stop); never blocks. Bytes that wait unread do not count.
+bool peerHasGone(int fd);
+
 // Wakes a thread blocked in receiveSome on fd (it then reads end of stream).
 void shutdownSocket(int fd);
 

@@ -12,8 +12,10 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
+#include <span>
 #include <stdexcept>
+
+#include "requests.h"
 
 namespace devserver::testing {
 
@@ -115,68 +117,67 @@ void TestClient::send(std::string_view bytes) {
 
 bool TestClient::fill() {
   if (!waitReadable(socket_.get(), kWaitMillis)) throw std::runtime_error("no reply in time");
-  char chunk[4096];
-  ssize_t count = ::recv(socket_.get(), chunk, sizeof chunk, 0);
+  const std::span<char> space = reader_.FreeSpace();
+  if (space.empty()) throw std::runtime_error("a reply filled the client's whole buffer");
+  ssize_t count = ::recv(socket_.get(), space.data(), space.size(), 0);
   if (count <= 0) return false;
-  buffer_.append(chunk, static_cast<std::size_t>(count));
+  reader_.Commit(static_cast<std::size_t>(count));
   return true;
 }
 
 std::string TestClient::readReply() {
-  std::size_t nul;
-  while ((nul = buffer_.find('\0')) == std::string::npos) {
-    if (!fill()) throw std::runtime_error("server closed before a whole reply");
+  std::string reply;
+  for (int reads = 0; reads < 100000; ++reads) {
+    switch (reader_.ParseBuffer(reply)) {
+      case kovra::TParseResult::prComplete:
+        return reply;
+      case kovra::TParseResult::prNeverFits:
+        throw std::runtime_error("a reply the client library could never take");
+      case kovra::TParseResult::prNeedMore:
+        if (!fill()) throw std::runtime_error("server closed before a whole reply");
+        break;
+    }
   }
-  std::string header = buffer_.substr(0, nul);
-  std::size_t body = 0;
-  if (header.starts_with("<GO ON>") || header.starts_with("<CALLBACK>")) {
-    std::size_t colon = header.find(':', header.find('>'));
-    if (colon != std::string::npos) body = std::strtoul(header.c_str() + colon + 1, nullptr, 10);
-  }
-  while (buffer_.size() < nul + 1 + body) {
-    if (!fill()) throw std::runtime_error("server closed inside a reply body");
-  }
-  std::string reply = buffer_.substr(0, nul + 1 + body);
-  buffer_.erase(0, reply.size());
-  return reply;
+  throw std::runtime_error("no whole reply after many reads");
 }
 
 std::string TestClient::readRawUntilNul() {
-  std::size_t nul;
-  while ((nul = buffer_.find('\0')) == std::string::npos) {
+  // Raw output is not framed and may be longer than the buffer: it is taken
+  // out as it arrives.
+  std::string raw;
+  for (int reads = 0; reads < 100000; ++reads) {
+    const std::string_view pending = reader_.Pending();
+    const std::size_t nul = pending.find('\0');
+    if (nul != std::string_view::npos) {
+      raw.append(pending.substr(0, nul + 1));
+      reader_.Consume(nul + 1);
+      return raw;
+    }
+    raw.append(pending);
+    reader_.Consume(pending.size());
     if (!fill()) throw std::runtime_error("server closed inside terminal output");
   }
-  std::string raw = buffer_.substr(0, nul + 1);
-  buffer_.erase(0, nul + 1);
-  return raw;
+  throw std::runtime_error("no end of terminal output after many reads");
 }
 
 bool TestClient::closedByServer(std::string* rest) {
   bool closed = false;
-  for (int i = 0; i < 1000 && !closed; ++i) closed = !fill();
-  if (rest != nullptr) *rest = buffer_;
-  buffer_.clear();
+  std::string seen;
+  for (int i = 0; i < 1000 && !closed; ++i) {
+    closed = !fill();
+    seen.append(reader_.Pending());
+    reader_.Clear();
+  }
+  if (rest != nullptr) *rest = seen;
   return closed;
 }
 
 std::string request(char type, std::string_view text) {
-  std::string bytes(1, type);
-  bytes += '\0' + std::to_string(text.size()) + '\0';
-  bytes += text;
-  return bytes;
+  return kovra::BuildFieldRequest(std::string_view(&type, 1), text);
 }
 
 std::string writeRequest(std::string_view target, std::string_view value) {
-  std::string bytes = request('w', target);
-  bytes += std::to_string(value.size()) + '\0';
-  bytes += value;
-  return bytes;
-}
-
-std::string makeTempDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kvrdevserver-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-  return pattern;
+  return kovra::BuildWriteRequest(target, value);
 }
 
 }  // namespace devserver::testing

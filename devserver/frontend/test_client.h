@@ -1,6 +1,7 @@
 // Test helpers: a kvrdevserver process started by a test and stopped by its
-// own pid, and a raw protocol client that reads replies the way the client
-// library frames them. Every wait is bounded.
+// own pid, and a raw protocol client that frames replies with the client
+// library's own reply reader and builds requests with its request builders.
+// Every wait is bounded.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "reply_reader.h"
 #include "unique_fd.h"
 
 namespace devserver::testing {
@@ -48,8 +50,9 @@ class TestClient {
   explicit TestClient(std::uint16_t port);
 
   void send(std::string_view bytes);
-  // One reply as the client stores it: header, NUL, and for "<GO ON>" and
-  // "<CALLBACK>" the announced body. Fails the test on a timeout or close.
+  // One reply as the client library stores it: header, NUL, and for
+  // "<GO ON>" and "<CALLBACK>" the announced body. Throws on a timeout, a
+  // close, or a reply the library could never take.
   std::string readReply();
   // Raw bytes up to and including the first NUL (output of a "t" request).
   std::string readRawUntilNul();
@@ -61,14 +64,11 @@ class TestClient {
   bool fill();
 
   UniqueFd socket_;
-  std::string buffer_;
+  kovra::TReplyReader reader_;
 };
 
 // Request builders: type NUL len NUL text, and the write form.
 std::string request(char type, std::string_view text);
 std::string writeRequest(std::string_view target, std::string_view value);
-
-// A fresh empty directory under the system's temporary folder.
-std::string makeTempDirectory();
 
 }  // namespace devserver::testing

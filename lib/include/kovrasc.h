@@ -12,15 +12,33 @@
  *  3. Functions returning int return 1 for success and 0 for failure.
  *     KVRListLength returns a count instead.
  *  4. Every connection function accepts a null handle and then does nothing
- *     (returns 0, or sets error->len to 0 for KVRGetLastError).
+ *     (returns 0, or sets error->len to 0 for KVRGetLastError). A null
+ *     KOVRA_STR pointer where a record is needed makes the function return 0
+ *     without sending anything and sets the last error "Missing argument:
+ *     <name>." with the parameter's name below; KVRGetLastError with a null
+ *     record does nothing; the list and text functions return 0. A null
+ *     call-back is never missing: it switches the call-back off.
  *  5. A failure inside the library stores its message as the handle's last
  *     error; a success never clears it. KVRGetLastError copies it out.
  *  6. Call-backs run synchronously on the calling thread, inside the KVR call
  *     in progress on the same handle, and never at any other time.
  *  7. No exception or signal ever crosses this boundary. The library never
- *     prints and never ends the process.
- *  8. The library is single-threaded: call it from one thread at a time, even
- *     for different handles.
+ *     ends the process and prints nothing, except one line on standard error
+ *     when the trace file named by KOVRA_TRACE cannot be opened.
+ *  8. Each call reads its command's replies to the end, so the next call
+ *     sees only its own (the group-read call-back cannot stop a command
+ *     early). A call that fails on the client's side (a server
+ *     message it cannot read) first reads and drops the rest of its
+ *     command; the server's call-backs meanwhile get the empty answer.
+ *  9. Server replies quoted in an error text are raw, NUL bytes included:
+ *     use len bytes of the record, never the record as a C string.
+ * 10. With the environment variable KOVRA_TRACE naming a file when a
+ *     connection opens, the connection appends a trace of its wire traffic
+ *     to it (passwords shown as ***); see kovrasc(3).
+ * 11. Threads: a handle is used by one thread at a time; different handles
+ *     may be used by different threads at once, as they share nothing;
+ *     call-backs run on the thread of the call that fires them. The library
+ *     takes no locks on the connection path.
  */
 #ifndef KOVRASC_H
 #define KOVRASC_H

@@ -4,12 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -328,6 +334,174 @@ TEST_F(CInterfaceTest, ConnectionDroppedByThePeerNeedsANewOpen) {
   EXPECT_EQ(lib_.execute(handle_, e.get()), 0);
   EXPECT_EQ(LastError(), "Connect does not exist.");
   EXPECT_EQ(peer.Finish(), "");
+}
+
+// Every connection function given a null record fails cleanly, names the
+// missing argument, and sends nothing.
+TEST_F(CInterfaceTest, NullRecordsFailAndNameTheMissingArgument) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|")).Expect(Z("x|9|zn \"USER\"")).Send(Z("<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto record = Record("x");
+  EXPECT_EQ(lib_.read(handle_, nullptr, record.get()), 0);
+  EXPECT_EQ(LastError(), "Missing argument: expression.");
+  EXPECT_EQ(lib_.read(handle_, record.get(), nullptr), 0);
+  EXPECT_EQ(LastError(), "Missing argument: value.");
+  EXPECT_EQ(lib_.write(handle_, nullptr, record.get()), 0);
+  EXPECT_EQ(LastError(), "Missing argument: name.");
+  EXPECT_EQ(lib_.write(handle_, record.get(), nullptr), 0);
+  EXPECT_EQ(LastError(), "Missing argument: value.");
+  EXPECT_EQ(lib_.execute(handle_, nullptr), 0);
+  EXPECT_EQ(LastError(), "Missing argument: code.");
+  EXPECT_EQ(lib_.kill(handle_, nullptr), 0);
+  EXPECT_EQ(LastError(), "Missing argument: name.");
+  EXPECT_EQ(lib_.executeOutput(handle_, nullptr), 0);
+  EXPECT_EQ(LastError(), "Missing argument: code.");
+  lib_.lastError(handle_, nullptr);  // nothing to write into: no effect
+  EXPECT_EQ(Text(*record), "x");
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+// A server message whose identifier is not a number fails its command, and
+// the rest of that command (values, messages to acknowledge, a call-back
+// awaiting its answer, the end) is read before the failure is reported: the next read gets its own
+// value, not the failed command's.
+TEST_F(CInterfaceTest, FailedCommandLeavesNoReplyForTheNextOne) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("x|1|m"))
+      .Send(Z("<ONMSGCALLBACK>hello:|<GO ON>:5|stale<ONMSGCALLBACK>7:x|<ONMSGCALLBACK>y:z|"))
+      .Expect(Z("<CALLBACK>7:0|"))
+      .Send(Z("<CALLBACK>f:1|c"))
+      .Expect(Z("c|0|"))
+      .Send(Z("<GO ON>:6|stale2<OK>|"))
+      .Expect(Z("r|7|\"fresh\""))
+      .Send(Z("<GO ON>:5|fresh<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  lib_.setGroupRead(handle_, OnGroup);
+  lib_.setCallback(handle_, OnCommand);
+  ASSERT_EQ(lib_.open(handle_), 1);
+  seen.groups.clear();
+  auto m = Record("m");
+  EXPECT_EQ(lib_.execute(handle_, m.get()), 0);
+  EXPECT_EQ(LastError(), "'hello' is not a valid integer value");
+  EXPECT_TRUE(seen.groups.empty());
+  EXPECT_TRUE(seen.commands.empty());
+  auto fresh = Record("\"fresh\"");
+  auto value = Record("");
+  EXPECT_EQ(lib_.read(handle_, fresh.get(), value.get()), 1);
+  EXPECT_EQ(Text(*value), "fresh");
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+class TraceTest : public CInterfaceTest {
+ protected:
+  void SetUp() override {
+    CInterfaceTest::SetUp();
+    char pattern[] = "/tmp/kovra-trace-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/wire.trace";
+  }
+  void TearDown() override {
+    CInterfaceTest::TearDown();
+    ::unsetenv("KOVRA_TRACE");
+    ::unlink(path_.c_str());
+    ::rmdir(dir_.c_str());
+  }
+  std::vector<std::string> TraceLines() {
+    std::ifstream in(path_);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // The line without its time and handle: direction and bytes.
+  std::string Event(const std::string& line) {
+    static const std::regex kLine(
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z (0x[0-9a-f]+) ([<>!]) (.*)$)");
+    std::smatch m;
+    if (!std::regex_match(line, m, kLine)) return "malformed: " + line;
+    std::ostringstream handle;
+    handle << handle_;
+    EXPECT_EQ(m[1].str(), handle.str());
+    return m[2].str() + " " + m[3].str();
+  }
+  std::string dir_;
+  std::string path_;
+};
+
+// The trace holds every request as sent and every reply as framed, bytes
+// outside the printable range escaped, the password of a %password write
+// masked; the file is private to its owner.
+TEST_F(TraceTest, TraceShowsTheWireWithThePasswordMasked) {
+  ::setenv("KOVRA_TRACE", path_.c_str(), 1);
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|"))
+      .Expect(Z("x|9|zn \"USER\""))
+      .Send(Z("<OK>|"))
+      .Expect(Z("w|9|%password6|secret"))
+      .Send(Z("<OK>|"))
+      .Expect(Z("t|3|w 1"))
+      .Send(Z("1\\\x7f|<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto name = Record("%password");
+  auto password = Record("secret");
+  EXPECT_EQ(lib_.write(handle_, name.get(), password.get()), 1);
+  auto code = Record("w 1");
+  EXPECT_EQ(lib_.executeOutput(handle_, code.get()), 1);
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+
+  std::vector<std::string> events;
+  for (const std::string& line : TraceLines()) events.push_back(Event(line));
+  const std::string open = "! open 127.0.0.1:" + std::to_string(peer.Port());
+  EXPECT_EQ(events, (std::vector<std::string>{open, "< <OK>:job\\x00",
+                                              "> x\\x009\\x00zn \"USER\"", "< <OK>\\x00",
+                                              "> w\\x009\\x00%password6\\x00***", "< <OK>\\x00",
+                                              "> t\\x003\\x00w 1", "< 1\\x5C\\x7F",
+                                              "< <OK>\\x00", "! close"}));
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A trace file that cannot be opened is reported once on standard error,
+// however many connections ask for it, and the connections work without it.
+TEST_F(TraceTest, UnopenableTraceIsReportedOnceAndTheConnectionWorks) {
+  const std::string missing = dir_ + "/no/such/folder/trace";
+  ::setenv("KOVRA_TRACE", missing.c_str(), 1);
+  const std::string errPath = dir_ + "/stderr";
+  const int saved = ::dup(STDERR_FILENO);
+  const int capture = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(capture, 0);
+  ::dup2(capture, STDERR_FILENO);
+  for (int i = 0; i < 2; ++i) {
+    ScriptedPeer peer;
+    peer.Send(Z("<OK>:job|")).Expect(Z("x|9|zn \"USER\"")).Send(Z("<OK>|"));
+    peer.Start();
+    Create(peer.Port());
+    EXPECT_EQ(lib_.open(handle_), 1);
+    EXPECT_EQ(lib_.close(handle_), 1);
+    lib_.destroy(handle_);
+    handle_ = nullptr;
+    EXPECT_EQ(peer.Finish(), "");
+  }
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(capture);
+  std::ifstream in(errPath);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ::unlink(errPath.c_str());
+  EXPECT_EQ(text, "kovrasc: cannot open the trace file " + missing + ": No such file or directory\n");
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "kvr_connect.h"
 #include "mpiece.h"
 #include "scripted_peer.h"
-#include "socket_transport.h"
 
 namespace kovra {
 namespace {
@@ -27,7 +26,6 @@ TEST(ConnectionProperties, NewObjectHasTheDefaults) {
   EXPECT_FALSE(c.Active());
   EXPECT_EQ(c.Socket(), -1);
   EXPECT_FALSE(c.Authorization.Active);
-  EXPECT_EQ(CurrentConnection(), &c);
 }
 
 TEST(ConnectionProperties, TimeOutIsStoredInMinutesCappedAtOneHundred) {
@@ -141,22 +139,10 @@ TEST(TextSplitter, SplitsAtEverySeparator) {
   EXPECT_EQ(empty.Piece(0), "");
 }
 
-TEST(ErrorTexts, KindsAndSocketCodesHaveTheirTexts) {
+TEST(ErrorTexts, KindsHaveTheirTexts) {
   EXPECT_STREQ(ConnectErrorText(ceNoJob), "Can't create new job.");
   EXPECT_STREQ(ConnectErrorText(ceSocketNotConnected), "Socket is not connected.");
   EXPECT_STREQ(ConnectErrorText(ceReserved5), "");
-  EXPECT_EQ(net::SocketErrorText(10054), "Connection reset by peer.");
-  EXPECT_EQ(net::SocketErrorText(111), "Unknown error code.");
-  try {
-    net::RaiseSocketError(10061);
-    ADD_FAILURE() << "no error raised";
-  } catch (const EMConnectError&) {
-    ADD_FAILURE() << "a socket error is not a connect error";
-  } catch (const EKovraError& e) {
-    EXPECT_EQ(e.Message(),
-              "Socket error. Code 10061: Connection refused. Can't establish connection with "
-              "database.\rCheck server is running.");
-  }
 }
 
 TEST(ErrorTexts, ReservedKindIsNotRaised) {

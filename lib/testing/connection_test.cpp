@@ -2,6 +2,10 @@
 // bytes, the command loop and the raw output path, in both segmentations.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <fstream>
+#include <cstdlib>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -32,6 +36,19 @@ class ConnectionTest : public ::testing::TestWithParam<ScriptedPeer::Segmentatio
   void Open() {
     peer_.Start();
     conn_.SetActive(true);
+  }
+
+  // Opens with active credentials: the peer expects the connect request
+  // carrying them, then greets.
+  void OpenWithCredentials(const std::string& user, const std::string& password,
+                           const std::string& application) {
+    conn_.Authorization = {true, user, password, application};
+    TMList list;
+    const std::vector<TMList::Value> items{user, password, application};
+    list.Build(items);
+    peer_.Expect("MR:cr:%SYS:" + std::to_string(list.Data().size()) + '\0' + list.Data());
+    Greet();
+    Open();
   }
 
   // Closes the client side and returns the peer's verdict.
@@ -122,15 +139,30 @@ TEST_P(ConnectionTest, RefusalWithExceptionsIsAbsorbedByTheConnectStep) {
 }
 
 TEST_P(ConnectionTest, ActiveAuthorizationSendsTheConnectRequestFirst) {
-  conn_.Authorization = {true, "me", "pw", "app"};
-  TMList list;
-  const std::vector<TMList::Value> items{std::string("me"), std::string("pw"), std::string("app")};
-  list.Build(items);
-  peer_.Expect("MR:cr:%SYS:" + std::to_string(list.Data().size()) + '\0' + list.Data());
-  Greet();
-  Open();
+  OpenWithCredentials("me", "pw", "app");
   EXPECT_TRUE(conn_.Active());
   EXPECT_EQ(Finish(), "");
+}
+
+// The trace of the greeting's credentials shows the user and the
+// application but writes the password element as ***.
+TEST_P(ConnectionTest, TraceMasksThePasswordOfTheCredentials) {
+  char dir[] = "/tmp/kovra-trace-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/trace";
+  ::setenv("KOVRA_TRACE", path.c_str(), 1);
+  OpenWithCredentials("me", "secret-pw", "app");
+  EXPECT_TRUE(conn_.Active());
+  EXPECT_EQ(Finish(), "");
+  ::unsetenv("KOVRA_TRACE");
+  std::ifstream in(path);
+  const std::string trace((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ::unlink(path.c_str());
+  ::rmdir(dir);
+  EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
+  // "me" is element one (length 4, type 1); the password element is gone.
+  EXPECT_NE(trace.find(" > MR:cr:%SYS:20\\x00\\x04\\x01me***\\x05\\x01app\n"), std::string::npos)
+      << trace;
 }
 
 // ---- Requests and the command loop -----------------------------------------
@@ -222,7 +254,7 @@ TEST_P(ConnectionTest, ServerMessagesWithPositiveIdentifierAreAcknowledged) {
       .Expect(Z("<CALLBACK>12:0|"))
       .Send(Z("<OK>|"))
       .Expect(Z("x|1|m"))
-      .Send(Z("<ONMSGCALLBACK>ab:x|"));
+      .Send(Z("<ONMSGCALLBACK>ab:x|<OK>|"));
   Open();
   EXPECT_EQ(conn_.Execute("m"), "");
   try {
@@ -329,6 +361,80 @@ TEST_P(ConnectionTest, HeaderWithoutEndFillingTheBufferIsABadFormat) {
   Greet().Expect(Z("r|1|v")).Send(std::string(32768, 'h'));
   Open();
   EXPECT_THROW(conn_.Read("v"), EMConnectError);
+  EXPECT_FALSE(conn_.Active());
+  EXPECT_EQ(Finish(), "");
+}
+
+// Bodies up to the whole receive buffer complete: the header is set aside
+// first, so a value of 32767 bytes (the longest M string) and more arrives.
+TEST_P(ConnectionTest, BodiesUpToTheWholeBufferComplete) {
+  const std::vector<std::size_t> sizes{32754, 32755, 32767, 32768};
+  std::string commands;
+  conn_.OnCallback = [&](TKvrConnect&, std::string_view command, std::string&) {
+    commands = command;
+  };
+  Greet();
+  for (const std::size_t size : sizes) {
+    const std::string body(size, static_cast<char>('a' + size % 26));
+    peer_.Expect(Z("r|1|v"))
+        .Send(Z("<GO ON>:" + std::to_string(size) + "|") + body + Z("<OK>|"));
+  }
+  const std::string command(32768, 'c');
+  peer_.Expect(Z("x|1|c")).Send(Z("<CALLBACK>f:32768|") + command).Expect(Z("c|0|")).Send(Z("<OK>|"));
+  Open();
+  for (const std::size_t size : sizes) {
+    EXPECT_EQ(conn_.Read("v"), std::string(size, static_cast<char>('a' + size % 26))) << size;
+  }
+  conn_.Execute("c");
+  EXPECT_EQ(commands, command);
+  EXPECT_TRUE(conn_.Active());
+  EXPECT_EQ(Finish(), "");
+}
+
+// An event handler that fails while its command is on the wire leaves the
+// command's replies half read: the connection is dropped, so that no later
+// command takes them for its own, and the handler's failure passes on.
+TEST_P(ConnectionTest, FailingEventHandlerDropsTheConnection) {
+  conn_.OnGroupRead = [](TKvrConnect&, std::string_view, bool&) {
+    throw std::runtime_error("group handler failed");
+  };
+  // The handler runs when the second value arrives, the last bytes the peer
+  // sends: the command's end never comes.
+  Greet().Expect(Z("r|1|g")).Send(Z("<GO ON>:1|A<GO ON>:1|B"));
+  Open();
+  try {
+    conn_.Read("g");
+    ADD_FAILURE() << "no error raised";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "group handler failed");
+  }
+  EXPECT_FALSE(conn_.Active());
+  EXPECT_EQ(conn_.Socket(), -1);
+  EXPECT_EQ(conn_.BusyCount(), 0);
+  EXPECT_THROW(conn_.Read("g"), EMConnectError);
+  EXPECT_EQ(Finish(), "");
+}
+
+TEST_P(ConnectionTest, FailingCallbackHandlerDropsTheConnectionUnanswered) {
+  conn_.OnCallback = [](TKvrConnect&, std::string_view, std::string&) {
+    throw std::runtime_error("callback failed");
+  };
+  // The peer fails the script if any answer arrives after the call-back.
+  Greet().Expect(Z("x|1|c")).Send(Z("<CALLBACK>f:1|c"));
+  Open();
+  EXPECT_THROW(conn_.Execute("c"), std::runtime_error);
+  EXPECT_FALSE(conn_.Active());
+  EXPECT_EQ(Finish(), "");
+}
+
+TEST_P(ConnectionTest, FailingOutputHandlerDropsTheConnection) {
+  conn_.OnTerminalOutput = [](TKvrConnect&, std::string_view) {
+    throw std::runtime_error("output failed");
+  };
+  // One full piece: the handler runs once the peer has sent everything.
+  Greet().Expect(Z("t|1|w")).Send(std::string(2048, 'o'));
+  Open();
+  EXPECT_THROW(conn_.ExecuteOutput("w"), std::runtime_error);
   EXPECT_FALSE(conn_.Active());
   EXPECT_EQ(Finish(), "");
 }

@@ -96,7 +96,7 @@ TEST(HostileServer, NegativeOrOverflowingLengthsAnnounceAnEmptyBody) {
 // A body announced beyond the receive buffer is refused as soon as its header
 // arrives; the client never waits for bytes that could not be stored.
 TEST(HostileServer, LengthsBeyondTheBufferAreABadFormatAtOnce) {
-  const std::vector<std::string> headers{"<GO ON>:32768", "<GO ON>:2147483648",
+  const std::vector<std::string> headers{"<GO ON>:32769", "<GO ON>:2147483648",
                                          "<GO ON>:4294967296", "<GO ON>:9223372036854775808",
                                          "<CALLBACK>cb:4294967295"};
   for (const std::string& header : headers) {
@@ -128,13 +128,13 @@ TEST(HostileServer, HeaderWithoutNulEndsWithTheConnection) {
   }
 }
 
-// An identifier that is no integer ends the command with a conversion error;
-// one that is not positive is not acknowledged, and the command goes on.
+// An identifier that is no integer ends the command with a conversion error
+// once the command's remaining replies are read; one that is not positive is not acknowledged, and the command goes on.
 TEST(HostileServer, MessageIdentifiersOutOfRangeAreNeverAcknowledged) {
   Session s;
   s.Greet()
       .Expect(Z("x|1|a"))
-      .Send(Z("<ONMSGCALLBACK>99999999999999999999:m|"))
+      .Send(Z("<ONMSGCALLBACK>99999999999999999999:m|<OK>|"))
       .Expect(Z("x|1|b"))
       .Send(Z("<ONMSGCALLBACK>-7:m|<ONMSGCALLBACK>0:m|<OK>|"));
   s.Open();

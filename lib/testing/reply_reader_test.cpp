@@ -94,6 +94,9 @@ TEST_F(ReplyReaderTest, HeaderFillingTheWholeBufferWithoutNulCanNeverComplete) {
 TEST_F(ReplyReaderTest, BodyAnnouncedBeyondTheBufferIsRejectedBeforeItArrives) {
   reader_.Feed(Z("<GO ON>:40000|abc"));
   EXPECT_EQ(Parse(), TParseResult::prNeverFits);
+  reader_ = TReplyReader();
+  reader_.Feed(Z("<GO ON>:32769|abc"));
+  EXPECT_EQ(Parse(), TParseResult::prNeverFits);
 }
 
 TEST_F(ReplyReaderTest, ReplyFillingTheBufferExactlyCompletes) {
@@ -107,6 +110,41 @@ TEST_F(ReplyReaderTest, ReplyFillingTheBufferExactlyCompletes) {
   }
   EXPECT_EQ(reply_, stream);
   EXPECT_EQ(reader_.FillCount(), 0u);
+}
+
+// The header leaves the buffer before the body must fit: every body the
+// buffer can hold completes, whole or one byte per feed, and the reply that
+// follows it is still found.
+TEST_F(ReplyReaderTest, BodiesUpToTheWholeBufferComplete) {
+  for (const std::size_t size : {32754u, 32755u, 32767u, 32768u}) {
+    const std::string reply = Z("<GO ON>:" + std::to_string(size) + "|") + std::string(size, 'b');
+    const std::string stream = reply + Z("<OK>|");
+    for (const std::size_t piece : {std::size_t{5000}, std::size_t{1}}) {
+      // As the socket code does: feed what fits, parse, feed the rest.
+      reader_ = TReplyReader();
+      std::vector<std::string> replies;
+      std::size_t fed = 0;
+      for (std::size_t round = 0; round < stream.size() + 2 && fed < stream.size(); ++round) {
+        fed += reader_.Feed(std::string_view(stream).substr(fed, piece));
+        CollectReplies(replies);
+      }
+      EXPECT_EQ(fed, stream.size());
+      EXPECT_EQ(replies, (std::vector<std::string>{reply, Z("<OK>|")}))
+          << size << " in pieces of " << piece;
+      EXPECT_EQ(reader_.FillCount(), 0u);
+    }
+  }
+}
+
+TEST_F(ReplyReaderTest, HeaderSetAsideWaitsForItsBodyAndClearForgetsIt) {
+  reader_.Feed(Z("<GO ON>:32768|abc"));
+  EXPECT_EQ(Parse(), TParseResult::prNeedMore);
+  EXPECT_EQ(reader_.WaitState(), wsLength);
+  EXPECT_EQ(reader_.ExpectedLength(), 32768u);
+  reader_.Clear();
+  reader_.Feed(Z("<OK>|"));
+  ASSERT_EQ(Parse(), TParseResult::prComplete);
+  EXPECT_EQ(reply_, Z("<OK>|"));
 }
 
 TEST_F(ReplyReaderTest, RawBytesCanBeTakenBeforeTheNextReply) {

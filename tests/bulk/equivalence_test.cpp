@@ -96,7 +96,10 @@ TEST_F(EquivalenceTest, EveryImporterStoresTheSameInBulk) {
       const std::string line = file.content.substr(at, end - at);
       if (!line.empty() && line != "\r") lines += line + "\n";
     }
-    set += name + "^INT^^66000," + std::to_string(file.modified % 86400) + "^\n" + lines + "\n";
+    // A routine set names the routine itself: "_" stands for "%" only in
+    // file names.
+    const std::string routine = name.starts_with('_') ? "%" + name.substr(1) : name;
+    set += routine + "^INT^^66000," + std::to_string(file.modified % 86400) + "^\n" + lines + "\n";
   }
   dir_.write("all.rsa", set + "\n");
   ExpectSameImport("kvrdbrigtm", {"*.m"});

@@ -1,5 +1,6 @@
 // kvrdbrirsa: RSA and ANSI headers, where routines and files end, and the
 // header fields that must never reach the server unchecked.
+#include "cutting_proxy.h"
 #include "format_fixture.h"
 #include "pipes.h"
 
@@ -38,9 +39,10 @@ TEST_F(RsaImportTest, DotAnywhereInTheHeaderSplitsAtDots) {
   WriteSet("set.rsa", "D1.MAC..66000,5.\n line\n\nD2^INT^^66000,1^x.y\n lost\n\nD3\n kept\n\n");
   const RunResult r = Run("kvrdbrirsa", {"set.rsa"});
   EXPECT_EQ(Routine("^rMAC", "D1"), "1,5|0=66000,5|1= line");
-  // "D2^INT^^66000,1^x" of type "Y": not a type, so its lines are consumed
-  // and nothing is stored; the routine after it is read as usual.
-  EXPECT_EQ(r.err, "Skipping routine D2^INT^^66000,1^x: unknown type Y.\n");
+  // "D2^INT^^66000,1^x" (of type "Y"): a "^" in a name is refused, so its
+  // lines are consumed and nothing is stored; the routine after it is read
+  // as usual.
+  EXPECT_EQ(r.err, "Skipping routine D2^INT^^66000,1^x: not a valid routine name.\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(M("w $d(^ROUTINE(\"D2^INT^^66000,1^x\")),$d(^ROUTINE(\"D2\"))"), "00");
   EXPECT_EQ(Routine("^ROUTINE", "D3"), "1,5|0=" + Timestamp(kFileEpoch) + "|1= kept");
@@ -101,8 +103,8 @@ TEST_F(RsaImportTest, FilesThatCannotBeReadAndShortFiles) {
   RunResult r = Run("kvrdbrirsa", {"a.rsa,b.rsa,c.rsa,none*.rsa"});
   EXPECT_EQ(r.out,
             "Processing file a.rsa\nProcessing file b.rsa\nProcessing file c.rsa\nImporting routine C.INT\n");
-  EXPECT_EQ(r.err, "Failed to open file a.rsa to read.\n");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Failed to read file a.rsa.\n");
+  EXPECT_EQ(r.status, 1);  // a file that could not be read fails the run
   EXPECT_EQ(Routine("^ROUTINE", "C"), "1,2|0=5,5|1= C");
 
   r = Run("kvrdbrirsa", {});
@@ -112,26 +114,24 @@ TEST_F(RsaImportTest, FilesThatCannotBeReadAndShortFiles) {
   EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(RsaImportTest, WithoutAFileTimeTheServerClockDatesTheRoutine) {
-  // A named pipe has no modification time the tools accept.
+TEST_F(RsaImportTest, ANamedPipeIsRefusedNotReadAndNotWaitedFor) {
+  // A writer stands ready: even so the pipe is not a routine file.
   FifoFeeder feeder(dir_.file("pipe.rsa"), std::string(kRsaHead) + "P\n P\n\n");
-  const long long before = ServerNow();
   const RunResult r = Run("kvrdbrirsa", {"pipe.rsa"});
-  const long long after = ServerNow();
-  EXPECT_EQ(r.status, 0) << r.err;
-  const std::string routine = Routine("^ROUTINE", "P");
-  ASSERT_TRUE(routine.starts_with("1,2|0=")) << routine;
-  const std::string h = routine.substr(6, routine.find('|', 6) - 6);
-  const long long stored = (std::stoll(h) - 47117) * 86400 + std::stoll(h.substr(h.find(',') + 1));
-  EXPECT_LE(before, stored);
-  EXPECT_GE(after, stored);
+  EXPECT_EQ(r.out, "Processing file pipe.rsa\n");
+  EXPECT_EQ(r.err, "Skipping file pipe.rsa: not a regular file.\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Exists("^ROUTINE(\"P\")"), "0");
 }
 
 TEST_F(RsaImportTest, LostConnectionEndsTheRunWithStatus1) {
-  FifoFeeder feeder(dir_.file("pipe.rsa"), std::string(kRsaHead) + "L\n L\n\n", [this] { server_->kill(); });
-  const RunResult r = Run("kvrdbrirsa", {"pipe.rsa"});
+  WriteSet("lost.rsa", "L\n L\n\n");
+  // Cut as the routine's first line is stored.
+  CuttingProxy proxy(server_->port(), "@rglobal@(\"L\",1)", 0, CuttingProxy::AtTrigger::kCut);
+  const RunResult r = Run("kvrdbrirsa", {"-p", std::to_string(proxy.port()), "lost.rsa"});
+  EXPECT_TRUE(proxy.triggered());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Processing file pipe.rsa\n");
+  EXPECT_EQ(r.out, "Processing file lost.rsa\nImporting routine L.INT\n");
   EXPECT_NE(r.err, "");
 }
 

@@ -154,13 +154,13 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
   set += "D^INT^^66000,1\") s ^CANARY=4 ;^\n q\n\n";      // date field
   set += "../up^INT^^66000,1^\n q\n\n";                   // dots split: empty name
   set += "S/L^INT^^66000,1^\n q\n\n";
-  // A header line longer than one read: its first piece names a routine
-  // whose name the server cannot hand back in one reply. That ends the run
-  // with the protocol error, before anything of it is stored.
-  set += std::string(40000, 'X') + "^INT^^66000,1^\n q\n\n";
   set += "LAST^INT^^66000,1^\n q\n\n";
   dir_.write("set.rsa", set);
-  const RunResult r = Run("kvrdbrirsa", {"set.rsa"});
+  // A header line longer than a routine line can be: the whole file is
+  // refused, nothing of it reaches the server.
+  dir_.write("long.rsa", "Kovra Tools^^Routine export^~Format=Cache.S~\n\n" + std::string(40000, 'X') +
+                             "^INT^^66000,1^\n q\n\n");
+  const RunResult r = Run("kvrdbrirsa", {"long.rsa,set.rsa"});
   EXPECT_EQ(r.status, 1);
   // Without a dot in the line the header splits at "^": the name field is
   // what stands before the first one.
@@ -173,8 +173,11 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
   EXPECT_NE(r.err.find("Skipping routine T: unknown type INT\") S .\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Skipping routine U: unknown type I_$C(27)_[2JNT.\n"), std::string::npos) << r.err;
   EXPECT_EQ(Canary(), "0");
-  EXPECT_TRUE(r.err.ends_with("Not compatible server data format.\n")) << r.err;
-  EXPECT_EQ(Names("^ROUTINE"), "D|GOOD|");
+  EXPECT_TRUE(r.err.starts_with("Skipping file long.rsa: line 3 is longer than a routine line can be (32767 "
+                                "bytes).\n"))
+      << r.err;
+  EXPECT_EQ(r.err.find("Not compatible server data format."), std::string::npos) << r.err;
+  EXPECT_EQ(Names("^ROUTINE"), "D|GOOD|LAST|");
   EXPECT_EQ(M("w ^ROUTINE(\"D\",0)=\"66000,1\""), "0");  // the date field was not taken
 }
 

@@ -55,19 +55,21 @@ TEST_F(ExecTest, EmptyFileRunsNothing) {
 TEST_F(ExecTest, MissingFileIsReportedWithTheTrimmedName) {
   const RunResult r = Run("kvrdbexec", {"@  nofile.m "});
   EXPECT_TRUE(r.err.starts_with("Error while opening file nofile.m.\nKovra CommandLine Tools.\n")) << r.err;
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   // Blanks around the name still find an existing file.
   dir_.write("f.m", "w 5\n");
   EXPECT_EQ(Run("kvrdbexec", {"@ f.m  "}).out, "5");
 }
 
-TEST_F(ExecTest, OverlongFileLineRunsAsSeparatePieces) {
-  // Joined, the comment would swallow "w 2"; split at 32767 characters it runs.
+TEST_F(ExecTest, OverlongFileLineIsNeverRunInPieces) {
+  // Split, the rest "w 2" would run as a command of its own.
   const std::string first = "w 1 ;" + std::string(32767 - 5, 'x');
-  dir_.write("long.m", first + "w 2\n");
+  dir_.write("long.m", first + "w 2\nw 3\n");
   const RunResult r = Run("kvrdbexec", {"@long.m"});
-  EXPECT_EQ(r.out, "12");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "3");
+  EXPECT_TRUE(r.err.ends_with("\nNot sent: a text of 32770 bytes does not fit in one call (at most 32768 bytes).\n"))
+      << r.err.substr(r.err.size() > 200 ? r.err.size() - 200 : 0);
+  EXPECT_EQ(r.status, 1);
 }
 
 TEST_F(ExecTest, NoArgumentStillConnectsThenSaysNothingToExecute) {

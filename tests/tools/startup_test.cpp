@@ -110,10 +110,10 @@ TEST_F(LoginTest, GivenCredentialsLogInWithoutPrompt) {
   EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(LoginTest, RefusedLoginEndsWithUsageAndNoMessageOfItsOwn) {
+TEST_F(LoginTest, RefusedLoginSaysSoBeforeTheUsage) {
   const RunResult r = Run("kvrdbexec", {"-l", "alice", "-w", "wrong", "w 1"});
   EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(r.err.starts_with(kExecUsageStart));
+  EXPECT_TRUE(r.err.starts_with("The Kovra Server refused the login.\n" + std::string(kExecUsageStart))) << r.err;
   EXPECT_EQ(r.status, 255);
 }
 

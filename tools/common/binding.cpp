@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <utility>
 
@@ -48,15 +49,33 @@ struct LibraryCloser {
 };
 using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
 
+static_assert(kMaxCallText == KOVRA_STR_MAX);
+
 // A full record per text, on the heap: the records are 32 KiB each. Only len
 // and the bytes it counts are ever read, so the rest is left uninitialised:
 // clearing 32 KiB per record would cost more than the call's round trip.
+// Called only with texts that fit (sendable).
 std::unique_ptr<KOVRA_STR> toRecord(std::string_view text) {
   auto record = std::make_unique_for_overwrite<KOVRA_STR>();
-  const std::size_t n = std::min<std::size_t>(text.size(), KOVRA_STR_MAX);
-  record->len = static_cast<uint16_t>(n);
-  if (n > 0) std::memcpy(record->str, text.data(), n);
+  record->len = static_cast<uint16_t>(text.size());
+  if (!text.empty()) std::memcpy(record->str, text.data(), text.size());
   return record;
+}
+
+// True when every text of a call fits its record. Otherwise the call is not
+// made and is settled as unsent: cut, a text would be another command (a
+// line cut after "k ^G" kills the whole global).
+bool sendable(std::initializer_list<std::string_view> texts) {
+  for (std::string_view text : texts) {
+    if (fitsOneCall(text)) continue;
+    static_assert(kMaxCallText == 32768);
+    char reason[128];
+    std::snprintf(reason, sizeof reason, "Not sent: a text of %s bytes does not fit in one call (at most 32768 bytes).",
+                  std::to_string(text.size()).c_str());
+    settleUnsentCall(reason);
+    return false;
+  }
+  return true;
 }
 
 std::unique_ptr<KOVRA_STR> emptyRecord() {
@@ -73,6 +92,7 @@ struct Binding {
   LibraryHandle library;
   std::array<void*, kNames.size()> functions{};
   void* connection = nullptr;
+  bool connectionLost = false;  // a call failed other than by the server's rejection
   TextHandler outputHandler;
   TextHandler groupReadHandler;
 
@@ -143,14 +163,41 @@ std::string lastError() {
 
 // Every call ends here; a failed one is settled before the caller sees it.
 bool checked(int succeeded) {
-  if (!succeeded) settleFailedCall(lastError());
-  return succeeded != 0;
+  if (succeeded) return true;
+  const std::string error = lastError();
+  if (!isServerRejection(error)) binding().connectionLost = true;
+  settleFailedCall(error);
+  return false;
 }
 
+// The port as a number from 1 to 65535; nothing for any other text, which
+// would dial a port nobody named ("105217" wraps to 39681).
+std::optional<int> portNumber(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+    if (value > 65535) return std::nullopt;
+  }
+  if (value == 0) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+void printConnectFailure(const Settings& settings) {
+  std::printf("Failed to connect to Kovra Server at %s:%s, database %s.\n", settings.server.c_str(),
+              settings.port.c_str(), settings.database.c_str());
+  std::fflush(stdout);
+}
+
+// The login check. A connection lost during it fails the start-up, not the
+// run; a refused login is said so before the usage text.
 bool logIn() {
+  const FailureRule startUp(Rejection::kFailsStartUp, "Connection lost during the login check: ");
   Settings& settings = connectionSettings();
   const std::string loginExpression =
       evaluate(R"($$ReadString^%INI($v("proc",6)_"kovra.ini","Login","GUI"))").value_or("");
+  if (binding().connectionLost) return false;
   if (loginExpression.empty()) return true;
   if (settings.login.empty() || settings.password.empty()) {
     Credentials typed;
@@ -159,26 +206,39 @@ bool logIn() {
     settings.password = typed.password;
   }
   setVariable("%username", settings.login);
-  setVariable("%password", settings.password);
-  return leadingNumber(evaluate(loginExpression).value_or("")) != 0;
+  if (!binding().connectionLost) setVariable("%password", settings.password);
+  if (binding().connectionLost) return false;
+  const std::string verdict = evaluate(loginExpression).value_or("");
+  if (binding().connectionLost) return false;
+  if (leadingNumber(verdict) != 0) return true;
+  std::fflush(stdout);
+  std::fputs("The Kovra Server refused the login.\n", stderr);
+  return false;
 }
 
 }  // namespace
+
+bool fitsOneCall(std::string_view text) { return text.size() <= kMaxCallText; }
 
 bool connectServer() {
   if (!bindLibrary()) return false;
   Binding& b = binding();
   const Settings& settings = connectionSettings();
-  b.connection = b.function<CreateConnectFn>(kCreateConnect)(
-      settings.server.c_str(), leadingNumber(settings.port), settings.database.c_str());
+  const std::optional<int> port = portNumber(settings.port);
+  if (!port) {
+    disconnectServer();
+    printConnectFailure(settings);
+    return false;
+  }
+  b.connectionLost = false;
+  b.connection = b.function<CreateConnectFn>(kCreateConnect)(settings.server.c_str(), *port,
+                                                             settings.database.c_str());
   // Handlers installed before the connection existed reach the library now.
   if (b.outputHandler) b.function<SetOutputFn>(kSetOutput)(b.connection, outputBridge);
   if (b.groupReadHandler) b.function<SetGroupReadFn>(kSetGroupRead)(b.connection, groupReadBridge);
   if (!b.function<OpenCloseFn>(kConnectOpen)(b.connection)) {
     disconnectServer();
-    std::printf("Failed to connect to Kovra Server at %s:%s, database %s.\n",
-                settings.server.c_str(), settings.port.c_str(), settings.database.c_str());
-    std::fflush(stdout);
+    printConnectFailure(settings);
     return false;
   }
   return logIn();
@@ -197,7 +257,7 @@ void disconnectServer() {
 
 std::optional<std::string> evaluate(std::string_view expression) {
   Binding& b = binding();
-  if (!b.connection) return std::nullopt;
+  if (!b.connection || !sendable({expression})) return std::nullopt;
   auto request = toRecord(expression);
   auto result = emptyRecord();
   if (!checked(b.function<ReadWriteFn>(kRead)(b.connection, request.get(), result.get()))) return std::nullopt;
@@ -206,7 +266,7 @@ std::optional<std::string> evaluate(std::string_view expression) {
 
 bool setVariable(std::string_view name, std::string_view value) {
   Binding& b = binding();
-  if (!b.connection) return false;
+  if (!b.connection || !sendable({name, value})) return false;
   auto nameRecord = toRecord(name);
   auto valueRecord = toRecord(value);
   return checked(b.function<ReadWriteFn>(kWrite)(b.connection, nameRecord.get(), valueRecord.get()));
@@ -214,14 +274,14 @@ bool setVariable(std::string_view name, std::string_view value) {
 
 bool execute(std::string_view line) {
   Binding& b = binding();
-  if (!b.connection) return false;
+  if (!b.connection || !sendable({line})) return false;
   auto record = toRecord(line);
   return checked(b.function<ExecuteFn>(kExecute)(b.connection, record.get()));
 }
 
 bool executeWithOutput(std::string_view line) {
   Binding& b = binding();
-  if (!b.connection) return false;
+  if (!b.connection || !sendable({line})) return false;
   auto record = toRecord(line);
   return checked(b.function<ExecuteFn>(kExecuteOutput)(b.connection, record.get()));
 }

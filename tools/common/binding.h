@@ -11,8 +11,9 @@
 //    the server carried it out.
 //  - connectServer prints only its start-up messages (load failure, connect
 //    failure, login needed).
-//  - Texts are byte strings; a text longer than a KOVRA_STR holds (32768
-//    bytes) is cut there.
+//  - Texts are byte strings, sent whole or not at all: a call with a text
+//    longer than a KOVRA_STR holds (kMaxCallText) is not made; it is settled
+//    as unsent (call_failure.h) and answers false.
 //  - Handlers run synchronously inside execute/executeWithOutput on the
 //    caller's thread; they must not call back into this layer.
 #pragma once
@@ -31,6 +32,12 @@ using TextHandler = std::function<void(const std::string&)>;
 // The path the library is loaded from: relative, so it is looked for in the
 // current working directory, not beside the executable.
 inline constexpr const char* kLibraryPath = "./libkovrasc.so";
+
+// The most bytes one text of a call can carry.
+inline constexpr std::size_t kMaxCallText = 32768;
+
+// True when text can go to the server whole in one call.
+bool fitsOneCall(std::string_view text);
 
 // Binds the library, opens the connection with the process-wide settings
 // (settings.h) and runs the login dialogue when the server asks for a login.

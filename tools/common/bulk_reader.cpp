@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "binding.h"
+#include "call_failure.h"
 
 namespace kvrtools {
 namespace {
 
-constexpr std::size_t kLineLimit = 32768;
+constexpr std::size_t kLineLimit = kMaxCallText;
 // Digits of a length or of $d; more can only come from broken output.
 constexpr std::size_t kMaxDigits = 9;
 
@@ -29,10 +30,11 @@ std::string lineAfter(std::string_view global, std::string_view dateExpression) 
 
 }  // namespace
 
-std::string exportText(const std::vector<std::string>& lines) {
+std::string exportText(const std::vector<std::string>& lines, EmptyLine emptyLine) {
+  const std::string_view empty = emptyLine == EmptyLine::kSingleBlank ? " " : "";
   std::string text;
   for (const std::string& line : lines) {
-    text += line.empty() ? std::string_view(" ") : std::string_view(line);
+    text += line.empty() ? empty : std::string_view(line);
     text += '\n';
   }
   return text;
@@ -161,7 +163,14 @@ void RoutineSource::fetchBatch() {
   if (batch.empty()) batch.push_back({});  // asked past the end: an empty routine
   RoutineTextParser parser;
   const TextHandler previous = setOutputHandler([&parser](const std::string& piece) { parser.feed(piece); });
-  const bool done = executeWithOutput(readRoutinesLine(type_.global, batch, dateExpression_));
+  bool done = false;
+  {
+    // A refused request is no failure of the run: the routine it stopped at
+    // goes the line-by-line way, which reports what fails there under the
+    // caller's rule.
+    const FailureRule refusalPassedOver(Rejection::kPassedOver);
+    done = executeWithOutput(readRoutinesLine(type_.global, batch, dateExpression_));
+  }
   setOutputHandler(previous);
   std::vector<FetchedRoutine>& arrived = parser.completed();
   const std::size_t count = std::min(arrived.size(), batch.size());

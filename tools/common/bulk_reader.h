@@ -33,9 +33,19 @@ struct FetchedRoutine {
   std::vector<std::string> lines;  // the values of the nodes after node 0
 };
 
+// How an exported empty routine line is written.
+enum class EmptyLine {
+  // As a single blank, where an empty line in the output means the end of a
+  // routine (plain source files, routine sets).
+  kSingleBlank,
+  // As the empty line it is, where an empty line is an ordinary routine
+  // line (GT.M files), so the file reads back to the same routine.
+  kEmpty,
+};
+
 // The text the exporters write for lines: each followed by a line feed, an
-// empty one written as a single blank.
-std::string exportText(const std::vector<std::string>& lines);
+// empty one written as emptyLine says.
+std::string exportText(const std::vector<std::string>& lines, EmptyLine emptyLine);
 
 // Takes a reply's terminal output apart, piece by piece as it arrives.
 class RoutineTextParser {

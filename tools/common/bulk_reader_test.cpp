@@ -82,9 +82,12 @@ TEST(BulkReaderTest, OutputThatStopsInsideARoutineIsPending) {
   EXPECT_EQ(parser.completed().size(), 1u);
 }
 
-TEST(BulkReaderTest, ExportTextWritesAnEmptyLineAsABlank) {
-  EXPECT_EQ(exportText({"a", "", "b\r"}), "a\n \nb\r\n");
-  EXPECT_EQ(exportText({}), "");
+TEST(BulkReaderTest, ExportTextWritesAnEmptyLineAsTheFormatSays) {
+  EXPECT_EQ(exportText({"a", "", "b\r"}, EmptyLine::kSingleBlank), "a\n \nb\r\n");
+  EXPECT_EQ(exportText({}, EmptyLine::kSingleBlank), "");
+  // GT.M files: an empty line stays empty, a blank line stays a blank.
+  EXPECT_EQ(exportText({"a", "", " ", "", "b\r"}, EmptyLine::kEmpty), "a\n\n \n\nb\r\n");
+  EXPECT_EQ(exportText({""}, EmptyLine::kEmpty), "\n");
 }
 
 TEST(BulkReaderTest, TheReadLineNamesEveryRoutineAndStopsAtTheBudget) {

@@ -44,9 +44,18 @@ bool isServerRejection(std::string_view errorText) {
 void settleFailedCall(std::string_view errorText) {
   const Rejection rejection = ruleInForce ? ruleInForce->rejection_ : Rejection::kPassedOver;
   const std::string_view heading = ruleInForce ? std::string_view(ruleInForce->heading_) : std::string_view();
-  const bool lost = !isServerRejection(errorText);
-  if (lost || rejection != Rejection::kPassedOver) report(heading, errorText);
-  if (lost || rejection == Rejection::kEndsRun) endRun();
+  if (isServerRejection(errorText)) {
+    if (rejection == Rejection::kReported || rejection == Rejection::kEndsRun) report(heading, errorText);
+    if (rejection == Rejection::kEndsRun) endRun();
+    return;
+  }
+  report(heading, errorText);
+  if (rejection != Rejection::kFailsStartUp) endRun();
+}
+
+void settleUnsentCall(std::string_view reason) {
+  report(ruleInForce ? std::string_view(ruleInForce->heading_) : std::string_view(), reason);
+  if (ruleInForce && ruleInForce->rejection_ == Rejection::kEndsRun) endRun();
 }
 
 }  // namespace kvrtools

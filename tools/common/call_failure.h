@@ -2,7 +2,8 @@
 // layer (binding.h) that the library reports failed is settled here, so no
 // utility checks after its calls:
 //  - a lost connection (every failure but a line the server rejected) ends
-//    the run: the report on standard error, the connection closed, status 1;
+//    the run: the report on standard error, the connection closed, status 1
+//    (during the start-up, under kFailsStartUp, the start-up fails instead);
 //  - a line the server rejected is dealt with as the rule in force says.
 // A report is standard output flushed, then on standard error the rule's
 // heading, the library's error text and a line feed.
@@ -17,6 +18,10 @@ enum class Rejection {
   kPassedOver,  // silently; the call answers false and the run goes on
   kReported,    // reported; the call answers false and the run goes on
   kEndsRun,     // reported, and the run ends as for a lost connection
+  // During the start-up: a rejection is passed over as kPassedOver; a lost
+  // connection is reported and the call answers false instead of ending the
+  // run, so the start-up fails with its own status (255, usage text).
+  kFailsStartUp,
 };
 
 // Puts a rule in force for the calls made while it lives and the one before
@@ -30,6 +35,7 @@ class FailureRule {
 
  private:
   friend void settleFailedCall(std::string_view errorText);
+  friend void settleUnsentCall(std::string_view reason);
   Rejection rejection_;
   std::string heading_;
   const FailureRule* previous_;
@@ -42,5 +48,11 @@ bool isServerRejection(std::string_view errorText);
 // Called by the binding layer after a call the library reported failed, with
 // the library's error text. Returns only when the run goes on.
 void settleFailedCall(std::string_view errorText);
+
+// Called by the binding layer for a call it did not make because a text did
+// not fit a call record (a cut text would be another command). Reported under
+// the rule's heading whatever the rule; the call answers false and the run
+// goes on, unless the rule ends it. The connection is untouched.
+void settleUnsentCall(std::string_view reason);
 
 }  // namespace kvrtools

@@ -44,6 +44,28 @@ TEST(CallFailureTest, TheRuleBeforeComesBackWhenARuleGoes) {
   EXPECT_EQ(settleAndCapture(kRejected), std::string(kRejected) + "\n");
 }
 
+TEST(CallFailureTest, DuringTheStartUpALostConnectionIsReportedAndTheCallReturns) {
+  const FailureRule rule(Rejection::kFailsStartUp, "login: ");
+  EXPECT_EQ(settleAndCapture(kLost), "login: " + std::string(kLost) + "\n");
+  EXPECT_EQ(settleAndCapture(kRejected), "");  // a rejection is passed over there
+}
+
+TEST(CallFailureTest, AnUnsentCallIsReportedEvenWhereRejectionsPassSilently) {
+  const FailureRule rule(Rejection::kPassedOver, "head ");
+  testing::internal::CaptureStderr();
+  settleUnsentCall("too long");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "head too long\n");
+}
+
+TEST(CallFailureDeathTest, AnUnsentCallEndsTheRunOnlyUnderEndsRun) {
+  EXPECT_EXIT(
+      {
+        const FailureRule rule(Rejection::kEndsRun);
+        settleUnsentCall("too long");
+      },
+      testing::ExitedWithCode(1), "^too long\n$");
+}
+
 TEST(CallFailureDeathTest, ALostConnectionEndsTheRunUnderEveryRule) {
   EXPECT_EXIT(settleFailedCall(kLost), testing::ExitedWithCode(1), "^Socket is not connected\\.\n$");
   EXPECT_EXIT(

@@ -6,7 +6,7 @@
 namespace kvrtools {
 namespace {
 
-constexpr std::size_t kLineLimit = 32768;
+constexpr std::size_t kLineLimit = kMaxCallText;
 
 // x is NAME.TYPE, a quote, the file date; names never hold a quote. The value
 // is the routine's date, $C(1), and the difference of the two dates.

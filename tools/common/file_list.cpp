@@ -1,5 +1,7 @@
 #include "file_list.h"
 
+#include <cstdio>
+
 #include "binding.h"
 #include "local_files.h"
 #include "mask_selection.h"
@@ -17,12 +19,19 @@ StringSet expandFileList(std::string_view fileList) {
   const StringSet patterns = valuesHandedBack(kSplitFilesLine);
   StringSet paths;
   expandPatterns(patterns, paths);
+  if (paths.empty()) {
+    // Told apart from a run that found everything current: a typo in a
+    // pattern must not pass for success.
+    std::fflush(stdout);
+    std::fprintf(stderr, "No file matches %.*s.\n", static_cast<int>(fileList.size()), fileList.data());
+  }
   return paths;
 }
 
 bool forEachListedFile(std::string_view fileList, const std::function<bool(const std::string& path)>& work) {
-  bool allDone = true;
-  for (const std::string& path : expandFileList(fileList))
+  const StringSet paths = expandFileList(fileList);
+  bool allDone = !paths.empty();
+  for (const std::string& path : paths)
     if (!work(path)) allDone = false;
   return allDone;
 }

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <cstdint>
 #include <ctime>
 #include <mutex>
@@ -16,12 +18,31 @@ namespace {
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kDayOf1970 = 47117;  // $HOROLOG day of 1 January 1970
 
-// Seconds west of UTC, from time-zone data initialised exactly once, so that
-// both directions of the conversion use the same offset.
-std::int64_t zoneOffset() {
+// Seconds east of UTC in force at instant t, daylight saving included. The
+// zone data is initialised once, so both directions of the conversion read
+// the same zone.
+std::int64_t offsetAt(std::int64_t t) {
   static std::once_flag once;
   std::call_once(once, [] { tzset(); });
-  return static_cast<std::int64_t>(timezone);
+  const time_t instant = static_cast<time_t>(t);
+  tm local{};
+  if (!localtime_r(&instant, &local)) return 0;
+  return static_cast<std::int64_t>(local.tm_gmtoff);
+}
+
+// The instant whose local time is the local seconds count given. Offsets
+// never reach a day, so the instant lies within a day either side, where at
+// most the offsets before and after one switch apply. In the hour a switch
+// repeats the earlier instant is taken; a time the switch skips is read with
+// the offset before it.
+std::int64_t instantOfLocal(std::int64_t local) {
+  const std::int64_t before = local - offsetAt(local - kSecondsPerDay);
+  const std::int64_t after = local - offsetAt(local + kSecondsPerDay);
+  const bool beforeFits = before + offsetAt(before) == local;
+  const bool afterFits = after + offsetAt(after) == local;
+  if (beforeFits && afterFits) return std::min(before, after);
+  if (afterFits) return after;
+  return before;
 }
 
 bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
@@ -49,17 +70,18 @@ struct GlobResult {
 }  // namespace
 
 std::optional<std::string> readTextLine(std::FILE* file) {
-  char buffer[kMaxTextLine + 1];
-  if (!std::fgets(buffer, sizeof buffer, file)) return std::nullopt;
-  std::string line(buffer);
-  const bool fullPiece = line.size() == kMaxTextLine && line.back() != '\n';
+  // getline keeps NUL bytes and has no length limit, so the caller sees the
+  // line as it is; one buffer serves every call.
+  struct LineBuffer {
+    char* data = nullptr;
+    std::size_t capacity = 0;
+    ~LineBuffer() { std::free(data); }
+  };
+  static LineBuffer buffer;
+  const ssize_t length = getline(&buffer.data, &buffer.capacity, file);
+  if (length < 0) return std::nullopt;
+  std::string line(buffer.data, static_cast<std::size_t>(length));
   if (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  if (fullPiece) {
-    // The piece filled the buffer; when the line ends right here, take its
-    // line feed along instead of returning it later as an empty line.
-    const int next = std::fgetc(file);
-    if (next != '\n' && next != EOF) std::ungetc(next, file);
-  }
   return line;
 }
 
@@ -75,7 +97,7 @@ std::string fileTimestamp(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) return {};
   if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return {};
-  const std::int64_t local = static_cast<std::int64_t>(info.st_mtime) - zoneOffset();
+  const std::int64_t local = static_cast<std::int64_t>(info.st_mtime) + offsetAt(info.st_mtime);
   const std::int64_t days = floorDiv(local, kSecondsPerDay);
   const std::int64_t seconds = local - days * kSecondsPerDay;
   return std::to_string(days + kDayOf1970) + "," + std::to_string(seconds);
@@ -89,7 +111,7 @@ bool setFileTimestamp(const std::string& path, std::string_view timestamp) {
   if (!parseDecimal(timestamp.substr(0, comma), days) || !parseDecimal(timestamp.substr(comma + 1), seconds) ||
       seconds >= kSecondsPerDay)
     return false;
-  const std::int64_t t = (days - kDayOf1970) * kSecondsPerDay + seconds + zoneOffset();
+  const std::int64_t t = instantOfLocal((days - kDayOf1970) * kSecondsPerDay + seconds);
   utimbuf times{};
   times.actime = static_cast<time_t>(t);
   times.modtime = static_cast<time_t>(t);

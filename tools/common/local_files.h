@@ -18,26 +18,30 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Longest piece readTextLine returns; a longer line arrives in pieces.
+// Longest routine line a file can hold, counting the carriage return a CR LF
+// line keeps (the server holds no longer line).
 inline constexpr std::size_t kMaxTextLine = 32767;
 
-// The next line of file without its final line feed or carriage return (one
-// character only, so a CR LF line keeps its CR). An empty line gives the
-// empty text; the end of the file or a read error gives nothing. A line
-// longer than kMaxTextLine comes back in pieces; a line of exactly that
-// length does not yield an extra empty piece.
+// The next line of file, whole and byte for byte (NUL bytes included),
+// without its final line feed or carriage return (one character only, so a
+// CR LF line keeps its CR). An empty line gives the empty text; the end of
+// the file or a read error gives nothing (ferror tells them apart).
 std::optional<std::string> readTextLine(std::FILE* file);
 
 // text without trailing white space, CR and LF, and without leading white
 // space.
 std::string trimText(std::string_view text);
 
-// The file's modification time as a routine timestamp "days,seconds" in
-// local standard time (day 47117 is 1 January 1970), or the empty text when
-// the path is neither a regular file nor a directory.
+// The file's modification time as a routine timestamp "days,seconds" in the
+// local time in force at that moment, daylight saving included (day 47117 is
+// 1 January 1970), or the empty text when the path is neither a regular file
+// nor a directory.
 std::string fileTimestamp(const std::string& path);
 
-// Sets the access and modification time of path from a routine timestamp.
+// Sets the access and modification time of path from a routine timestamp,
+// read as local time with the offset in force then (the inverse of
+// fileTimestamp; in the hour a switch to standard time repeats, the earlier
+// instant).
 // Leaves the file alone and returns false when timestamp is not of the form
 // days,seconds (decimal digits, seconds below 86400).
 bool setFileTimestamp(const std::string& path, std::string_view timestamp);

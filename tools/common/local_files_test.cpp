@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -58,10 +61,14 @@ TEST_F(LocalFilesTest, ReadTextLineKeepsTheCarriageReturnOfCrLf) {
   EXPECT_EQ(ReadAll("a\r\nb\r"), (Lines{"a\r", "b", std::nullopt}));
 }
 
-TEST_F(LocalFilesTest, LongLinesArriveInPiecesWithoutAnExtraEmptyLine) {
+TEST_F(LocalFilesTest, LinesComeWholeWithTheirNulBytesAndOneCarriageReturn) {
   const std::string exact(kMaxTextLine, 'x');
+  const std::string longer(kMaxTextLine + 5, 'y');
   EXPECT_EQ(ReadAll(exact + "\nz\n"), (Lines{exact, "z", std::nullopt}));
-  EXPECT_EQ(ReadAll(exact + "yy\n"), (Lines{exact, "yy", std::nullopt}));
+  EXPECT_EQ(ReadAll(longer + "\nz\n"), (Lines{longer, "z", std::nullopt}));
+  // The CR LF of a line of the longest length: one CR kept, no extra line.
+  EXPECT_EQ(ReadAll(exact + "\r\nz\r\n"), (Lines{exact + "\r", "z\r", std::nullopt}));
+  EXPECT_EQ(ReadAll(std::string("a\0b\n\0\n", 6)), (Lines{std::string("a\0b", 3), std::string(1, '\0'), std::nullopt}));
 }
 
 TEST(TrimText, BothEndsOfWhiteSpace) {
@@ -86,6 +93,80 @@ TEST_F(LocalFilesTest, TimestampIsTheLocalStandardTimeOfTheFile) {
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mtime, 86400 + 3600 + timezone);
+}
+
+// The zone of the process for one test; the one before comes back after it.
+class ZoneForTest {
+ public:
+  explicit ZoneForTest(const char* zone) {
+    if (const char* before = std::getenv("TZ")) before_ = before;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ZoneForTest() {
+    if (before_) {
+      setenv("TZ", before_->c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> before_;
+};
+
+struct ZoneCase {
+  const char* zone;
+  time_t instant;
+  const char* timestamp;  // the local wall-clock time of instant there
+};
+
+// 14 Nov 2023 22:13:20 UTC and 10 Jul 2023 14:40:00 UTC: summer in one
+// hemisphere, winter in the other.
+constexpr ZoneCase kZoneCases[] = {
+    {"Australia/Sydney", 1700000000, "66793,33200"}, {"Australia/Sydney", 1689000000, "66666,2400"},
+    {"America/New_York", 1700000000, "66792,62000"}, {"America/New_York", 1689000000, "66665,38400"},
+    {"Europe/Berlin", 1700000000, "66792,83600"},    {"Europe/Berlin", 1689000000, "66665,60000"},
+};
+
+time_t ModifiedAt(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(stat(path.c_str(), &info), 0);
+  return info.st_mtime;
+}
+
+TEST_F(LocalFilesTest, TimestampUsesTheOffsetInForceSummerAndWinterBothWays) {
+  const std::string path = Write("r.int", "x");
+  for (const ZoneCase& c : kZoneCases) {
+    const ZoneForTest zone(c.zone);
+    utimbuf times{c.instant, c.instant};
+    ASSERT_EQ(utime(path.c_str(), &times), 0);
+    EXPECT_EQ(fileTimestamp(path), c.timestamp) << c.zone << " " << c.instant;
+    ASSERT_TRUE(setFileTimestamp(path, "47117,0"));
+    ASSERT_TRUE(setFileTimestamp(path, c.timestamp));
+    EXPECT_EQ(ModifiedAt(path), c.instant) << c.zone << " " << c.timestamp;
+  }
+}
+
+TEST_F(LocalFilesTest, ATimeInTheRepeatedHourComesBackExactly) {
+  // Both instants of each pair show the same wall-clock time, an hour apart
+  // on either side of the switch back to standard time.
+  const ZoneCase repeated[] = {{"America/New_York", 1699162200, "66783,5400"},
+                               {"Europe/Berlin", 1698539400, "66776,9000"},
+                               {"Australia/Sydney", 1680363000, "66566,9000"}};
+  const std::string path = Write("r.int", "x");
+  for (const ZoneCase& c : repeated) {
+    const ZoneForTest zone(c.zone);
+    for (const time_t instant : {c.instant, c.instant + 3600}) {
+      utimbuf times{instant, instant};
+      ASSERT_EQ(utime(path.c_str(), &times), 0);
+      EXPECT_EQ(fileTimestamp(path), c.timestamp) << c.zone << " " << instant;
+    }
+    ASSERT_TRUE(setFileTimestamp(path, c.timestamp));
+    EXPECT_EQ(ModifiedAt(path), c.instant) << c.zone;  // the earlier of the two
+    EXPECT_EQ(fileTimestamp(path), c.timestamp) << c.zone;
+  }
 }
 
 TEST_F(LocalFilesTest, MalformedTimestampLeavesTheFileAlone) {
@@ -147,6 +228,15 @@ TEST(RoutineNameCheck, RefusesNamesThatBreakOutOfLiteralsOrFolders) {
                           std::string("a\0b", 3)})
     EXPECT_FALSE(isValidRoutineName(bad)) << bad;
   EXPECT_TRUE(isValidRoutineName("\xc3\xa9"));  // bytes above 127 are fine
+}
+
+TEST(RoutineNameCheck, TransferableNamesAreTheOnlyRoutineOfTheirFileName) {
+  for (const char* good : {"%ZU", "A_B", "A B", "%", "Z%"}) EXPECT_TRUE(isTransferableRoutineName(good)) << good;
+  // "_ZU" would share _ZU.int with "%ZU"; "^" splits routine-set headers;
+  // outer blanks do not survive editors and header trimming.
+  for (const char* bad : {"_ZU", "_", "A^B", "^", " A", "A ", " ", "a/b", ""})
+    EXPECT_FALSE(isTransferableRoutineName(bad)) << bad;
+  EXPECT_TRUE(isValidRoutineName("_ZU"));  // still safe in an M line
 }
 
 TEST(StringSetOrder, PlainByteOrderEachTextOnce) {

@@ -32,8 +32,13 @@ void reportInvalidRoutineName(std::string_view routine) {
   std::fprintf(stderr, "Skipping routine %s: not a valid routine name.\n", shown.c_str());
 }
 
+bool isTransferableRoutineName(std::string_view name) {
+  return isValidRoutineName(name) && !name.starts_with('_') && name.find('^') == std::string_view::npos &&
+         !name.starts_with(' ') && !name.ends_with(' ');
+}
+
 bool acceptRoutineName(std::string_view name) {
-  if (isValidRoutineName(name)) return true;
+  if (isTransferableRoutineName(name)) return true;
   reportInvalidRoutineName(name);
   return false;
 }

@@ -1,7 +1,9 @@
 // The check every routine name that came from the server (or from a file)
 // passes before a name is put into an M line or a file path: routine names
 // are inserted unchanged, so a name must not be able to close the M string
-// literal it sits in or leave the current directory.
+// literal it sits in or leave the current directory. A routine that moves
+// between the database and files must moreover be the one routine of its
+// file name (see acceptRoutineName).
 #pragma once
 
 #include <string>
@@ -22,7 +24,14 @@ std::string printableName(std::string_view text);
 // standard error.
 void reportInvalidRoutineName(std::string_view routine);
 
-// isValidRoutineName, reporting the name when it is refused.
+// True when name is valid and also names exactly one file and comes back
+// from it unchanged: it does not begin with "_" (the file name of "%..."),
+// holds no "^" (the piece delimiter of routine-set headers) and neither
+// begins nor ends with a blank (trimmed away by editors and readers).
+bool isTransferableRoutineName(std::string_view name);
+
+// isTransferableRoutineName, reporting the name when it is refused: the
+// check of every import and export.
 bool acceptRoutineName(std::string_view name);
 
 }  // namespace kvrtools

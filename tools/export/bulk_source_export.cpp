@@ -1,7 +1,10 @@
 #include "bulk_source_export.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -12,7 +15,7 @@
 #include "local_files.h"
 #include "routine_name.h"
 #include "routine_reader.h"
-#include "staged_file.h"
+#include "source_file_writer.h"
 
 namespace kvrexport {
 namespace {
@@ -22,27 +25,27 @@ struct RoutineFile {
   std::string date;
 };
 
-ExportOutcome stopRun(const std::string& fileName) {
-  std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
-  return ExportOutcome::kStopRun;
-}
-
 // Writes text into fileName dated date, as the line-by-line export does.
-ExportOutcome writeSourceFile(const std::string& fileName, const RoutineFile& file) {
-  std::printf("Exporting routine %s\n", fileName.c_str());
-  std::fflush(stdout);
-  std::unique_ptr<StagedFile> staged = StagedFile::create(fileName);
-  if (!staged) return stopRun(fileName);
-  std::fwrite(file.text.data(), 1, file.text.size(), staged->stream());
-  staged->setTimestamp(file.date);
-  if (!staged->commit()) return stopRun(fileName);
-  return ExportOutcome::kDone;
+ExportOutcome writeRoutineFile(const std::string& fileName, const RoutineFile& file) {
+  return writeSourceFile(fileName, file.date, [&file](OutputStream& out) {
+    out.write(file.text);
+    return true;
+  });
 }
 
-// The whole content of a file, or nothing when it cannot be read.
+// The whole content of the file at path, read as bytes; nothing when it is
+// not a regular file or cannot be read. Opened without waiting, so a named
+// pipe under a routine's file name never blocks the comparison.
 std::optional<std::string> fileContent(const std::string& path) {
-  const kvrtools::FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) return std::nullopt;
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return std::nullopt;
+  const kvrtools::FilePtr file(fdopen(descriptor, "rb"));
+  if (!file) {
+    close(descriptor);
+    return std::nullopt;
+  }
+  struct stat info {};
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   std::string content;
   char buffer[65536];
   while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get())) content.append(buffer, n);
@@ -62,7 +65,8 @@ std::optional<RoutineFile> readLineByLine(const std::string& name, const kvrtool
   bool read = false;
   {
     const kvrtools::FailureRule reportRejection(kvrtools::Rejection::kReported);
-    read = writeRoutineLines(type, memory);
+    OutputStream out(memory);
+    read = writeRoutineLines(type, EmptyLine::kSingleBlank, out) && out.flush();
   }
   std::fclose(memory);
   file.text.assign(buffer, size);
@@ -79,7 +83,7 @@ ExportOutcome writeIfChanged(const std::string& fileName, const RoutineFile& fil
     return ExportOutcome::kDone;
   }
   ++count.moved;
-  return writeSourceFile(fileName, file);
+  return writeRoutineFile(fileName, file);
 }
 
 // Update mode with -b on: the names whose files are missing or not current,
@@ -114,8 +118,8 @@ ExportOutcome exportSourceFiles(const kvrtools::RoutineType& type, const kvrtool
   RoutineWalk walk{&type, "$$DATE^%R(rn_\"." + std::string(type.name) + "\")", rules.bulk, {}, {}};
   walk.arrived = [&](const kvrtools::FetchedRoutine& routine) {
     const std::string fileName = kvrtools::sourceFileName(routine.name, type);
-    const RoutineFile file{kvrtools::exportText(routine.lines), routine.date};
-    return rules.changedOnly ? writeIfChanged(fileName, file, count) : writeSourceFile(fileName, file);
+    const RoutineFile file{kvrtools::exportText(routine.lines, kvrtools::EmptyLine::kSingleBlank), routine.date};
+    return rules.changedOnly ? writeIfChanged(fileName, file, count) : writeRoutineFile(fileName, file);
   };
   walk.lineByLine = [&](const std::string& name) {
     if (!rules.changedOnly) return rules.lineByLine(name, type);

@@ -3,24 +3,26 @@
 // carries its routine's date, so a later run in update mode (the default)
 // writes only what changed. A file is replaced only by a complete export:
 // the text goes into a temporary file that is renamed over NAME.ext once the
-// server has sent all of it. -b on reads many routines to a request;
-// -m changed writes only the files whose text differs from the routine's.
+// server has sent all of it. A file that cannot be written to its end is
+// reported with its reason and passed over; one that cannot be opened at all
+// stops the run. -b on reads many routines to a request; -m changed writes
+// only the files whose text differs from the routine's.
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 #include "bulk_source_export.h"
 #include "call_failure.h"
 #include "date_difference.h"
+#include "export_report.h"
 #include "local_files.h"
 #include "mask_selection.h"
 #include "routine_name.h"
 #include "routine_reader.h"
 #include "routine_types.h"
 #include "settings.h"
-#include "staged_file.h"
+#include "source_file_writer.h"
 #include "tool_run.h"
 
 namespace {
@@ -55,28 +57,14 @@ bool fileIsCurrent(const std::string& fileDate, const std::string& routineDate, 
   return isCurrent(kvrtools::dateDifference(fileDate, routineDate), type);
 }
 
-// Writes the chosen routine into its file, dated as the routine. A file
-// that cannot be opened or put in place stops the run; a line the server
-// rejected is reported and leaves the existing file as it was.
+// Writes the chosen routine into its file, dated as the routine
+// (writeSourceFile); a line the server rejected is reported.
 Outcome writeRoutineFile(const std::string& fileName, const kvrtools::RoutineType& type,
                          const std::string& routineDate) {
-  std::printf("Exporting routine %s\n", fileName.c_str());
-  std::fflush(stdout);
-  std::unique_ptr<kvrexport::StagedFile> file = kvrexport::StagedFile::create(fileName);
-  if (!file) {
-    std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
-    return Outcome::kStopRun;
-  }
-  {
+  return kvrexport::writeSourceFile(fileName, routineDate, [&type](kvrexport::OutputStream& out) {
     const kvrtools::FailureRule reportRejection(kvrtools::Rejection::kReported);
-    if (!kvrexport::writeRoutineLines(type, file->stream())) return Outcome::kFailed;
-  }
-  file->setTimestamp(routineDate);
-  if (!file->commit()) {
-    std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
-    return Outcome::kStopRun;
-  }
-  return Outcome::kDone;
+    return kvrexport::writeRoutineLines(type, kvrexport::EmptyLine::kSingleBlank, out);
+  });
 }
 
 // Exports one routine unless update mode finds its file current.
@@ -104,8 +92,10 @@ int exportSelection(const std::string& mask) {
                                            }};
   kvrtools::ComparisonCount count;
   int status = kvrtools::kStatusOk;
+  bool anySelected = false;
   for (const kvrtools::RoutineType* type : kExportOrder) {
     const kvrtools::StringSet names = kvrtools::recordedNames(type->global);
+    if (!names.empty()) anySelected = true;
     if (rules.bulk || rules.changedOnly) {
       const Outcome outcome = kvrexport::exportSourceFiles(*type, names, rules, count);
       if (outcome == Outcome::kFailed) status = kvrtools::kStatusFailed;
@@ -118,6 +108,10 @@ int exportSelection(const std::string& mask) {
       // Shown with the usage text, as a start-up failure is.
       if (outcome == Outcome::kStopRun) return kvrtools::kStatusStartupFailed;
     }
+  }
+  if (!anySelected) {
+    kvrexport::reportNothingSelected(mask);
+    return kvrtools::kStatusFailed;
   }
   if (rules.changedOnly) kvrtools::reportComparison(count, kvrtools::Moved::kWritten);
   return status;

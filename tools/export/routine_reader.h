@@ -4,27 +4,30 @@
 // terminal output and are written to the stream the call names, unchanged.
 #pragma once
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "bulk_reader.h"
+#include "output_stream.h"
 #include "routine_types.h"
 
 namespace kvrexport {
+
+// How an empty routine line is written: the same rule for lines read one
+// routine to a request and for those that arrived in bulk.
+using kvrtools::EmptyLine;
 
 // Names the routine the calls below read.
 void chooseRoutine(const std::string& name);
 
 // Writes the lines of the chosen routine of type to out, in node order, each
-// followed by a line feed; an empty line as a single blank, so that an
-// empty line in the output always means the end of a routine. False when
-// the server rejected the line.
-bool writeRoutineLines(const kvrtools::RoutineType& type, std::FILE* out);
+// followed by a line feed. False when the server rejected the line.
+bool writeRoutineLines(const kvrtools::RoutineType& type, EmptyLine emptyLine, OutputStream& out);
 
 // Runs line (an M line about the chosen routine) and writes its terminal
 // output to out. False when the server rejected the line.
-bool writeOutputOf(std::string_view line, std::FILE* out);
+bool writeOutputOf(std::string_view line, OutputStream& out);
 
 // The date in node 0 of the chosen routine of type; nothing when the server
 // rejected the expression.

@@ -7,7 +7,9 @@
 //   one more empty line.
 // A file is staged and renamed into place only when every library call
 // succeeded (any failure ends the run then); standard output is written as
-// the content comes, so there only a lost connection ends the run.
+// the content comes, so there a routine whose call failed is reported (its
+// text may be incomplete) and only a lost connection ends the run. A target
+// that is a symbolic link is refused.
 #pragma once
 
 #include <string>
@@ -32,9 +34,11 @@ struct RoutineSetLayout {
 };
 
 // The whole utility, usage text included: its mask the first positional
-// argument, the optional target file the second. The exit status: 0, or 1 when a routine was
-// skipped for its name or the file could not be written; 255 with the usage
-// text when the target cannot be opened.
+// argument, the optional target file the second. The exit status: 0, or 1
+// when a routine was skipped for its name or failed, the mask selected no
+// routine of the layout's types, or the output could not be written (a
+// symbolic link, a full disk); 255 with the usage text when the target
+// cannot be opened.
 int runRoutineSetExport(int argc, char** argv, const RoutineSetLayout& layout);
 
 }  // namespace kvrexport

@@ -67,36 +67,44 @@ std::string directoryOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string realPathOf(const std::string& path) {
-  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
-  return resolved ? std::string(resolved.get()) : path;
+// Gives the staged file the owner and group of the file it replaces, as far
+// as the user may: root may set both, others only a group they belong to.
+// A failure leaves the user's own, as a newly created file would have.
+void keepOwner(int fd, const struct stat& replaced) {
+  if (fchown(fd, replaced.st_uid, replaced.st_gid) != 0) (void)fchown(fd, static_cast<uid_t>(-1), replaced.st_gid);
 }
 
 }  // namespace
 
 std::unique_ptr<StagedFile> StagedFile::create(const std::string& target) {
-  std::string path = target;
   mode_t mode = defaultMode();
   struct stat info {};
-  if (stat(target.c_str(), &info) == 0) {
+  const bool replacing = lstat(target.c_str(), &info) == 0;
+  if (replacing) {
+    if (S_ISLNK(info.st_mode)) {
+      errno = ELOOP;
+      return nullptr;
+    }
     if (S_ISDIR(info.st_mode)) {
       errno = EISDIR;
       return nullptr;
     }
-    const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+    const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (probe < 0) return nullptr;
     close(probe);
     if (!S_ISREG(info.st_mode)) {
-      std::FILE* stream = std::fopen(target.c_str(), "w");
-      if (!stream) return nullptr;
+      const int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_NOCTTY | O_NOFOLLOW);
+      std::FILE* stream = fd < 0 ? nullptr : fdopen(fd, "w");
+      if (!stream) {
+        if (fd >= 0) close(fd);
+        return nullptr;
+      }
       return std::unique_ptr<StagedFile>(new StagedFile(target, "", stream));
     }
-    // Replace the file a symbolic link points at, not the link.
-    path = realPathOf(target);
     mode = info.st_mode & 07777;
   }
   installCleanup();
-  std::string pattern = directoryOf(path) + ".kvrtmp.XXXXXX";
+  std::string pattern = directoryOf(target) + ".kvrtmp.XXXXXX";
   const int fd = mkstemp(pattern.data());
   if (fd < 0) return nullptr;
   if (!setPending(pattern)) {
@@ -105,15 +113,19 @@ std::unique_ptr<StagedFile> StagedFile::create(const std::string& target) {
     errno = ENAMETOOLONG;
     return nullptr;
   }
+  // Owner first: changing it clears set-user-ID bits the mode may restore.
+  if (replacing) keepOwner(fd, info);
   fchmod(fd, mode);
   std::FILE* stream = fdopen(fd, "w");
   if (!stream) {
+    const int error = errno;
     close(fd);
     unlink(pattern.c_str());
     pendingSet = 0;
+    errno = error;
     return nullptr;
   }
-  return std::unique_ptr<StagedFile>(new StagedFile(path, pattern, stream));
+  return std::unique_ptr<StagedFile>(new StagedFile(target, pattern, stream));
 }
 
 StagedFile::StagedFile(std::string target, std::string staging, std::FILE* stream)
@@ -121,14 +133,14 @@ StagedFile::StagedFile(std::string target, std::string staging, std::FILE* strea
 
 StagedFile::~StagedFile() { discard(); }
 
-void StagedFile::setTimestamp(std::string_view timestamp) const {
-  std::fflush(stream_);
+void StagedFile::setTimestamp(std::string_view timestamp) {
+  stream_.flush();
   kvrtools::setFileTimestamp(writtenPath(), timestamp);
 }
 
 void StagedFile::discard() {
-  if (stream_) std::fclose(stream_);
-  stream_ = nullptr;
+  if (open_) std::fclose(stream_.file());
+  open_ = false;
   if (!staging_.empty()) {
     unlink(staging_.c_str());
     pendingSet = 0;
@@ -137,12 +149,12 @@ void StagedFile::discard() {
 }
 
 bool StagedFile::commit() {
-  if (!stream_) return false;
+  if (!open_) return false;
+  stream_.flush();
+  int error = stream_.error();
   errno = 0;
-  const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_);
-  int error = written ? 0 : (errno != 0 ? errno : EIO);
-  if (std::fclose(stream_) != 0 && error == 0) error = errno;
-  stream_ = nullptr;
+  if (std::fclose(stream_.file()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+  open_ = false;
   if (error == 0 && !staging_.empty() && std::rename(staging_.c_str(), target_.c_str()) != 0) error = errno;
   if (error != 0) {
     discard();

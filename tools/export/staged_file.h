@@ -14,27 +14,34 @@
 #include <string>
 #include <string_view>
 
+#include "output_stream.h"
+
 namespace kvrexport {
 
 class StagedFile {
  public:
-  // Nothing when the target cannot be written: it is a directory, an
-  // existing file that cannot be opened for writing, or its directory does
-  // not exist or is not writable. A target that exists but is not a regular
-  // file (a device, a pipe) is written directly, without staging.
+  // Nothing, with errno set, when the target cannot be written: it is a
+  // directory, an existing file that cannot be opened for writing, or its
+  // directory does not exist or is not writable. A target that is a
+  // symbolic link is never written through (errno ELOOP): a link planted
+  // under a routine's file name must not redirect an export elsewhere. A
+  // target that exists but is not a regular file (a device, a pipe) is
+  // written directly, without staging. A replaced file keeps its
+  // permissions, and its owner and group as far as the user may set them.
   static std::unique_ptr<StagedFile> create(const std::string& target);
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
 
-  std::FILE* stream() const { return stream_; }
+  OutputStream& stream() { return stream_; }
 
   // Flushes what was written and dates the file with a routine timestamp
   // (see setFileTimestamp); the date survives commit.
-  void setTimestamp(std::string_view timestamp) const;
+  void setTimestamp(std::string_view timestamp);
 
   // Closes the file and renames it over the target. False, with the
-  // temporary file removed, when writing or renaming failed.
+  // temporary file removed and errno the reason of the first failure, when
+  // writing or renaming failed.
   bool commit();
 
  private:
@@ -45,7 +52,8 @@ class StagedFile {
 
   std::string target_;
   std::string staging_;  // empty when the target is written directly
-  std::FILE* stream_;
+  OutputStream stream_;
+  bool open_ = true;
 };
 
 }  // namespace kvrexport

@@ -16,12 +16,14 @@
 #include <string_view>
 #include <vector>
 
+#include "binding.h"
 #include "routine_store.h"
 
 namespace kvrimport {
 
-// The longest M line an execute request carries: the call record's size.
-inline constexpr std::size_t kRequestLimit = 32768;
+// The longest M line an execute request carries: the call record's size. A
+// request is never longer: it would not be sent whole.
+inline constexpr std::size_t kRequestLimit = kvrtools::kMaxCallText;
 
 // Text -> the M expression whose value it is, or nothing when it cannot be
 // quoted.

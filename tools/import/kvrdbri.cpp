@@ -53,6 +53,9 @@ using FoundRoutines = std::map<std::string, std::string>;
 // routine on the server, or the routine has no date there.
 bool newerThanStored(const std::string& path, const std::string& name, const kvrtools::RoutineType& type) {
   const std::string fileDate = kvrtools::fileTimestamp(path);
+  // A path without a file time (not a regular file) goes on to the import,
+  // which says why it is refused.
+  if (fileDate.empty()) return true;
   const std::string storedDate = kvrtools::routineDate(name, type);
   if (storedDate.empty()) return true;
   return kvrtools::dateDifference(fileDate, storedDate) >= 1;
@@ -73,12 +76,24 @@ std::vector<Candidate> newerCandidates(std::vector<Candidate> candidates) {
       if (newerThanStored(c.path, c.name, *kvrtools::kRoutineTypes[c.order])) newer.push_back(std::move(c));
     return newer;
   }
+  // A path without a file time (not a regular file) goes on to the import,
+  // which says why it is refused, as it does line by line.
   std::vector<kvrtools::DateCheck> checks;
   for (const Candidate& c : candidates)
     checks.push_back({c.name, kvrtools::kRoutineTypes[c.order], kvrtools::fileTimestamp(c.path)});
-  const std::vector<kvrtools::DateComparison> compared = kvrtools::compareDates(checks);
-  for (std::size_t i = 0; i < candidates.size(); ++i)
-    if (compared[i].routineDate.empty() || compared[i].difference >= 1) newer.push_back(std::move(candidates[i]));
+  std::vector<kvrtools::DateCheck> dated;
+  for (const kvrtools::DateCheck& check : checks)
+    if (!check.fileDate.empty()) dated.push_back(check);
+  const std::vector<kvrtools::DateComparison> compared = kvrtools::compareDates(dated);
+  std::size_t d = 0;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (checks[i].fileDate.empty()) {
+      newer.push_back(std::move(candidates[i]));
+      continue;
+    }
+    const kvrtools::DateComparison& comparison = compared[d++];
+    if (comparison.routineDate.empty() || comparison.difference >= 1) newer.push_back(std::move(candidates[i]));
+  }
   return newer;
 }
 
@@ -116,13 +131,14 @@ void announce(const char* action, const std::string& name, const kvrtools::Routi
 bool storeAndCompile(const std::string& name, std::vector<std::string> lines, const std::string& path,
                      const kvrtools::RoutineType& type) {
   announce("Importing", name, type);
-  const bool stored = kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
-                                              {name, std::move(lines), kvrtools::fileTimestamp(path)});
+  if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
+                               {name, std::move(lines), kvrtools::fileTimestamp(path)}))
+    return false;
   if (type.compiled) {
     announce("Compiling", name, type);
     kvrtools::executeWithOutput("d compile^%RCOMPIL(\"" + name + "." + std::string(type.name) + "\")");
   }
-  return stored;
+  return true;
 }
 
 // The whole file is read before the old routine is removed.
@@ -165,8 +181,9 @@ int importFiles(const std::string& files) {
   const kvrtools::Settings& settings = kvrtools::connectionSettings();
   const bool changedOnly = kvrtools::modeIsChanged(settings);
   int status = kvrtools::kStatusOk;
-  const std::array<FoundRoutines, 3> found =
-      scan(kvrtools::expandFileList(files), !kvrtools::modeIsAll(settings) && !changedOnly, status);
+  const kvrtools::StringSet paths = kvrtools::expandFileList(files);
+  if (paths.empty()) return kvrtools::kStatusFailed;
+  const std::array<FoundRoutines, 3> found = scan(paths, !kvrtools::modeIsAll(settings) && !changedOnly, status);
   if (changedOnly) {
     kvrtools::ComparisonCount count;
     for (std::size_t t = 0; t < found.size(); ++t)

@@ -3,6 +3,7 @@
 // a leading "_" standing for "%"; the file's time becomes the routine's date.
 // Empty lines are part of the routine: GT.M sources often hold them.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,14 +40,10 @@ bool importFile(const std::string& path) {
   kvrimport::RoutineText routine{routineNameOf(path), {}, kvrtools::fileTimestamp(path)};
   std::printf("Processing file %s\n", path.c_str());
   if (!kvrtools::acceptRoutineName(routine.name)) return false;
-  kvrtools::FilePtr file = kvrimport::openForReading(path);
-  if (!file) {
-    kvrimport::reportUnreadable(path);
-    return true;
-  }
+  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
+  if (!lines) return false;
   std::printf("Importing routine %s.INT\n", routine.name.c_str());
-  routine.lines = kvrimport::remainingLines(file.get());
-  file.reset();
+  routine.lines = std::move(*lines);
   return kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, kvrtools::kIntType, routine);
 }
 

@@ -5,6 +5,7 @@
 // Routines are stored, not compiled. The headers are taken apart on the
 // server, exactly as the server splits pieces.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,25 @@ constexpr std::string_view kUsage =
 // routine that swallows all the others.
 bool endsBlock(const std::string& line) { return line.empty() || line == "\r"; }
 
+// The lines of one file, taken from the front.
+class LineCursor {
+ public:
+  explicit LineCursor(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+  // The next line, or nothing at the end of the file.
+  std::optional<std::string> take() {
+    if (next_ == lines_.size()) return std::nullopt;
+    return std::move(lines_[next_++]);
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  std::size_t next_ = 0;
+};
+
 // The next routine header, without the CR of a CR LF file; nothing at the
 // end of the file or at the empty line that ends it.
-std::optional<std::string> nextHeader(std::FILE* file) {
-  std::optional<std::string> line = kvrtools::readTextLine(file);
+std::optional<std::string> nextHeader(LineCursor& file) {
+  std::optional<std::string> line = file.take();
   if (!line || endsBlock(*line)) return std::nullopt;
   if (line->back() == '\r') line->pop_back();
   return line;
@@ -45,9 +61,9 @@ std::optional<std::string> nextHeader(std::FILE* file) {
 
 // The routine's lines up to its closing empty line (consumed) or the end of
 // the file. Routine lines keep their carriage returns.
-std::vector<std::string> routineLines(std::FILE* file) {
+std::vector<std::string> routineLines(LineCursor& file) {
   std::vector<std::string> lines;
-  while (std::optional<std::string> line = kvrtools::readTextLine(file)) {
+  while (std::optional<std::string> line = file.take()) {
     if (endsBlock(*line)) break;
     lines.push_back(std::move(*line));
   }
@@ -62,10 +78,12 @@ struct RoutineHeader {
 
 // Splits the header on the server: "." is the delimiter when the line holds
 // one, else "^"; field 1 the name, 2 the type, 4 the timestamp.
+// A header that did not reach the server gives no name (so the routine is
+// skipped), never the fields of the header before it.
 RoutineHeader splitHeader(const std::string& header) {
-  kvrtools::setVariable("line", header);
-  kvrtools::execute(R"(s delim=$s($f(line,"."):".",1:"^"))");
   RoutineHeader fields;
+  if (!kvrtools::setVariable("line", header)) return fields;
+  kvrtools::execute(R"(s delim=$s($f(line,"."):".",1:"^"))");
   fields.name = kvrtools::evaluate("$p(line,delim,1)").value_or("");
   fields.type = kvrtools::evaluate("$zupper($p(line,delim,2))").value_or("");
   fields.timestamp = kvrtools::evaluate("$p(line,delim,4)").value_or("");
@@ -83,10 +101,11 @@ const kvrtools::RoutineType* typeOf(const RoutineHeader& fields) {
   return nullptr;
 }
 
-// Imports every routine of one open file; false when a routine was skipped.
-bool importFile(const std::string& path, std::FILE* file) {
-  kvrtools::readTextLine(file);
-  kvrtools::readTextLine(file);
+// Imports every routine of one file's lines; false when a routine was
+// skipped.
+bool importFile(const std::string& path, LineCursor file) {
+  file.take();
+  file.take();
   bool allStored = true;
   while (std::optional<std::string> header = nextHeader(file)) {
     const RoutineHeader fields = splitHeader(*header);
@@ -111,16 +130,13 @@ bool importFile(const std::string& path, std::FILE* file) {
   return allStored;
 }
 
-// One file: announced, opened, its routines read. An unreadable file is
-// reported and the run goes on without changing the status.
+// One file: announced, read whole, its routines imported. A file that cannot
+// be read is reported and imports nothing; the run goes on and ends with 1.
 bool processFile(const std::string& path) {
   std::printf("Processing file %s\n", path.c_str());
-  auto file = kvrimport::openForReading(path);
-  if (!file) {
-    kvrimport::reportUnreadable(path);
-    return true;
-  }
-  return importFile(path, file.get());
+  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
+  if (!lines) return false;
+  return importFile(path, LineCursor(std::move(*lines)));
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "routine_store.h"
 
+#include <cstdio>
+
 #include "binding.h"
 #include "bulk_store.h"
+#include "routine_name.h"
 #include "settings.h"
 
 namespace kvrimport {
@@ -16,15 +19,46 @@ bool allDigits(std::string_view text) {
 
 // The routine's node without its closing parenthesis: ^G("NAME" or
 // @rglobal@("NAME".
-std::string openNode(Addressing addressing, const kvrtools::RoutineType& type, const std::string& name) {
+std::string nodeText(Addressing addressing, const kvrtools::RoutineType& type, const std::string& name) {
   if (addressing == Addressing::kGlobalInEachLine) return std::string(type.global) + "(\"" + name + "\"";
-  kvrtools::setVariable("rglobal", type.global);
   return "@rglobal@(\"" + name + "\"";
 }
 
-std::string dateValue(Addressing addressing, const std::string& timestamp) {
-  if (timestamp.empty() && addressing == Addressing::kGlobalInLocal) return "$h";
+// nodeText, with rglobal set on the server where the node names it.
+std::string openNode(Addressing addressing, const kvrtools::RoutineType& type, const std::string& name) {
+  if (addressing == Addressing::kGlobalInLocal) kvrtools::setVariable("rglobal", type.global);
+  return nodeText(addressing, type, name);
+}
+
+// Without a file time the routine is dated by the server's clock, the same in
+// every importer: an empty date would make update mode import it every time.
+std::string dateValue(const std::string& timestamp) {
+  if (timestamp.empty()) return "$h";
   return "\"" + timestamp + "\"";
+}
+
+// True when every text the routine needs fits in one call; otherwise says
+// why on standard error. Asked before the old routine is removed.
+bool sendableWhole(const std::string& node, const RoutineText& routine) {
+  const std::string longestLine = "s " + node + ",0)=\"" + routine.timestamp + "\"";
+  const std::string lastLineNode = node + "," + std::to_string(routine.lines.size()) + ")";
+  const std::string headerLine = "s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," +
+                                 std::to_string(routine.lines.size() * kvrtools::kMaxCallText) + "\"";
+  if (!kvrtools::fitsOneCall(longestLine) || !kvrtools::fitsOneCall(lastLineNode) ||
+      !kvrtools::fitsOneCall(headerLine)) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Skipping routine %s: its name is too long to send.\n",
+                 kvrtools::printableName(routine.name).c_str());
+    return false;
+  }
+  for (std::size_t i = 0; i < routine.lines.size(); ++i) {
+    if (kvrtools::fitsOneCall(routine.lines[i])) continue;
+    std::fflush(stdout);
+    std::fprintf(stderr, "Skipping routine %s: line %s is too long to send.\n",
+                 kvrtools::printableName(routine.name).c_str(), std::to_string(i + 1).c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -35,17 +69,20 @@ bool isRoutineTimestamp(std::string_view text) {
 }
 
 bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
-  if (kvrtools::bulkTransfer(kvrtools::connectionSettings()))
-    if (const std::optional<bool> stored = storeInBulk(type, routine, dateValue(addressing, routine.timestamp)))
-      return *stored;
+  if (kvrtools::bulkTransfer(kvrtools::connectionSettings())) {
+    // What line by line would skip is skipped before anything is sent.
+    if (!sendableWhole(nodeText(addressing, type, routine.name), routine)) return false;
+    if (const std::optional<bool> stored = storeInBulk(type, routine, dateValue(routine.timestamp))) return *stored;
+  }
   const std::string node = openNode(addressing, type, routine.name);
+  if (!sendableWhole(node, routine)) return false;
   kvrtools::execute("k " + node + ")");
   std::size_t characters = 0;
   for (std::size_t i = 0; i < routine.lines.size(); ++i) {
     kvrtools::setVariable(node + "," + std::to_string(i + 1) + ")", routine.lines[i]);
     characters += routine.lines[i].size();
   }
-  kvrtools::execute("s " + node + ",0)=" + dateValue(addressing, routine.timestamp));
+  kvrtools::execute("s " + node + ",0)=" + dateValue(routine.timestamp));
   kvrtools::execute("s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," + std::to_string(characters) +
                     "\"");
   return true;

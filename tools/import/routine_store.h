@@ -1,6 +1,7 @@
 // Storing routines on the server: the one way a routine travels from an
 // importer to the server. Per routine: the old routine removed, its lines
-// from node 1, node 0 its timestamp, and the header "count,characters".
+// from node 1, node 0 its timestamp (the server's $h when it has none), and
+// the header "count,characters".
 #pragma once
 
 #include <string>
@@ -19,11 +20,10 @@ struct RoutineText {
 
 // How the lines sent name the routine's global.
 enum class Addressing {
-  // In every line; node 0 takes the timestamp as it is (kvrdbri).
+  // In every line (kvrdbri).
   kGlobalInEachLine,
-  // Once, in the local rglobal, so every line is the same for every type;
-  // without a timestamp node 0 takes the server's $h (the routine-set and
-  // GT.M importers).
+  // Once, in the local rglobal, so every line is the same for every type
+  // (the routine-set and GT.M importers).
   kGlobalInLocal,
 };
 
@@ -33,8 +33,10 @@ bool isRoutineTimestamp(std::string_view text);
 
 // Replaces the routine of type named routine.name by routine. Call only with
 // a whole routine in hand, so a routine that cannot be read never leaves the
-// old one deleted. False when the routine was not stored (with -b on, the
-// server refused part of it; reported, the old routine left as it was).
+// old one deleted. A routine with a text that cannot be sent whole (a line or
+// name too long for one call) is skipped before anything is sent, with a
+// message on standard error: false, as it is when the server refused part of
+// a routine sent with -b on (reported, the old routine left as it was).
 bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine);
 
 }  // namespace kvrimport

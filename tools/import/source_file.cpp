@@ -1,42 +1,64 @@
 #include "source_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace kvrimport {
 namespace {
 
-void reportError(const char* format, const std::string& path) {
+// Standard output first, so the message follows the progress lines before it.
+template <typename... Texts>
+void report(const char* format, const Texts&... texts) {
   std::fflush(stdout);
-  std::fprintf(stderr, format, path.c_str());
+  std::fprintf(stderr, format, texts.c_str()...);
+}
+
+// Opens path for reading without waiting: a named pipe would otherwise block
+// the open until some writer came.
+kvrtools::FilePtr openWithoutWaiting(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return nullptr;
+  kvrtools::FilePtr file(fdopen(descriptor, "r"));
+  if (!file) close(descriptor);
+  return file;
 }
 
 }  // namespace
 
-kvrtools::FilePtr openForReading(const std::string& path) {
-  kvrtools::FilePtr file(std::fopen(path.c_str(), "r"));
-  struct stat info {};
-  if (file && (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode))) file.reset();
-  return file;
-}
-
-void reportUnreadable(const std::string& path) { reportError("Failed to open file %s to read.\n", path); }
-
-std::vector<std::string> remainingLines(std::FILE* file) {
-  std::vector<std::string> lines;
-  while (std::optional<std::string> line = kvrtools::readTextLine(file)) lines.push_back(std::move(*line));
-  return lines;
-}
-
 std::optional<std::vector<std::string>> readSourceFile(const std::string& path) {
-  // A directory opens here and fails on the first read, reported as such.
-  const kvrtools::FilePtr file(std::fopen(path.c_str(), "r"));
+  const kvrtools::FilePtr file = openWithoutWaiting(path);
   if (!file) {
-    reportUnreadable(path);
+    report("Failed to open file %s to read.\n", path);
     return std::nullopt;
   }
-  std::vector<std::string> lines = remainingLines(file.get());
+  struct stat info {};
+  if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
+    report("Failed to read file %s.\n", path);
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    report("Skipping file %s: not a regular file.\n", path);
+    return std::nullopt;
+  }
+  std::vector<std::string> lines;
+  while (std::optional<std::string> line = kvrtools::readTextLine(file.get())) {
+    if (line->find('\0') != std::string::npos) {
+      report("Skipping file %s: it holds a NUL byte, so it is not routine text.\n", path);
+      return std::nullopt;
+    }
+    if (line->size() > kvrtools::kMaxTextLine) {
+      static_assert(kvrtools::kMaxTextLine == 32767);
+      report("Skipping file %s: line %s is longer than a routine line can be (32767 bytes).\n", path,
+             std::to_string(lines.size() + 1));
+      return std::nullopt;
+    }
+    lines.push_back(std::move(*line));
+  }
   if (std::ferror(file.get())) {
-    reportError("Failed to read file %s.\n", path);
+    report("Failed to read file %s.\n", path);
     return std::nullopt;
   }
   return lines;

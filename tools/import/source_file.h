@@ -10,20 +10,13 @@
 
 namespace kvrimport {
 
-// A file opened for reading; nothing for a path that cannot be opened or is
-// a directory (which would open, then fail on the first read).
-kvrtools::FilePtr openForReading(const std::string& path);
-
-// Reports a path openForReading refused, on standard error.
-void reportUnreadable(const std::string& path);
-
-// Every line up to the end of the file. An empty line is an empty routine
-// line, not the end of the routine: editors and other systems leave them
-// inside routines.
-std::vector<std::string> remainingLines(std::FILE* file);
-
-// Every line of the file at path; nothing, with the failure reported on
-// standard error, when it cannot be opened or read to its end.
+// Every line of the file at path, read as bytes (readTextLine), empty lines
+// included: editors and other systems leave them inside routines. Nothing,
+// with the reason on standard error naming the file, when path is not a
+// regular file (a named pipe is never waited on), cannot be opened or read to
+// its end, holds a NUL byte (it is not routine text: a UTF-16 file, say) or a
+// line longer than a routine line can be (kMaxTextLine). Such a file is
+// refused whole: a part of it, or a line split in two, would be other code.
 std::optional<std::vector<std::string>> readSourceFile(const std::string& path);
 
 }  // namespace kvrimport

@@ -1,6 +1,8 @@
 // kvrdbexec: executes one line of M commands, or every line of a file given
 // as @file, on the server and shows the server's terminal output. Ends with
-// status 1 when any line failed.
+// status 1 when any line failed or the file could not be read.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -32,28 +34,43 @@ bool runLine(const std::string& line) {
   return kvrtools::executeWithOutput(line);
 }
 
-// Every line of the file, trimmed, in file order; a failing line never stops
-// the run. True when all lines succeeded.
-bool runFile(std::FILE* file) {
+// Every line of the file, whole and trimmed, in file order; a failing line
+// never stops the run. True when all lines succeeded and the file was read
+// to its end.
+bool runFile(const std::string& path, std::FILE* file) {
   bool allSucceeded = true;
   while (auto line = kvrtools::readTextLine(file)) {
     if (!runLine(kvrtools::trimText(*line))) allSucceeded = false;
   }
+  if (std::ferror(file)) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error while reading file %s.\n", path.c_str());
+    return false;
+  }
   return allSucceeded;
+}
+
+// The command file, or nothing for a path that cannot be opened or is a
+// folder (which opens but holds no lines: it must not pass for an empty file).
+kvrtools::FilePtr openCommandFile(const std::string& path) {
+  kvrtools::FilePtr file(std::fopen(path.c_str(), "r"));
+  struct stat info {};
+  if (file && (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode))) file.reset();
+  return file;
 }
 
 int executeArgument(const std::string& argument) {
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
   if (argument.starts_with('@')) {
     const std::string path = kvrtools::trimText(argument.substr(1));
-    kvrtools::FilePtr file(std::fopen(path.c_str(), "r"));
+    kvrtools::FilePtr file = openCommandFile(path);
     if (!file) {
       std::fflush(stdout);
       std::fprintf(stderr, "Error while opening file %s.\n", path.c_str());
       kvrtools::printUsage(kUsage);
-      return kvrtools::kStatusOk;
+      return kvrtools::kStatusFailed;
     }
-    return kvrtools::statusOf(runFile(file.get()));
+    return kvrtools::statusOf(runFile(path, file.get()));
   }
   if (argument.empty()) {
     kvrtools::printUsage(kUsage);

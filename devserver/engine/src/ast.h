@@ -3,9 +3,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <string>
 #include <vector>
+
+#include "names.h"
 
 namespace mengine {
 
@@ -29,11 +32,16 @@ struct Pattern {
 
 // A variable reference: local or global, by name or by name indirection
 // (@expr), followed by subscripts (for indirection: @expr@(subs)). A global
-// without a name is a naked reference ^(subs).
+// without a name is a naked reference ^(subs). A global may name another
+// database (^|"USER"|X or ^["USER"]X). ^$NAME(subs) is a structured system
+// variable; NEW also takes special variables ($ETRAP).
 struct Ref {
   bool global = false;
   std::string name;
   ExprP indirect;
+  ExprP environment;
+  std::optional<Ssvn> ssvn;
+  std::optional<Svn> special;
   std::vector<ExprP> subs;
 };
 
@@ -44,13 +52,18 @@ struct Actual {
   bool absent = false;
 };
 
-// label^routine(args); label or routine may be empty, either may be @expr.
+// label+offset^routine(args); label or routine may be empty, either may be
+// @expr, and the offset an expression. The whole reference may be @expr
+// (indirect), and &name an external routine (external).
 struct EntryRef {
   std::string label;
   int offset = 0;
+  ExprP offsetExpr;
   std::string routine;
   ExprP labelIndirect;
   ExprP routineIndirect;
+  ExprP indirect;
+  std::string external;
   bool hasArgs = false;
   std::vector<Actual> args;
 };
@@ -58,11 +71,14 @@ struct EntryRef {
 struct Expr {
   enum class Kind { Literal, Var, Unary, Binary, Function, Special, Extrinsic };
   Kind kind = Kind::Literal;
-  std::string text;  // literal value, operator, function or special variable name
+  std::string text;  // Literal: the value; Z functions and variables: the name
+  Op op = Op::Concat;  // Unary, Binary
+  Fn fn = Fn::Ascii;  // Function
+  Svn svn = Svn::Test;  // Special
   bool negated = false;  // for Binary: the operator was preceded by '
   Ref ref;
   std::vector<ExprP> args;  // Unary: operand; Binary: lhs, rhs; Function: arguments
-  std::shared_ptr<const Pattern> pattern;  // Binary "?" with a literal pattern
+  std::shared_ptr<const Pattern> pattern;  // Binary Match with a literal pattern
   EntryRef entry;
 
   Expr() = default;
@@ -86,11 +102,13 @@ struct Expr {
 };
 
 struct SetTarget {
-  enum class Kind { Var, Piece, Extract };
+  enum class Kind { Var, Piece, Extract, Special, ZFunction };
   Kind kind = Kind::Var;
   Ref ref;
   ExprP arg2, arg3;  // $PIECE: delimiter, from, to; $EXTRACT: from, to
   ExprP arg4;
+  Svn special = Svn::X;  // Special: the variable
+  std::string zname;     // Special ZOther and ZFunction: the name
 };
 
 struct SetArg {
@@ -104,8 +122,39 @@ struct ForRange {
 };
 
 struct WriteItem {
-  char kind = 'e';  // 'e' expression, '!' new line, '#' form feed, '?' column, '*' character
+  // 'e' expression, '!' new line, '#' form feed, '?' column, '*' character,
+  // '/' control mnemonic, '@' argument indirection
+  char kind = 'e';
   ExprP expr;
+};
+
+// READ: format items and prompts as WRITE has them, or a variable to read
+// into: 'v' a line (length: at most that many characters), '*' one character.
+struct ReadItem {
+  char kind = 'v';  // and WriteItem's kinds for the prompt
+  ExprP expr;
+  Ref ref;
+  ExprP length;
+  ExprP timeout;
+};
+
+// A device parameter: keyword[=value], or an expression when keyword is empty.
+struct DeviceParam {
+  std::string keyword;  // upper case
+  ExprP value;
+};
+
+// OPEN, USE, CLOSE: device[:parameters[:timeout[:mnemonic space]]].
+struct DeviceArg {
+  ExprP device;
+  std::vector<DeviceParam> params;
+  ExprP timeout;
+  ExprP indirect;  // the whole argument is @expr
+};
+
+struct MergeArg {
+  Ref target, source;
+  ExprP indirect;  // the whole argument is @expr
 };
 
 struct DoArg {
@@ -121,18 +170,22 @@ struct LockArg {
 };
 
 struct Command {
-  std::string name;  // full upper-case name
+  Cmd cmd = Cmd::Set;
+  std::string zname;  // ZOther: the command word as written
   ExprP postcond;
   bool argless = true;
+  std::vector<ReadItem> reads;
+  std::vector<DeviceArg> devices;
+  std::vector<MergeArg> merges;
   std::vector<SetArg> sets;
   Ref forVar;
   std::vector<ForRange> forRanges;
   std::vector<WriteItem> writes;
-  std::vector<ExprP> exprs;  // IF, XECUTE, QUIT, ZN, HANG, and their argument postconditions
+  std::vector<ExprP> exprs;  // IF, XECUTE, QUIT, ZN, HANG, BREAK, VIEW, TROLLBACK
   std::vector<ExprP> xecuteConds;
-  std::vector<Ref> refs;  // KILL, NEW, MERGE (target, source)
+  std::vector<Ref> refs;  // KILL, NEW, ZWRITE, TSTART's restart variables
   bool exclusive = false;
-  std::vector<DoArg> dos;  // DO, GOTO
+  std::vector<DoArg> dos;  // DO, GOTO, JOB
   std::vector<LockArg> locks;
 };
 

@@ -1,3 +1,5 @@
+// Evaluating expressions: atoms, the operators left to right, special
+// variables.
 #include <cmath>
 #include <ctime>
 
@@ -45,22 +47,15 @@ std::string Job::Impl::eval(const Expr& e) {
         // Expression indirection: the value is itself an expression atom.
         std::string text = eval(*e.ref.indirect);
         ExprP inner = cachedExpression(text);
-        if (++depth > 200) {
-          --depth;
-          throw MError("<FRAMESTACK>");
-        }
-        struct Down {
-          int& d;
-          ~Down() { --d; }
-        } down{depth};
+        IndirectionLevel level(*this);
         return eval(*inner);
       }
       return fetchOrThrow(resolve(e.ref));
     }
     case Expr::Kind::Unary: {
       std::string v = eval(*e.args[0]);
-      if (e.text == "'") return boolText(!isTrue(v));
-      if (e.text == "-") return formatNumber(-toNumber(v));
+      if (e.op == Op::Not) return boolText(!isTrue(v));
+      if (e.op == Op::Minus) return formatNumber(-toNumber(v));
       return canonicalNumber(v);
     }
     case Expr::Kind::Binary:
@@ -68,7 +63,7 @@ std::string Job::Impl::eval(const Expr& e) {
     case Expr::Kind::Function:
       return evalFunction(e);
     case Expr::Kind::Special:
-      return evalSpecial(e.text);
+      return evalSpecial(e);
     case Expr::Kind::Extrinsic: {
       auto v = call(e.entry, true, nullptr);
       return v ? *v : "";
@@ -94,8 +89,7 @@ std::string Job::Impl::evalBinary(const Expr& e) {
 }
 
 std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
-  const std::string& op = e.text;
-  if (op == "?") {
+  if (e.op == Op::Match) {
     bool match;
     if (e.pattern) {
       match = matchPattern(*e.pattern, l);
@@ -107,41 +101,38 @@ std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
     return boolText(match != e.negated);
   }
   std::string r = eval(*e.args[1]);
-  if (op == "_") return checked(l + r);
   bool result;
-  if (op == "=") {
-    result = l == r;
-  } else if (op == "[") {
-    result = l.find(r) != std::string::npos;
-  } else if (op == "]") {
-    result = l > r;
-  } else if (op == "]]") {
-    result = Collate()(r, l);
-  } else if (op == "&") {
-    result = isTrue(l) && isTrue(r);
-  } else if (op == "!") {
-    result = isTrue(l) || isTrue(r);
-  } else if (op == "<") {
-    result = toNumber(l) < toNumber(r);
-  } else if (op == ">") {
-    result = toNumber(l) > toNumber(r);
-  } else {
-    if (e.negated) throw MError("<SYNTAX>");
-    long double a = toNumber(l);
-    long double b = toNumber(r);
-    if (op == "+") return formatNumber(a + b);
-    if (op == "-") return formatNumber(a - b);
-    if (op == "*") return formatNumber(a * b);
-    if (op == "/") {
-      if (b == 0) throw MError("<DIVIDE>");
-      return formatNumber(a / b);
-    }
-    if (op == "\\") return formatNumber(integerDivide(a, b));
-    if (op == "#") return formatNumber(modulo(a, b));
-    if (op == "**") return formatNumber(power(a, b));
-    throw MError("<SYNTAX>");
+  switch (e.op) {
+    case Op::Concat: return checked(l + r);
+    case Op::Equals: result = l == r; break;
+    case Op::Contains: result = l.find(r) != std::string::npos; break;
+    case Op::Follows: result = l > r; break;
+    case Op::SortsAfter: result = Collate()(r, l); break;
+    case Op::And: result = isTrue(l) && isTrue(r); break;
+    case Op::Or: result = isTrue(l) || isTrue(r); break;
+    case Op::Less: result = toNumber(l) < toNumber(r); break;
+    case Op::Greater: result = toNumber(l) > toNumber(r); break;
+    default: return arithmetic(e, l, r);
   }
   return boolText(result != e.negated);
+}
+
+std::string Job::Impl::arithmetic(const Expr& e, const std::string& l, const std::string& r) {
+  if (e.negated) throw MError("<SYNTAX>");
+  long double a = toNumber(l);
+  long double b = toNumber(r);
+  switch (e.op) {
+    case Op::Add: return formatNumber(a + b);
+    case Op::Subtract: return formatNumber(a - b);
+    case Op::Multiply: return formatNumber(a * b);
+    case Op::Divide:
+      if (b == 0) throw MError("<DIVIDE>");
+      return formatNumber(a / b);
+    case Op::IntDivide: return formatNumber(integerDivide(a, b));
+    case Op::Modulo: return formatNumber(modulo(a, b));
+    case Op::Power: return formatNumber(power(a, b));
+    default: throw MError("<SYNTAX>");
+  }
 }
 
 std::string Job::Impl::horolog() const {
@@ -158,21 +149,36 @@ std::string Job::Impl::horolog() const {
   return std::to_string(days + 47117) + "," + std::to_string(rest);
 }
 
-std::string Job::Impl::evalSpecial(const std::string& name) {
-  if (name == "HOROLOG") return horolog();
-  if (name == "TEST") return boolText(test);
-  if (name == "JOB") return std::to_string(jobNumber);
-  if (name == "IO") return "|TCP|" + std::to_string(jobNumber);
-  if (name == "X") return std::to_string(column);
-  if (name == "Y") return "0";
-  if (name == "STORAGE") return "16777216";
-  if (name == "ZVERSION") return "kvrdevserver M engine";
-  if (name == "ZHOROLOG") {
-    struct timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return formatNumber(static_cast<long double>(ts.tv_sec) + ts.tv_nsec / 1e9L);
+std::string Job::Impl::evalSpecial(const Expr& e) {
+  switch (e.svn) {
+    case Svn::Horolog: return horolog();
+    case Svn::Test: return boolText(test);
+    case Svn::Job: return std::to_string(jobNumber);
+    case Svn::Io: return devices.current();
+    case Svn::Principal: return devices.principal();
+    case Svn::Device: return devices.status();
+    case Svn::Key: return "";
+    case Svn::X: return std::to_string(devices.x());
+    case Svn::Y: return std::to_string(devices.y());
+    case Svn::ZEof: return boolText(devices.atEnd());
+    case Svn::Storage: return "16777216";
+    case Svn::System: return "47,kvrdevserver";
+    case Svn::ZVersion: return "kvrdevserver M engine";
+    case Svn::ECode: return ecode;
+    case Svn::ETrap: return etrap;
+    case Svn::Stack: return std::to_string(frames.size() - 1);
+    case Svn::EStack: return std::to_string(frames.size() - 1 - estackBase);
+    case Svn::Quit: return boolText(current && current->extrinsic);
+    case Svn::TLevel: return std::to_string(transaction.level());
+    case Svn::TRestart: return "0";
+    case Svn::ZHorolog: {
+      struct timespec ts{};
+      clock_gettime(CLOCK_MONOTONIC, &ts);
+      return formatNumber(static_cast<long double>(ts.tv_sec) + ts.tv_nsec / 1e9L);
+    }
+    case Svn::ZOther: break;
   }
-  throw MError("<SYNTAX>");
+  throw MError("<SVN>");
 }
 
 }  // namespace mengine

@@ -1,3 +1,5 @@
+// Running lines and commands: flow of control (IF, ELSE, FOR, DO, GOTO,
+// QUIT, XECUTE), SET, KILL, NEW, MERGE, LOCK, HANG, HALT, transactions.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -6,11 +8,13 @@
 #include "interp.h"
 #include "number.h"
 #include "parser.h"
+#include "text.h"
 
 namespace mengine {
 namespace {
 
 constexpr int kMaxForNesting = 64;
+constexpr auto kPollSlice = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -23,6 +27,7 @@ Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDept
   } restore{current, current};
   current = &ctx;
   for (size_t i = from; i < line.commands.size(); ++i) {
+    if (++steps % 256 == 0) checkAbandoned();
     bool lineDone = false;
     Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
     if (flow != Flow::Next || lineDone) return flow;
@@ -34,143 +39,260 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
                            bool& lineDone) {
   const Command& c = line.commands[index];
   if (c.postcond && !isTrue(eval(*c.postcond))) return Flow::Next;
-  const std::string& n = c.name;
-  if (n == "SET") {
-    for (const auto& arg : c.sets) runSet(arg);
-  } else if (n == "LOCK") {
-    runLock(c);
-  } else if (n == "ZWRITE") {
-    if (c.argless) writeLocals();
-    for (const auto& ref : c.refs) writeNodes(resolve(ref));
-  } else if (n == "WRITE") {
-    if (c.argless) writeLocals();
-    for (const auto& item : c.writes) runWrite(item);
-  } else if (n == "IF") {
-    if (c.argless) {
-      lineDone = !test;
+  switch (c.cmd) {
+    case Cmd::Set:
+      for (const auto& arg : c.sets) runSet(arg);
       return Flow::Next;
-    }
-    for (const auto& e : c.exprs) {
-      test = isTrue(eval(*e));
-      if (!test) {
-        lineDone = true;
-        return Flow::Next;
-      }
-    }
-  } else if (n == "ELSE") {
-    lineDone = test;
-  } else if (n == "FOR") {
-    lineDone = true;
-    return runFor(line, index, ctx, forDepth);
-  } else if (n == "QUIT") {
-    if (forDepth > 0) {
-      if (!c.argless) throw MError("<COMMAND>");
-      return Flow::QuitFor;
-    }
-    if (c.argless == ctx.extrinsic) throw MError("<COMMAND>");
-    if (!c.argless) ctx.quitValue = eval(*c.exprs[0]);
-    return Flow::Quit;
-  } else if (n == "DO") {
-    if (c.argless) {
-      if (!ctx.routine || ctx.xecute) return Flow::Next;
-      FrameGuard guard(*this, true);
-      Context block;
-      block.routine = ctx.routine;
-      block.level = ctx.level + 1;
-      Flow flow = runLines(block, ctx.lineIndex + 1);
-      if (flow == Flow::Goto) {
-        ctx.gotoRoutine = block.gotoRoutine;
-        ctx.gotoLine = block.gotoLine;
-        return flow;
+    case Cmd::Lock:
+      runLock(c);
+      return Flow::Next;
+    case Cmd::ZWrite:
+      if (c.argless) writeLocals();
+      for (const auto& ref : c.refs) ref.special ? writeSpecial(ref) : writeNodes(resolve(ref));
+      return Flow::Next;
+    case Cmd::Write:
+      if (c.argless) writeLocals();
+      for (const auto& item : c.writes) runWrite(item);
+      return Flow::Next;
+    case Cmd::If:
+      lineDone = !runIf(c);
+      return Flow::Next;
+    case Cmd::Else:
+      lineDone = test;
+      return Flow::Next;
+    case Cmd::For:
+      lineDone = true;
+      return runFor(line, index, ctx, forDepth);
+    case Cmd::Quit:
+      return runQuit(c, ctx, forDepth);
+    case Cmd::Do:
+      return runDoCommand(c, ctx);
+    case Cmd::Goto:
+      for (const auto& arg : c.dos) {
+        Flow flow = runDo(arg, ctx, true);
+        if (flow != Flow::Next) return flow;
       }
       return Flow::Next;
-    }
+    case Cmd::Kill: case Cmd::New:
+      runKillOrNew(c);
+      return Flow::Next;
+    case Cmd::Merge:
+      for (const auto& arg : c.merges) runMerge(arg);
+      return Flow::Next;
+    case Cmd::Xecute:
+      for (size_t i = 0; i < c.exprs.size(); ++i) {
+        if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
+        runXecute(eval(*c.exprs[i]));
+      }
+      return Flow::Next;
+    case Cmd::Halt:
+      halt();
+    case Cmd::Hang:
+      runHang(c);
+      return Flow::Next;
+    case Cmd::ZNspace:
+      runZnspace(c);
+      return Flow::Next;
+    default:
+      return runOtherCommand(c);
+  }
+  throw MError("<COMMAND>");
+}
+
+bool Job::Impl::runIf(const Command& c) {
+  if (c.argless) return test;
+  for (const auto& e : c.exprs) {
+    test = isTrue(eval(*e));
+    if (!test) return false;
+  }
+  return true;
+}
+
+Flow Job::Impl::runQuit(const Command& c, Context& ctx, int forDepth) {
+  if (!c.zname.empty()) throw MError("<COMMAND> *" + c.zname);
+  if (forDepth > 0) {
+    if (!c.argless) throw MError("<COMMAND>");
+    return Flow::QuitFor;
+  }
+  if (c.argless == ctx.extrinsic) throw MError("<COMMAND>");
+  if (!c.argless) ctx.quitValue = eval(*c.exprs[0]);
+  return Flow::Quit;
+}
+
+Flow Job::Impl::runDoCommand(const Command& c, Context& ctx) {
+  if (!c.argless) {
     for (const auto& arg : c.dos) {
       Flow flow = runDo(arg, ctx, false);
       if (flow != Flow::Next) return flow;
     }
-  } else if (n == "GOTO") {
-    for (const auto& arg : c.dos) {
-      Flow flow = runDo(arg, ctx, true);
-      if (flow != Flow::Next) return flow;
-    }
-  } else if (n == "KILL" || n == "NEW") {
-    bool kill = n == "KILL";
-    std::vector<std::string> names;
-    for (const auto& ref : c.refs) {
-      if (c.exclusive) {
-        names.push_back(ref.name);
-        continue;
-      }
-      std::vector<Ref> refs;
-      if (ref.indirect && ref.subs.empty()) {
-        refs = parseReferences(eval(*ref.indirect));
-      } else {
-        refs.push_back(ref);
-      }
-      for (const auto& r : refs) {
-        Target t = resolve(r);
-        if (kill) {
-          killTarget(t);
-        } else {
-          if (t.global || !t.subs.empty()) throw MError("<SYNTAX>");
-          newVariable(t.name);
-        }
-      }
-    }
-    if (c.argless || c.exclusive) {
-      if (kill) {
-        killAllExcept(names);
-      } else {
-        newAllExcept(names);
-      }
-    }
-  } else if (n == "MERGE") {
-    Target target = resolve(c.refs[0]);
-    Target source = resolve(c.refs[1]);
-    Node copy;
-    if (source.global) {
-      copy = server.impl().snapshot(*db, source.name, source.subs);
-    } else if (auto root = localRoot(source.name, false)) {
-      if (const Node* node = findNode(*root, source.subs)) copy = *node;
-    }
-    Subscripts path;
-    forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
-      Target t = target;
-      t.subs.insert(t.subs.end(), rel.begin(), rel.end());
-      store(t, value);
-    });
-  } else if (n == "XECUTE") {
-    for (size_t i = 0; i < c.exprs.size(); ++i) {
-      if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
-      runXecute(eval(*c.exprs[i]));
-    }
-  } else if (n == "HALT") {
-    halted = true;
-    throw HaltSignal{};
-  } else if (n == "HANG") {
-    for (const auto& e : c.exprs) {
-      long double seconds = toNumber(eval(*e));
-      if (seconds > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(
-            static_cast<long long>(std::min(seconds, 86400.0L) * 1000)));
-    }
-  } else if (n == "ZNSPACE") {
-    std::string name = eval(*c.exprs[0]);
-    Database* target = server.impl().find(name);
-    if (!target) throw MError("<NAMESPACE>");
-    db = target;
-  } else {
-    throw MError("<COMMAND>");
+    return Flow::Next;
+  }
+  // The argumentless DO runs the block of lines one level deeper below it.
+  if (!ctx.routine || ctx.xecute) return Flow::Next;
+  FrameGuard guard(*this, true, "DO");
+  Context block;
+  block.routine = ctx.routine;
+  block.level = ctx.level + 1;
+  frames.back().ctx = &block;
+  Flow flow = runLines(block, ctx.lineIndex + 1);
+  if (flow == Flow::Goto) {
+    ctx.gotoRoutine = block.gotoRoutine;
+    ctx.gotoLine = block.gotoLine;
+    return flow;
   }
   return Flow::Next;
+}
+
+void Job::Impl::runKillOrNew(const Command& c) {
+  bool kill = c.cmd == Cmd::Kill;
+  std::vector<std::string> names;
+  for (const auto& ref : c.refs) {
+    if (ref.special) {
+      newSpecial(*ref.special);
+      continue;
+    }
+    if (c.exclusive) {
+      names.push_back(ref.name);
+      continue;
+    }
+    std::vector<Ref> refs;
+    if (ref.indirect && ref.subs.empty()) {
+      refs = parseReferences(eval(*ref.indirect));
+    } else {
+      refs.push_back(ref);
+    }
+    for (const auto& r : refs) {
+      Target t = resolve(r);
+      if (kill) {
+        killTarget(t);
+      } else {
+        if (t.global || !t.subs.empty()) throw MError("<SYNTAX>");
+        newVariable(t.name);
+      }
+    }
+  }
+  if (!c.argless && !c.exclusive) return;
+  if (kill) {
+    killAllExcept(names);
+  } else {
+    newAllExcept(names);
+  }
+}
+
+void Job::Impl::runMerge(const MergeArg& arg) {
+  if (arg.indirect) {
+    for (const auto& inner : parseMergeArguments(eval(*arg.indirect))) runMerge(inner);
+    return;
+  }
+  Target target = resolve(arg.target);
+  Target source = resolve(arg.source);
+  mergeInto(target, source);
+}
+
+void Job::Impl::mergeInto(const Target& target, const Target& source) {
+  size_t depth = source.subs.size();
+  forEachValueBelow(source, [&](const Target& node, const std::string& value) {
+    Target t = target;
+    t.subs.insert(t.subs.end(), node.subs.begin() + static_cast<long>(depth), node.subs.end());
+    store(t, value);
+  });
+}
+
+void Job::Impl::forEachValueBelow(
+    const Target& t, const std::function<void(const Target&, const std::string&)>& visit) {
+  Node copy;
+  if (t.global) {
+    copy = server.impl().snapshot(dbOf(t), t.name, t.subs);
+  } else if (auto root = localRoot(t.name, false)) {
+    if (const Node* node = findNode(*root, t.subs)) copy = *node;
+  }
+  Subscripts path;
+  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
+    Target node = t;
+    node.subs.insert(node.subs.end(), rel.begin(), rel.end());
+    visit(node, value);
+  });
+}
+
+void Job::Impl::runHang(const Command& c) {
+  for (const auto& e : c.exprs) {
+    long double seconds = std::min(toNumber(eval(*e)), 86400.0L);
+    auto end = std::chrono::steady_clock::now() +
+               std::chrono::milliseconds(static_cast<long long>(std::max(seconds, 0.0L) * 1000));
+    // In slices, so that a client that goes away ends the wait.
+    while (std::chrono::steady_clock::now() < end) {
+      checkAbandoned();
+      std::this_thread::sleep_until(std::min(end, std::chrono::steady_clock::now() + kPollSlice));
+    }
+  }
+}
+
+void Job::Impl::checkAbandoned() {
+  if (!io || !io->abandoned()) return;
+  halt();
+}
+
+void Job::Impl::halt() {
+  halted = true;
+  if (transaction.level() > 0) server.impl().rollback(transaction, 0);
+  transaction.marks.clear();
+  throw HaltSignal{};
+}
+
+Flow Job::Impl::runOtherCommand(const Command& c) {
+  switch (c.cmd) {
+    case Cmd::Read:
+      for (const auto& item : c.reads) runRead(item);
+      return Flow::Next;
+    case Cmd::Open: case Cmd::Use: case Cmd::Close:
+      for (const auto& arg : c.devices) runDevice(c.cmd, arg);
+      return Flow::Next;
+    case Cmd::TStart: case Cmd::TCommit: case Cmd::TRollback:
+      runTransaction(c);
+      return Flow::Next;
+    case Cmd::TRestart: throw MError("<COMMAND> *TRESTART not available");
+    case Cmd::Break: throw MError("<COMMAND> *BREAK not available");
+    case Cmd::Job: throw MError("<COMMAND> *JOB not available");
+    case Cmd::View: throw MError("<COMMAND> *VIEW not available");
+    default: throw MError("<COMMAND>");
+  }
+}
+
+void Job::Impl::runTransaction(const Command& c) {
+  auto& srv = server.impl();
+  int level = transaction.level();
+  if (c.cmd == Cmd::TStart) {
+    if (level >= 127) throw MError("<TRANSACTION> *too deep");
+    transaction.marks.push_back(transaction.changes.size());
+    return;
+  }
+  if (level == 0) throw MError("<TRANSACTION> *none started");
+  if (c.cmd == Cmd::TCommit) {
+    if (level == 1) srv.commit(transaction, 0);
+    transaction.marks.pop_back();
+    return;
+  }
+  long to = c.exprs.empty() ? 0 : toInteger(eval(*c.exprs[0]));
+  if (to < 0 || to >= level) throw MError("<TRANSACTION> *no level " + std::to_string(to));
+  srv.rollback(transaction, transaction.marks[static_cast<size_t>(to)]);
+  transaction.marks.resize(static_cast<size_t>(to));
+}
+
+void Job::Impl::runZnspace(const Command& c) {
+  std::string name = eval(*c.exprs[0]);
+  Database* target = server.impl().find(name);
+  if (!target) throw MError("<NAMESPACE>");
+  db = target;
 }
 
 Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDepth) {
   const Command& c = line.commands[index];
   // Each nested FOR of a line nests the interpreter once more.
   if (forDepth >= kMaxForNesting) throw MError("<FRAMESTACK>");
-  auto body = [&]() { return runLine(line, index + 1, ctx, forDepth + 1); };
+  auto body = [&]() {
+    if (++steps % 256 == 0) checkAbandoned();
+    return runLine(line, index + 1, ctx, forDepth + 1);
+  };
   if (c.argless) {
     while (true) {
       Flow flow = body();
@@ -217,6 +339,10 @@ void Job::Impl::runSet(const SetArg& arg) {
   std::vector<Resolved> targets;
   for (const auto& t : arg.targets) {
     Resolved r;
+    if (t.kind == SetTarget::Kind::Special || t.kind == SetTarget::Kind::ZFunction) {
+      targets.push_back(std::move(r));
+      continue;
+    }
     r.target = resolve(t.ref);
     if (t.arg2) r.a2 = eval(*t.arg2);
     if (t.arg3) r.a3 = eval(*t.arg3);
@@ -227,6 +353,11 @@ void Job::Impl::runSet(const SetArg& arg) {
   for (size_t i = 0; i < targets.size(); ++i) {
     const SetTarget& t = arg.targets[i];
     Resolved& r = targets[i];
+    if (t.kind == SetTarget::Kind::Special) {
+      setSpecial(t, value);
+      continue;
+    }
+    if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION>");
     if (t.kind == SetTarget::Kind::Var) {
       store(r.target, value);
       continue;
@@ -244,67 +375,9 @@ void Job::Impl::runSet(const SetArg& arg) {
   }
 }
 
-void Job::Impl::write(std::string_view text) {
-  for (char ch : text) {
-    if (ch == '\r' || ch == '\n' || ch == '\f') {
-      column = 0;
-    } else {
-      ++column;
-    }
-  }
-  if (io) io->write(text);
-}
 
-void Job::Impl::writeNodes(const Target& t) {
-  auto quoted = [](const std::string& v) {
-    if (isCanonicalNumber(v)) return v;
-    std::string out = "\"";
-    for (char ch : v) out += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    return out + "\"";
-  };
-  Node copy;
-  if (t.global) {
-    copy = server.impl().snapshot(*db, t.name, t.subs);
-  } else if (auto root = localRoot(t.name, false)) {
-    if (const Node* node = findNode(*root, t.subs)) copy = *node;
-  }
-  Subscripts path;
-  forEachValue(copy, path, [&](const Subscripts& rel, const std::string& value) {
-    Target node = t;
-    node.subs.insert(node.subs.end(), rel.begin(), rel.end());
-    write(displayName(node) + "=" + quoted(value) + "\r\n");
-  });
-}
 
-void Job::Impl::writeLocals() {
-  std::vector<std::string> names;
-  for (const auto& entry : locals) names.push_back(entry.first);
-  for (const auto& name : names) writeNodes(Target{false, name, {}});
-}
 
-void Job::Impl::runWrite(const WriteItem& item) {
-  switch (item.kind) {
-    case '!':
-      write("\r\n");
-      break;
-    case '#':
-      write("\f");
-      break;
-    case '?': {
-      long to = toInteger(eval(*item.expr));
-      if (to > static_cast<long>(kMaxString)) to = static_cast<long>(kMaxString);
-      if (to > static_cast<long>(column)) write(std::string(static_cast<size_t>(to) - column, ' '));
-      break;
-    }
-    case '*': {
-      long code = toInteger(eval(*item.expr));
-      if (code >= 0 && code <= 255) write(std::string(1, static_cast<char>(code)));
-      break;
-    }
-    default:
-      write(eval(*item.expr));
-  }
-}
 
 Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   if (arg.indirect) {
@@ -323,11 +396,11 @@ Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   }
   const EntryRef& e = arg.entry;
   if (e.hasArgs) throw MError("<SYNTAX>");
-  std::string label = e.labelIndirect ? eval(*e.labelIndirect) : e.label;
-  std::string routine = e.routineIndirect ? eval(*e.routineIndirect) : e.routine;
-  std::shared_ptr<Routine> r = routine.empty() ? ctx.routine : loadRoutine(routine);
-  if (!r) throw MError("<NOLINE> *" + label);
-  ctx.gotoLine = findLabel(*r, label, e.offset);
+  if (!e.external.empty()) throw MError("<COMMAND> *&" + e.external + " not available");
+  Place place = placeOf(e);
+  std::shared_ptr<Routine> r = place.routine.empty() ? ctx.routine : loadRoutine(place.routine);
+  if (!r) throw MError("<NOLINE> *" + place.label);
+  ctx.gotoLine = findLabel(*r, place.label, place.offset);
   ctx.gotoRoutine = r;
   return Flow::Goto;
 }
@@ -357,15 +430,23 @@ void Job::Impl::runLock(const Command& c) {
                  std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     }
     if (arg.sign == ' ') table.releaseAll(lockOwner);
-    bool taken = table.acquire(lockOwner, names, deadline);
+    bool taken = false;
+    // In slices, so that a client that goes away ends the wait.
+    while (true) {
+      auto slice = std::chrono::steady_clock::now() + kPollSlice;
+      taken = table.acquire(lockOwner, names, deadline ? std::min(*deadline, slice) : slice);
+      if (taken || (deadline && std::chrono::steady_clock::now() >= *deadline)) break;
+      checkAbandoned();
+    }
     if (arg.timeout) test = taken;
   }
 }
 
 void Job::Impl::runXecute(const std::string& text) {
   auto line = cachedLine(text);
-  FrameGuard guard(*this, false);
+  FrameGuard guard(*this, false, "XECUTE");
   Context ctx;
+  frames.back().ctx = &ctx;
   // Labels of the running routine stay reachable from the XECUTEd line.
   ctx.routine = current ? current->routine : nullptr;
   ctx.xecute = true;
@@ -403,110 +484,8 @@ Flow Job::Impl::runLines(Context& ctx, size_t index) {
   return Flow::Quit;
 }
 
-std::shared_ptr<Routine> Job::Impl::loadRoutine(const std::string& name) {
-  if (name.empty()) throw MError("<NOROUTINE>");
-  Database* from = db;
-  if (server.impl().data(*from, "ROUTINE", {name}) == 0 && name[0] == '%')
-    from = server.impl().find("%SYS");
-  Node node = server.impl().snapshot(*from, "ROUTINE", {name});
-  if (node.children.empty()) throw MError("<NOROUTINE> *" + name);
-  auto r = std::make_shared<Routine>();
-  r->name = name;
-  for (const auto& [sub, child] : node.children) {
-    if (sub == "0") continue;
-    r->lines.push_back(child.value.value_or(""));
-  }
-  r->parsed.resize(r->lines.size());
-  return r;
-}
 
-const Line& Job::Impl::lineAt(Routine& r, size_t index) {
-  if (index >= r.lines.size()) throw MError("<NOLINE>");
-  if (!r.parsed[index]) r.parsed[index] = cachedRoutineLine(r.lines[index]);
-  return *r.parsed[index];
-}
 
-size_t Job::Impl::findLabel(const Routine& r, const std::string& label, int offset) {
-  std::string where = label + (offset ? "+" + std::to_string(offset) : "") + "^" + r.name;
-  size_t index = 0;
-  if (!label.empty()) {
-    bool found = false;
-    for (size_t i = 0; i < r.lines.size() && !found; ++i) {
-      const std::string& text = r.lines[i];
-      size_t end = text.find_first_of(" \t(");
-      if (text.compare(0, end == std::string::npos ? text.size() : end, label) == 0) {
-        index = i;
-        found = true;
-      }
-    }
-    if (!found) throw MError("<NOLINE> *" + where);
-  }
-  index += static_cast<size_t>(offset);
-  if (index >= r.lines.size()) throw MError("<NOLINE> *" + where);
-  return index;
-}
 
-std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic, Context* caller) {
-  std::string label = entry.labelIndirect ? eval(*entry.labelIndirect) : entry.label;
-  std::string routine = entry.routineIndirect ? eval(*entry.routineIndirect) : entry.routine;
-
-  // Actual parameters, left to right, before anything is NEWed.
-  std::vector<std::optional<std::string>> values(entry.args.size());
-  std::vector<std::shared_ptr<Node>> aliases(entry.args.size());
-  for (size_t i = 0; i < entry.args.size(); ++i) {
-    const Actual& a = entry.args[i];
-    if (!a.byRef.empty()) {
-      aliases[i] = localRoot(a.byRef, true);
-    } else if (!a.absent) {
-      values[i] = eval(*a.expr);
-    }
-  }
-
-  std::optional<std::string> result;
-  if (!routine.empty()) {
-    std::vector<std::string> plain;
-    for (size_t i = 0; i < values.size(); ++i) {
-      const std::string* v = aliases[i] && aliases[i]->value ? &*aliases[i]->value : nullptr;
-      plain.push_back(values[i] ? *values[i] : (v ? *v : ""));
-    }
-    if (callBuiltin(routine, label, plain, result)) {
-      if (extrinsic && !result) throw MError("<COMMAND>");
-      return result;
-    }
-  }
-
-  if (!caller) caller = current;
-  std::shared_ptr<Routine> r;
-  if (routine.empty()) {
-    if (!caller || !caller->routine) throw MError("<NOLINE> *" + label);
-    r = caller->routine;
-  } else {
-    r = loadRoutine(routine);
-  }
-  size_t index = findLabel(*r, label, entry.offset);
-  const Line& first = lineAt(*r, index);
-  if (entry.hasArgs && (!first.hasFormals || entry.args.size() > first.formals.size()))
-    throw MError("<PARAMETER>");
-
-  FrameGuard guard(*this, extrinsic);
-  for (size_t i = 0; i < first.formals.size(); ++i) {
-    const std::string& formal = first.formals[i];
-    newVariable(formal);
-    if (i < aliases.size() && aliases[i]) {
-      locals[formal] = aliases[i];
-    } else if (i < values.size() && values[i]) {
-      auto node = std::make_shared<Node>();
-      node->value = *values[i];
-      locals[formal] = node;
-    }
-  }
-  Context ctx;
-  ctx.routine = r;
-  ctx.level = first.level;
-  ctx.extrinsic = extrinsic;
-  finishGoto(ctx, runLines(ctx, index));
-  if (extrinsic && !ctx.quitValue) throw MError("<COMMAND>");
-  return ctx.quitValue;
-}
 
 }  // namespace mengine

@@ -2,6 +2,7 @@
 // extrinsic functions, XECUTE and NEW, and the evaluation of parsed lines.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -9,21 +10,29 @@
 #include <vector>
 
 #include "ast.h"
+#include "devices.h"
 #include "parse_cache.h"
 #include "mengine/engine.h"
 #include "server_impl.h"
+#include "text.h"
 #include "tree.h"
 
 namespace mengine {
-
-constexpr size_t kMaxString = 32767;
 
 // A variable resolved to its name and subscript values.
 struct Target {
   bool global = false;
   std::string name;
   Subscripts subs;
+  Database* database = nullptr;  // another database than the job's (^|"USER"|X)
+  std::optional<Ssvn> ssvn;      // ^$ROUTINE(...) and the like
 };
+
+inline Target localTarget(const std::string& name) {
+  Target t;
+  t.name = name;
+  return t;
+}
 
 // A routine's lines as stored in ^ROUTINE(name, 1...), in collation order.
 struct Routine {
@@ -49,8 +58,23 @@ struct Context {
   size_t gotoLine = 0;
 };
 
+// An entry reference with its indirections and offset evaluated.
+struct Place {
+  std::string label;
+  int offset = 0;
+  bool hasOffset = false;
+  std::string routine;  // empty: the routine running
+};
+
 // Thrown by HALT through every frame up to the Job.
 struct HaltSignal {};
+
+// An error whose code is already in $ECODE: raised again in the calling
+// frame after a trap left $ECODE set, or by SET $ECODE.
+class TrappedError : public MError {
+ public:
+  using MError::MError;
+};
 
 struct Job::Impl {
   Impl(Server& server, int jobNumber);
@@ -64,7 +88,9 @@ struct Job::Impl {
   std::map<std::string, std::shared_ptr<Node>> locals;
   bool test = false;
   bool halted = false;
-  size_t column = 0;  // $X
+  Devices devices;
+  TransactionLog transaction;
+  TransactionLog* transactionLog() { return transaction.level() > 0 ? &transaction : nullptr; }
   JobIo* io = nullptr;
 
   // What NEW saved in a frame: one variable (null when it did not exist),
@@ -77,11 +103,33 @@ struct Job::Impl {
   struct Frame {
     std::vector<Saved> saved;
     std::optional<bool> savedTest;
+    std::string how;          // how the level was entered: DO, XECUTE or $$
+    Context* ctx = nullptr;   // the lines run at this level
+    std::string ecode;        // the errors raised at this level
+    std::optional<std::string> savedEtrap;  // NEW $ETRAP
+    std::optional<size_t> savedEstackBase;  // NEW $ESTACK
   };
   std::vector<Frame> frames;  // frames[0] is direct mode and is never popped
   int depth = 0;
   Context* current = nullptr;  // the context of the line being run
   std::optional<Target> naked;  // the last global reference, for ^(subs)
+
+  // ---- error processing (errors.cpp) ----
+  std::string ecode;   // $ECODE
+  std::string etrap;   // $ETRAP
+  size_t estackBase = 0;  // the level $ESTACK counts from
+  // Runs lines from index in ctx; an error there runs $ETRAP at this level.
+  void runTrapped(Context& ctx, size_t index);
+  // Records error e in $ECODE and runs $ETRAP at the current level; throws
+  // when no trap is set or the trap leaves $ECODE set.
+  void trap(const MError& e, Context& ctx);
+  void recordError(const MError& e);
+  // SET $ECODE: an empty value ends error processing, any other starts it.
+  void setEcode(const std::string& value);
+  void newSpecial(Svn svn);
+  // $STACK and $STACK(level[,what]).
+  std::string stackInfo(long level, const std::string& what);
+  std::string placeText(const Context& ctx);
 
   // ---- caches of parsed text (indirection, XECUTE, repeated requests) ----
   std::shared_ptr<const Line> cachedLine(const std::string& text);
@@ -96,6 +144,10 @@ struct Job::Impl {
   ParseCache<std::shared_ptr<const Pattern>> patternCache;
 
   // ---- variables (vars.cpp) ----
+  Database& dbOf(const Target& t) { return t.database ? *t.database : *db; }
+  // ^$ROUTINE and ^$GLOBAL (structured.cpp).
+  std::optional<std::string> structuredValue(const Target& t);
+  std::string structuredOrder(const Target& t, bool forward);
   Target resolve(const Ref& ref);
   std::optional<std::string> fetch(const Target& t);
   std::string fetchOrThrow(const Target& t);
@@ -113,8 +165,18 @@ struct Job::Impl {
   std::string evalBinary(const Expr& e);
   // One operator of a chain, its left operand l already evaluated.
   std::string applyBinary(const Expr& e, std::string l);
+  std::string arithmetic(const Expr& e, const std::string& l, const std::string& r);
   std::string evalFunction(const Expr& e);
-  std::string evalSpecial(const std::string& name);
+  std::string referenceFunction(const Expr& e);
+  std::string nameFunction(Fn fn, const std::vector<std::string>& args);
+  // A $ORDER-style direction: true for 1, false for -1.
+  bool direction(const std::string& value);
+  // $INCREMENT: one step for a global, under its database's lock.
+  std::string increment(const Target& t, const std::string& by);
+  std::string query(Target t);
+  // $VIEW: only ("PROC",6), the server directory.
+  std::string view(const std::vector<std::string>& args);
+  std::string evalSpecial(const Expr& e);
   std::string horolog() const;
   // $TEXT: the text of a routine line, "" when there is none.
   std::string lineText(const EntryRef& entry);
@@ -123,8 +185,33 @@ struct Job::Impl {
   Flow runLine(const Line& line, size_t from, Context& ctx, int forDepth);
   Flow runCommand(const Line& line, size_t index, Context& ctx, int forDepth, bool& lineDone);
   Flow runFor(const Line& line, size_t index, Context& ctx, int forDepth);
+  // IF: false when the rest of the line is skipped.
+  bool runIf(const Command& c);
+  Flow runQuit(const Command& c, Context& ctx, int forDepth);
+  Flow runDoCommand(const Command& c, Context& ctx);
+  void runKillOrNew(const Command& c);
+  void runMerge(const MergeArg& arg);
+  // Copies every value below source to the same place below target.
+  void mergeInto(const Target& target, const Target& source);
+  Flow runOtherCommand(const Command& c);
+  void runHang(const Command& c);
+  // HALT: rolls back an open transaction and ends the job.
+  [[noreturn]] void halt();
+  // Ends the job when its client has gone (JobIo::abandoned).
+  void checkAbandoned();
+  unsigned long steps = 0;  // commands run, to ask for the client now and then
+  void runZnspace(const Command& c);
   void runSet(const SetArg& arg);
   void runWrite(const WriteItem& item);
+  void runRead(const ReadItem& item);
+  // OPEN, USE or CLOSE of one device.
+  void runDevice(Cmd cmd, const DeviceArg& arg);
+  // ZWRITE of a special variable: $NAME=value.
+  void writeSpecial(const Ref& ref);
+  // TSTART, TCOMMIT, TROLLBACK.
+  void runTransaction(const Command& c);
+  // SET of a special variable ($X, $Y, $ECODE, $ETRAP).
+  void setSpecial(const SetTarget& t, const std::string& value);
   void write(std::string_view text);
   // Argumentless WRITE: every local node as name=value.
   void writeLocals();
@@ -139,6 +226,15 @@ struct Job::Impl {
 
   // Calls label^routine with actual parameters; returns the QUIT value.
   std::optional<std::string> call(const EntryRef& entry, bool extrinsic, Context* caller);
+  Place placeOf(const EntryRef& entry);
+  // Actual parameters: a value, a by-reference alias, or neither (absent).
+  struct Actuals {
+    std::vector<std::optional<std::string>> values;
+    std::vector<std::shared_ptr<Node>> aliases;
+  };
+  Actuals evalActuals(const EntryRef& entry);
+  std::optional<std::string> enter(const std::shared_ptr<Routine>& r, size_t index,
+                                   const Line& first, Actuals& actuals, bool extrinsic);
   std::shared_ptr<Routine> loadRoutine(const std::string& name);
   size_t findLabel(const Routine& r, const std::string& label, int offset);
   const Line& lineAt(Routine& r, size_t index);
@@ -154,25 +250,38 @@ struct Job::Impl {
   void finishGoto(Context& ctx, Flow flow);
 
   struct FrameGuard;
+  struct IndirectionLevel;
+  // Calls visit with the target and value of every node at or below t
+  // that holds a value, in collation order, from a copy of the tree.
+  void forEachValueBelow(const Target& t,
+                         const std::function<void(const Target&, const std::string&)>& visit);
+};
+
+// One more level of indirection while alive: a runaway (x="@x") fails with
+// <FRAMESTACK> instead of exhausting the stack.
+struct Job::Impl::IndirectionLevel {
+  explicit IndirectionLevel(Job::Impl& j) : job(j) {
+    if (++job.depth > 200) {
+      --job.depth;
+      throw MError("<FRAMESTACK>");
+    }
+  }
+  ~IndirectionLevel() { --job.depth; }
+  IndirectionLevel(const IndirectionLevel&) = delete;
+  IndirectionLevel& operator=(const IndirectionLevel&) = delete;
+  Job::Impl& job;
 };
 
 // Pushes a frame on construction and pops it (restoring NEWed variables and,
 // when asked, $TEST) on destruction, also when an error unwinds.
 struct Job::Impl::FrameGuard {
-  FrameGuard(Job::Impl& job, bool restoreTest);
+  FrameGuard(Job::Impl& job, bool restoreTest, const char* how);
   ~FrameGuard();
   FrameGuard(const FrameGuard&) = delete;
   FrameGuard& operator=(const FrameGuard&) = delete;
   Job::Impl& job;
 };
 
-std::string upperCase(std::string_view s);
-// SET $PIECE and SET $EXTRACT: old with pieces (characters) from..to replaced.
-std::string replacePieces(const std::string& old, const std::string& delim, long from, long to,
-                          const std::string& value);
-std::string replaceCharacters(const std::string& old, long from, long to, const std::string& value);
-// The integer part of a value's numeric interpretation, clamped to +-1e9.
-long toInteger(const std::string& s);
 [[noreturn]] void throwUndefined(const Target& t);
 std::string displayName(const Target& t);
 

@@ -1,3 +1,5 @@
+// Job: one request at a time, with the failures of the standard library
+// turned into M errors and HALT into the end of the job.
 #include <new>
 #include <stdexcept>
 
@@ -20,9 +22,12 @@ auto guarded(Job::Impl& job, JobIo& io, Body body) -> decltype(body()) {
       job.depth = 0;
     }
   } reset{job};
+  job.frames.front().ecode.clear();
   try {
     return body();
   } catch (const MError&) {
+    // Reported to the client: the next request starts without it.
+    job.ecode.clear();
     throw;
   } catch (const HaltSignal&) {
     job.halted = true;
@@ -46,7 +51,16 @@ void Job::execute(std::string_view line, JobIo& io) {
   guarded(job, io, [&] {
     auto parsed = job.cachedLine(std::string(line));
     Context ctx;
-    job.finishGoto(ctx, job.runLine(*parsed, 0, ctx, 0));
+    struct Level0 {
+      Job::Impl& job;
+      ~Level0() { job.frames.front().ctx = nullptr; }
+    } level0{job};
+    job.frames.front().ctx = &ctx;
+    try {
+      job.finishGoto(ctx, job.runLine(*parsed, 0, ctx, 0));
+    } catch (const MError& e) {
+      job.trap(e, ctx);
+    }
   });
 }
 

@@ -110,6 +110,13 @@ bool isCanonicalNumber(std::string_view t) {
   return t.back() != '0';
 }
 
+long toInteger(std::string_view text) {
+  long double v = std::trunc(toNumber(text));
+  if (v > 1e9L) return 1000000000L;
+  if (v < -1e9L) return -1000000000L;
+  return static_cast<long>(v);
+}
+
 bool isTrue(std::string_view text) {
   if (text == "1") return true;
   if (text == "0" || text.empty()) return false;

@@ -23,6 +23,15 @@ std::string canonicalNumber(std::string_view text);
 // True when text is already a canonical number ("12", "-3.5", ".25", "0").
 bool isCanonicalNumber(std::string_view text);
 
+// The integer part of a value's numeric interpretation, clamped to +-1e9.
+long toInteger(std::string_view text);
+
+// The value rounded to a fixed number of decimals, with a 0 before the point
+// ($JUSTIFY's third argument).
+std::string fixedDecimals(std::string_view value, long decimals);
+// $FNUMBER(value,codes[,decimals]): codes of + - , T P.
+std::string fnumber(std::string_view value, std::string_view codes, const long* decimals);
+
 // M truth: the numeric interpretation is not zero.
 bool isTrue(std::string_view text);
 

@@ -1,11 +1,13 @@
-// Parsing of M text. Every function throws MError "<SYNTAX>" (or a more
-// specific error) on malformed input and never reads past its input.
+// Parsing of M text. Every function throws ParseError "<SYNTAX>" (or a more
+// specific error) with the column where parsing stopped on malformed input,
+// and never reads past its input.
 #pragma once
 
 #include <memory>
 #include <string_view>
 
 #include "ast.h"
+#include "scanner.h"
 
 namespace mengine {
 
@@ -27,6 +29,15 @@ std::vector<SetArg> parseSetArguments(std::string_view text);
 std::vector<Ref> parseReferences(std::string_view text);
 // A comma list of DO arguments (argument indirection of DO).
 std::vector<DoArg> parseDoArguments(std::string_view text);
+// A comma list of MERGE arguments (argument indirection of MERGE).
+std::vector<MergeArg> parseMergeArguments(std::string_view text);
+// A comma list of OPEN, USE or CLOSE arguments (argument indirection).
+std::vector<DeviceArg> parseDeviceArguments(std::string_view text);
+// Comma lists of WRITE and READ arguments (argument indirection).
+std::vector<WriteItem> parseWriteArguments(std::string_view text);
+std::vector<ReadItem> parseReadArguments(std::string_view text);
+// A whole entry reference (indirection of $TEXT).
+EntryRef parseEntryRef(std::string_view text);
 // A whole pattern (pattern indirection).
 std::shared_ptr<const Pattern> parsePattern(std::string_view text);
 

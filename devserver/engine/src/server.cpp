@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "number.h"
 #include "server_impl.h"
 
 namespace mengine {
@@ -59,18 +60,86 @@ std::optional<Subscripts> Server::Impl::query(Database& db, const std::string& g
 }
 
 void Server::Impl::set(Database& db, const std::string& global, const Subscripts& subs,
-                       std::string value) {
+                       std::string value, TransactionLog* log) {
   std::lock_guard lock(db.mutex);
-  setValue(db.globals, withGlobal(global, subs), value);
-  if (options.journal) options.journal->recordSet(db.name, global, subs, value);
+  Subscripts path = withGlobal(global, subs);
+  if (log) {
+    Node before;
+    if (const std::string* old = getValue(db.globals, path)) before.value = *old;
+    log->changes.push_back({&db, global, subs, false, value, std::move(before)});
+  }
+  setValue(db.globals, path, value);
+  if (options.journal && !log) options.journal->recordSet(db.name, global, subs, value);
 }
 
-void Server::Impl::kill(Database& db, const std::string& global, const Subscripts& subs) {
+void Server::Impl::kill(Database& db, const std::string& global, const Subscripts& subs,
+                        TransactionLog* log) {
   std::lock_guard lock(db.mutex);
   Subscripts path = withGlobal(global, subs);
   if (dataOf(db.globals, path) == 0) return;
+  if (log) log->changes.push_back({&db, global, subs, true, "", *findNode(db.globals, path)});
   killNode(db.globals, path);
-  if (options.journal) options.journal->recordKill(db.name, global, subs);
+  if (options.journal && !log) options.journal->recordKill(db.name, global, subs);
+}
+
+std::string Server::Impl::increment(Database& db, const std::string& global,
+                                   const Subscripts& subs, long double by, TransactionLog* log) {
+  std::lock_guard lock(db.mutex);
+  Subscripts path = withGlobal(global, subs);
+  const std::string* old = getValue(db.globals, path);
+  std::string value = formatNumber(toNumber(old ? *old : "0") + by);
+  if (log) {
+    Node before;
+    if (old) before.value = *old;
+    log->changes.push_back({&db, global, subs, false, value, std::move(before)});
+  }
+  setValue(db.globals, path, value);
+  if (options.journal && !log) options.journal->recordSet(db.name, global, subs, value);
+  return value;
+}
+
+void Server::Impl::commit(TransactionLog& log, size_t mark) {
+  // One database at a time, under its lock, so that its journal holds the
+  // transaction's records together.
+  for (auto& [name, db] : databases) {
+    if (!options.journal) break;
+    std::vector<JournalSink::Change> changes;
+    for (size_t i = mark; i < log.changes.size(); ++i) {
+      const auto& c = log.changes[i];
+      if (c.db == db.get()) changes.push_back({c.kill, c.global, c.subs, c.kill ? std::string() : c.value});
+    }
+    if (changes.empty()) continue;
+    std::lock_guard lock(db->mutex);
+    options.journal->recordTransaction(db->name, changes);
+  }
+  log.changes.resize(mark);
+}
+
+void Server::Impl::rollback(TransactionLog& log, size_t mark) {
+  for (size_t i = log.changes.size(); i-- > mark;) {
+    auto& c = log.changes[i];
+    std::lock_guard lock(c.db->mutex);
+    Subscripts path = withGlobal(c.global, c.subs);
+    if (c.kill) {
+      Subscripts rel;
+      forEachValue(c.before, rel, [&](const Subscripts& r, const std::string& value) {
+        Subscripts full = path;
+        full.insert(full.end(), r.begin(), r.end());
+        setValue(c.db->globals, full, value);
+      });
+    } else if (c.before.value) {
+      setValue(c.db->globals, path, *c.before.value);
+    } else if (const Node* node = findNode(c.db->globals, path)) {
+      // The set created the value: take it away again, and the node with it
+      // when nothing is below it.
+      if (node->children.empty()) {
+        killNode(c.db->globals, path);
+      } else {
+        const_cast<Node*>(node)->value.reset();
+      }
+    }
+  }
+  log.changes.resize(mark);
 }
 
 void Server::Impl::merge(Database& db, const std::string& target, const Subscripts& targetSubs,

@@ -49,6 +49,23 @@ class LockTable {
   std::vector<Held> held_;
 };
 
+// The changes of a transaction: applied at once, undone by a rollback, and
+// journaled together, in order, when it commits.
+struct TransactionLog {
+  struct Change {
+    Database* db;
+    std::string global;
+    Subscripts subs;
+    bool kill;
+    std::string value;  // set: the new value
+    Node before;        // the node as it was (for a set: its value only)
+  };
+  std::vector<Change> changes;
+  std::vector<size_t> marks;  // changes.size() at each TSTART
+
+  int level() const { return static_cast<int>(marks.size()); }
+};
+
 struct Server::Impl {
   explicit Impl(ServerOptions opts);
 
@@ -64,8 +81,18 @@ struct Server::Impl {
   // subs must not be empty; see orderOf.
   std::string order(Database& db, const std::string& global, const Subscripts& subs, bool forward);
   std::optional<Subscripts> query(Database& db, const std::string& global, const Subscripts& subs);
-  void set(Database& db, const std::string& global, const Subscripts& subs, std::string value);
-  void kill(Database& db, const std::string& global, const Subscripts& subs);
+  // With a log (a transaction is open), the change is logged, not journaled.
+  void set(Database& db, const std::string& global, const Subscripts& subs, std::string value,
+           TransactionLog* log = nullptr);
+  void kill(Database& db, const std::string& global, const Subscripts& subs,
+            TransactionLog* log = nullptr);
+  // Adds by to the node's numeric value in one step; returns the new value.
+  std::string increment(Database& db, const std::string& global, const Subscripts& subs,
+                        long double by, TransactionLog* log);
+  // Journals the changes after mark and drops them from the log.
+  void commit(TransactionLog& log, size_t mark);
+  // Undoes the changes after mark, newest first, and drops them.
+  void rollback(TransactionLog& log, size_t mark);
   // Copies every value below source into target (M's MERGE), journaled.
   void merge(Database& db, const std::string& target, const Subscripts& targetSubs,
              const std::string& source, const Subscripts& sourceSubs);

@@ -5,20 +5,13 @@
 #include "interp.h"
 #include "number.h"
 #include "parser.h"
+#include "text.h"
 
 namespace mengine {
 namespace {
 
-std::string pieceOf(const std::string& s, char delim, size_t n) {
-  size_t start = 0;
-  for (size_t i = 1; i < n; ++i) {
-    start = s.find(delim, start);
-    if (start == std::string::npos) return "";
-    ++start;
-  }
-  size_t end = s.find(delim, start);
-  return s.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
+// The n-th dot piece of "name.type".
+std::string dotPiece(const std::string& s, long n) { return piece(s, ".", n, n); }
 
 // The global that holds routines of a type: INT, MAC or INC.
 std::string routineGlobal(const std::string& type) {
@@ -64,110 +57,88 @@ std::string trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-void requireArgs(const std::vector<std::string>& args, size_t most) {
-  if (args.size() > most) throw MError("<PARAMETER>");
+using Args = std::vector<std::string>;
+using Result = std::optional<std::string>;
+
+std::string arg(const Args& args, size_t i) { return i < args.size() ? args[i] : std::string(); }
+
+void outputValue(Job::Impl& job, const Args& args, Result&) {
+  if (job.io) job.io->outputValue(arg(args, 0));
 }
+
+void callback(Job::Impl& job, const Args& args, Result& result) {
+  result = job.io ? job.io->callback(arg(args, 0), arg(args, 1)) : std::string();
+}
+
+void message(Job::Impl& job, const Args& args, Result&) {
+  if (job.io) job.io->message(arg(args, 0));
+}
+
+void maskPattern(Job::Impl&, const Args& args, Result& result) { result = namePattern(arg(args, 0)); }
+
+void globalOfType(Job::Impl&, const Args& args, Result& result) {
+  std::string g = routineGlobal(dotPiece(arg(args, 0), 2));
+  result = g.empty() ? "" : "^" + g;
+}
+
+void routineDate(Job::Impl& job, const Args& args, Result& result) {
+  std::string g = routineGlobal(dotPiece(arg(args, 0), 2));
+  std::string name = dotPiece(arg(args, 0), 1);
+  result = "";
+  if (!g.empty() && !name.empty())
+    result = job.server.impl().get(*job.db, g, {name, "0"}).value_or("");
+}
+
+void compileRoutine(Job::Impl& job, const Args& args, Result&) { job.compile(arg(args, 0)); }
+
+void readIniString(Job::Impl& job, const Args& args, Result& result) {
+  result = job.readIni(arg(args, 0), arg(args, 1), arg(args, 2)).value_or("");
+}
+
+void checkLogin(Job::Impl& job, const Args&, Result& result) {
+  auto user = job.fetch(localTarget("%username")).value_or("");
+  auto password = job.fetch(localTarget("%password")).value_or("");
+  const std::string& dir = job.server.options().directory;
+  std::optional<std::string> expected;
+  if (!dir.empty() && !user.empty()) expected = job.readIni(dir + "kovra.ini", "Users", user);
+  result = expected && *expected == password ? "1" : "0";
+}
+
+struct Builtin {
+  std::string_view routine;
+  std::string_view label;
+  size_t arity;  // the most actual parameters it takes
+  void (*handler)(Job::Impl&, const Args&, Result&);
+};
+
+constexpr Builtin kBuiltins[] = {
+    {"%srv", "wo", 1, outputValue},
+    {"%srv", "callback", 2, callback},
+    {"%srv", "msg", 1, message},
+    {"%RSEL", "pat", 1, maskPattern},
+    {"%RSEL", "gloname", 1, globalOfType},
+    {"%R", "DATE", 1, routineDate},
+    {"%RCOMPIL", "compile", 1, compileRoutine},
+    {"%INI", "ReadString", 3, readIniString},
+    {"%LOGIN", "CHECK", 0, checkLogin},
+};
 
 }  // namespace
 
 bool Job::Impl::callBuiltin(const std::string& routine, const std::string& label,
                             const std::vector<std::string>& args,
                             std::optional<std::string>& result) {
-  static const char* kBuiltins[] = {"%srv", "%RSEL", "%R", "%RCOMPIL", "%INI", "%LOGIN"};
-  bool builtin = false;
-  for (const char* b : kBuiltins) builtin = builtin || routine == b;
-  if (!builtin) return false;
-  auto arg = [&](size_t i) { return i < args.size() ? args[i] : std::string(); };
-  auto check = [&](const char* name, size_t most) {
-    if (label != name) return false;
-    requireArgs(args, most);
+  bool known = false;
+  for (const Builtin& b : kBuiltins) {
+    if (b.routine != routine) continue;
+    known = true;
+    if (b.label != label) continue;
+    if (args.size() > b.arity) throw MError("<PARAMETER>");
+    b.handler(*this, args, result);
     return true;
-  };
-  if (routine == "%srv") {
-    if (check("wo", 1)) {
-      if (io) io->outputValue(arg(0));
-      return true;
-    }
-    if (check("callback", 2)) {
-      result = io ? io->callback(arg(0), arg(1)) : std::string();
-      return true;
-    }
-    if (check("msg", 1)) {
-      if (io) io->message(arg(0));
-      return true;
-    }
-  } else if (routine == "%RSEL") {
-    if (check("pat", 1)) {
-      result = namePattern(arg(0));
-      return true;
-    }
-    if (check("gloname", 1)) {
-      std::string g = routineGlobal(pieceOf(arg(0), '.', 2));
-      result = g.empty() ? "" : "^" + g;
-      return true;
-    }
-  } else if (routine == "%R") {
-    if (check("DATE", 1)) {
-      std::string g = routineGlobal(pieceOf(arg(0), '.', 2));
-      std::string name = pieceOf(arg(0), '.', 1);
-      result = "";
-      if (!g.empty() && !name.empty())
-        result = server.impl().get(*db, g, {name, "0"}).value_or("");
-      return true;
-    }
-  } else if (routine == "%RCOMPIL") {
-    if (check("compile", 1)) {
-      compile(arg(0));
-      return true;
-    }
-  } else if (routine == "%INI") {
-    if (check("ReadString", 3)) {
-      result = readIni(arg(0), arg(1), arg(2)).value_or("");
-      return true;
-    }
-  } else if (routine == "%LOGIN") {
-    if (check("CHECK", 0)) {
-      auto user = fetch(Target{false, "%username", {}}).value_or("");
-      auto password = fetch(Target{false, "%password", {}}).value_or("");
-      const std::string& dir = server.options().directory;
-      std::optional<std::string> expected;
-      if (!dir.empty() && !user.empty()) expected = readIni(dir + "kovra.ini", "Users", user);
-      result = expected && *expected == password ? "1" : "0";
-      return true;
-    }
   }
+  if (!known) return false;
   throw MError("<NOLINE> *" + label + "^" + routine);
-}
-
-void Job::Impl::compile(const std::string& nameWithType) {
-  std::string name = pieceOf(nameWithType, '.', 1);
-  std::string type = upperCase(pieceOf(nameWithType, '.', 2));
-  auto& srv = server.impl();
-  auto missing = [&](const std::string& what) { write("Routine " + what + " does not exist\n"); };
-  if (name.empty() || (type != "INT" && type != "MAC")) {
-    write("Cannot compile " + nameWithType + "\n");
-    return;
-  }
-  if (type == "MAC") {
-    if (srv.data(*db, "rMAC", {name}) == 0) return missing(name + ".MAC");
-    srv.kill(*db, "ROUTINE", {name});
-    srv.merge(*db, "ROUTINE", {name}, "rMAC", {name});
-  }
-  Node routine = srv.snapshot(*db, "ROUTINE", {name});
-  if (routine.empty()) return missing(name + ".INT");
-  size_t errors = 0;
-  size_t lineNumber = 0;
-  for (const auto& [sub, child] : routine.children) {
-    if (sub == "0") continue;
-    ++lineNumber;
-    try {
-      parseRoutineLine(child.value.value_or(""));
-    } catch (const MError& e) {
-      ++errors;
-      write(name + "+" + std::to_string(lineNumber) + ": " + e.what() + "\n");
-    }
-  }
-  if (errors == 0) srv.set(*db, "rOBJ", {name}, horolog());
 }
 
 std::optional<std::string> Job::Impl::readIni(const std::string& file, const std::string& section,

@@ -1,9 +1,11 @@
+// Variables: resolving references to targets, fetching, storing and
+// killing locals and globals, NEW and the frames that undo it.
 #include <atomic>
-#include <cctype>
 
 #include "interp.h"
 #include "number.h"
 #include "parser.h"
+#include "text.h"
 
 namespace mengine {
 namespace {
@@ -17,25 +19,13 @@ void checkSubscripts(const Target& t) {
 
 }  // namespace
 
-std::string upperCase(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 std::string displayName(const Target& t) {
-  std::string out = (t.global ? "^" : "") + t.name;
+  std::string out = (t.global ? (t.ssvn ? "^$" : "^") : "") + t.name;
   if (t.subs.empty()) return out;
   out += '(';
   for (size_t i = 0; i < t.subs.size(); ++i) {
     if (i > 0) out += ',';
-    if (isCanonicalNumber(t.subs[i])) {
-      out += t.subs[i];
-    } else {
-      out += '"';
-      for (char c : t.subs[i]) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-      out += '"';
-    }
+    out += isCanonicalNumber(t.subs[i]) ? t.subs[i] : quoted(t.subs[i]);
   }
   return out + ')';
 }
@@ -52,12 +42,20 @@ int nextLockOwner() {
 
 }  // namespace
 
-Job::Impl::Impl(Server& s, int number) : server(s), jobNumber(number), lockOwner(nextLockOwner()) {
+Job::Impl::Impl(Server& s, int number)
+    : server(s),
+      jobNumber(number),
+      devices(s.options().directory, number),
+      lockOwner(nextLockOwner()) {
   db = server.impl().find("%SYS");
   frames.emplace_back();
 }
 
-Job::Impl::~Impl() { server.impl().locks.releaseAll(lockOwner); }
+Job::Impl::~Impl() {
+  // A transaction the job left open is not committed.
+  if (transaction.level() > 0) server.impl().rollback(transaction, 0);
+  server.impl().locks.releaseAll(lockOwner);
+}
 
 std::shared_ptr<const Line> Job::Impl::cachedLine(const std::string& text) {
   return lineCache.get(text, [&] { return parseCommandLine(text); });
@@ -85,22 +83,20 @@ Target Job::Impl::resolve(const Ref& ref) {
     std::string text = eval(*ref.indirect);
     // Copy: evaluating subscripts may clear the cache the reference lives in.
     Ref inner = cachedReference(text);
-    if (++depth > 200) {
-      --depth;
-      throw MError("<FRAMESTACK>");
-    }
-    try {
-      t = resolve(inner);
-    } catch (...) {
-      --depth;
-      throw;
-    }
-    --depth;
+    IndirectionLevel level(*this);
+    t = resolve(inner);
   } else {
     t.global = ref.global;
     t.name = ref.name;
+    t.ssvn = ref.ssvn;
+    if (ref.environment) {
+      std::string name = eval(*ref.environment);
+      t.database = server.impl().find(name);
+      if (!t.database) throw MError("<NAMESPACE> *" + name);
+    }
   }
   for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
+  if (t.ssvn) return t;
   if (t.global && t.name.empty()) {
     // ^(subs) continues the last global reference at its last level.
     if (!naked) throw MError("<NAKED>");
@@ -124,7 +120,8 @@ std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create)
 }
 
 std::optional<std::string> Job::Impl::fetch(const Target& t) {
-  if (t.global) return server.impl().get(*db, t.name, t.subs);
+  if (t.ssvn) return structuredValue(t);
+  if (t.global) return server.impl().get(dbOf(t), t.name, t.subs);
   auto root = localRoot(t.name, false);
   if (!root) return std::nullopt;
   const std::string* v = getValue(*root, t.subs);
@@ -139,19 +136,21 @@ std::string Job::Impl::fetchOrThrow(const Target& t) {
 }
 
 void Job::Impl::store(const Target& t, std::string value) {
+  if (t.ssvn) throw MError("<SVN> *" + displayName(t) + " cannot be set");
   checkSubscripts(t);
   if (value.size() > kMaxString) throw MError("<MAXSTRING>");
   if (t.global) {
-    server.impl().set(*db, t.name, t.subs, std::move(value));
+    server.impl().set(dbOf(t), t.name, t.subs, std::move(value), transactionLog());
     return;
   }
   setValue(*localRoot(t.name, true), t.subs, std::move(value));
 }
 
 void Job::Impl::killTarget(const Target& t) {
+  if (t.ssvn) throw MError("<SVN> *" + displayName(t) + " cannot be killed");
   checkSubscripts(t);
   if (t.global) {
-    server.impl().kill(*db, t.name, t.subs);
+    server.impl().kill(dbOf(t), t.name, t.subs, transactionLog());
     return;
   }
   auto it = locals.find(t.name);
@@ -162,16 +161,18 @@ void Job::Impl::killTarget(const Target& t) {
 }
 
 int Job::Impl::dataOf(const Target& t) {
-  if (t.global) return server.impl().data(*db, t.name, t.subs);
+  if (t.ssvn) return structuredValue(t) ? 1 : (t.subs.empty() ? 10 : 0);
+  if (t.global) return server.impl().data(dbOf(t), t.name, t.subs);
   auto root = localRoot(t.name, false);
   return root ? mengine::dataOf(*root, t.subs) : 0;
 }
 
 std::string Job::Impl::order(const Target& t, bool forward) {
   if (t.subs.empty()) throw MError("<FUNCTION>");
+  if (t.ssvn) return structuredOrder(t, forward);
   for (size_t i = 0; i + 1 < t.subs.size(); ++i)
     if (t.subs[i].empty()) throw MError("<SUBSCRIPT> *" + displayName(t));
-  if (t.global) return server.impl().order(*db, t.name, t.subs, forward);
+  if (t.global) return server.impl().order(dbOf(t), t.name, t.subs, forward);
   auto root = localRoot(t.name, false);
   return root ? orderOf(*root, t.subs, forward) : "";
 }
@@ -213,9 +214,10 @@ void Job::Impl::killAllExcept(const std::vector<std::string>& keep) {
   }
 }
 
-Job::Impl::FrameGuard::FrameGuard(Job::Impl& j, bool restoreTest) : job(j) {
+Job::Impl::FrameGuard::FrameGuard(Job::Impl& j, bool restoreTest, const char* how) : job(j) {
   if (job.frames.size() > 400) throw MError("<FRAMESTACK>");
   job.frames.emplace_back();
+  job.frames.back().how = how;
   if (restoreTest) job.frames.back().savedTest = job.test;
 }
 
@@ -231,6 +233,8 @@ Job::Impl::FrameGuard::~FrameGuard() {
     }
   }
   if (frame.savedTest) job.test = *frame.savedTest;
+  if (frame.savedEtrap) job.etrap = *frame.savedEtrap;
+  if (frame.savedEstackBase) job.estackBase = *frame.savedEstackBase;
   job.frames.pop_back();
 }
 

@@ -27,7 +27,9 @@ using Subscripts = std::vector<std::string>;
 // Receives every change made to a database, for persistence. Called while the
 // database's lock is held, after the change is applied in memory and before
 // the operation that made it returns (so a request's records are written
-// before its reply is sent).
+// before its reply is sent). The changes of a transaction arrive when it
+// commits, all of one database under one hold of its lock, in order; those
+// of a transaction rolled back never arrive.
 class JournalSink {
  public:
   virtual ~JournalSink() = default;
@@ -35,6 +37,26 @@ class JournalSink {
                          const Subscripts& subscripts, const std::string& value) = 0;
   virtual void recordKill(const std::string& database, const std::string& global,
                           const Subscripts& subscripts) = 0;
+
+  // One change of a committed transaction.
+  struct Change {
+    bool kill = false;
+    std::string global;
+    Subscripts subscripts;
+    std::string value;  // sets only
+  };
+  // The changes of one database made by a committed transaction, in order.
+  // A sink that can write them as one unit does, so that a crash keeps all
+  // of them or none; by default they are recorded one by one.
+  virtual void recordTransaction(const std::string& database, const std::vector<Change>& changes) {
+    for (const Change& change : changes) {
+      if (change.kill) {
+        recordKill(database, change.global, change.subscripts);
+      } else {
+        recordSet(database, change.global, change.subscripts, change.value);
+      }
+    }
+  }
 };
 
 struct ServerOptions {
@@ -88,6 +110,10 @@ class JobIo {
   // msg^%srv(id): sends a server message; waits for the acknowledgement
   // when id is a positive integer.
   virtual void message(std::string_view id) = 0;
+  // True once the client has gone: the job then stops at its next command
+  // (or within a fraction of a second of HANG or a LOCK wait) as if it had
+  // run HALT. Asked every few hundred commands, so it may cost a system call.
+  virtual bool abandoned() { return false; }
 };
 
 // One job: a connection's local variables, current database and job number.

@@ -1,0 +1,62 @@
+// $JUSTIFY's and $FNUMBER's renderings of numbers.
+#include <cmath>
+#include <cstdio>
+
+#include "mengine/engine.h"
+#include "number.h"
+
+namespace mengine {
+
+std::string fixedDecimals(std::string_view value, long decimals) {
+  if (decimals < 0) throw MError("<FUNCTION>");
+  if (decimals > 100) decimals = 100;
+  long double v = toNumber(value);
+  long double scale = std::pow(10.0L, static_cast<long double>(decimals));
+  long double rounded = std::round(v * scale) / scale;
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*Lf", static_cast<int>(decimals), rounded);
+  std::string text = buf;
+  if (text.rfind("-0", 0) == 0 && rounded == 0) text.erase(0, 1);
+  return text;
+}
+
+namespace {
+
+// Commas between groups of three digits of the integer part.
+std::string withCommas(const std::string& digits) {
+  size_t point = digits.find('.');
+  std::string whole = digits.substr(0, point);
+  std::string out;
+  for (size_t i = 0; i < whole.size(); ++i) {
+    if (i > 0 && (whole.size() - i) % 3 == 0) out += ',';
+    out += whole[i];
+  }
+  return out + (point == std::string::npos ? "" : digits.substr(point));
+}
+
+}  // namespace
+
+std::string fnumber(std::string_view value, std::string_view codes, const long* decimals) {
+  bool plus = false, minus = false, comma = false, trailing = false, parens = false;
+  for (char c : codes) {
+    switch (c) {
+      case '+': plus = true; break;
+      case '-': minus = true; break;
+      case ',': comma = true; break;
+      case 'T': case 't': trailing = true; break;
+      case 'P': case 'p': parens = true; break;
+      default: throw MError("<FUNCTION> *$FNUMBER code " + std::string(1, c));
+    }
+  }
+  if (parens && (plus || minus || trailing)) throw MError("<FUNCTION> *$FNUMBER codes " + std::string(codes));
+  std::string text = decimals ? fixedDecimals(value, *decimals) : canonicalNumber(value);
+  bool negative = !text.empty() && text[0] == '-';
+  if (negative) text.erase(0, 1);
+  bool positive = !negative && toNumber(text) != 0;
+  if (comma) text = withCommas(text);
+  if (parens) return negative ? "(" + text + ")" : " " + text + " ";
+  std::string sign = negative && !minus ? "-" : positive && plus ? "+" : "";
+  return trailing ? text + sign : sign + text;
+}
+
+}  // namespace mengine

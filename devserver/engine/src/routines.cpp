@@ -1,0 +1,179 @@
+// Routines: loading them from ^ROUTINE, finding labels, calling entry
+// references with parameters, and the text of their lines ($TEXT).
+#include "interp.h"
+#include "number.h"
+#include "parser.h"
+
+namespace mengine {
+
+std::shared_ptr<Routine> Job::Impl::loadRoutine(const std::string& name) {
+  if (name.empty()) throw MError("<NOROUTINE>");
+  Database* from = db;
+  if (server.impl().data(*from, "ROUTINE", {name}) == 0 && name[0] == '%')
+    from = server.impl().find("%SYS");
+  Node node = server.impl().snapshot(*from, "ROUTINE", {name});
+  if (node.children.empty()) throw MError("<NOROUTINE> *" + name);
+  auto r = std::make_shared<Routine>();
+  r->name = name;
+  for (const auto& [sub, child] : node.children) {
+    if (sub == "0") continue;
+    r->lines.push_back(child.value.value_or(""));
+  }
+  r->parsed.resize(r->lines.size());
+  return r;
+}
+
+const Line& Job::Impl::lineAt(Routine& r, size_t index) {
+  if (index >= r.lines.size()) throw MError("<NOLINE>");
+  if (!r.parsed[index]) r.parsed[index] = cachedRoutineLine(r.lines[index]);
+  return *r.parsed[index];
+}
+
+size_t Job::Impl::findLabel(const Routine& r, const std::string& label, int offset) {
+  std::string where = label + (offset ? "+" + std::to_string(offset) : "") + "^" + r.name;
+  size_t index = 0;
+  if (!label.empty()) {
+    bool found = false;
+    for (size_t i = 0; i < r.lines.size() && !found; ++i) {
+      const std::string& text = r.lines[i];
+      size_t end = text.find_first_of(" \t(");
+      if (text.compare(0, end == std::string::npos ? text.size() : end, label) == 0) {
+        index = i;
+        found = true;
+      }
+    }
+    if (!found) throw MError("<NOLINE> *" + where);
+  }
+  index += static_cast<size_t>(offset);
+  if (index >= r.lines.size()) throw MError("<NOLINE> *" + where);
+  return index;
+}
+
+Place Job::Impl::placeOf(const EntryRef& e) {
+  if (e.indirect) return placeOf(parseEntryRef(eval(*e.indirect)));
+  Place p;
+  if (e.labelIndirect) {
+    std::string text = eval(*e.labelIndirect);
+    // The value may be a whole entry reference: @x with x="tag^ROU".
+    if (text.find_first_of("^+") != std::string::npos) {
+      IndirectionLevel level(*this);
+      p = placeOf(parseEntryRef(text));
+    } else {
+      p.label = text;
+    }
+  } else {
+    p.label = e.label;
+  }
+  if (e.offsetExpr) p.offset = static_cast<int>(toInteger(eval(*e.offsetExpr)));
+  p.hasOffset = p.hasOffset || e.offsetExpr != nullptr;
+  if (e.routineIndirect) {
+    p.routine = eval(*e.routineIndirect);
+  } else if (!e.routine.empty()) {
+    p.routine = e.routine;
+  }
+  return p;
+}
+
+Job::Impl::Actuals Job::Impl::evalActuals(const EntryRef& entry) {
+  Actuals a;
+  a.values.resize(entry.args.size());
+  a.aliases.resize(entry.args.size());
+  for (size_t i = 0; i < entry.args.size(); ++i) {
+    const Actual& arg = entry.args[i];
+    if (!arg.byRef.empty()) {
+      a.aliases[i] = localRoot(arg.byRef, true);
+    } else if (!arg.absent) {
+      a.values[i] = eval(*arg.expr);
+    }
+  }
+  return a;
+}
+
+std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic, Context* caller) {
+  if (!entry.external.empty())
+    throw MError((extrinsic ? "<FUNCTION> *$&" : "<COMMAND> *&") + entry.external + " not available");
+  Place place = placeOf(entry);
+  // Actual parameters, left to right, before anything is NEWed.
+  Actuals actuals = evalActuals(entry);
+  std::optional<std::string> result;
+  if (!place.routine.empty()) {
+    std::vector<std::string> plain;
+    for (size_t i = 0; i < actuals.values.size(); ++i) {
+      const auto& alias = actuals.aliases[i];
+      const std::string* v = alias && alias->value ? &*alias->value : nullptr;
+      plain.push_back(actuals.values[i] ? *actuals.values[i] : (v ? *v : ""));
+    }
+    if (callBuiltin(place.routine, place.label, plain, result)) {
+      if (extrinsic && !result) throw MError("<COMMAND>");
+      return result;
+    }
+  }
+  if (!caller) caller = current;
+  std::shared_ptr<Routine> r;
+  if (place.routine.empty()) {
+    if (!caller || !caller->routine) throw MError("<NOLINE> *" + place.label);
+    r = caller->routine;
+  } else {
+    r = loadRoutine(place.routine);
+  }
+  size_t index = findLabel(*r, place.label, place.offset);
+  const Line& first = lineAt(*r, index);
+  if (entry.hasArgs && (!first.hasFormals || entry.args.size() > first.formals.size()))
+    throw MError("<PARAMETER>");
+  return enter(r, index, first, actuals, extrinsic);
+}
+
+// Runs the lines from index in a new frame with the formal parameters bound.
+std::optional<std::string> Job::Impl::enter(const std::shared_ptr<Routine>& r, size_t index,
+                                            const Line& first, Actuals& actuals, bool extrinsic) {
+  FrameGuard guard(*this, extrinsic, extrinsic ? "$$" : "DO");
+  for (size_t i = 0; i < first.formals.size(); ++i) {
+    const std::string& formal = first.formals[i];
+    newVariable(formal);
+    if (i < actuals.aliases.size() && actuals.aliases[i]) {
+      locals[formal] = actuals.aliases[i];
+    } else if (i < actuals.values.size() && actuals.values[i]) {
+      auto node = std::make_shared<Node>();
+      node->value = *actuals.values[i];
+      locals[formal] = node;
+    }
+  }
+  Context ctx;
+  ctx.routine = r;
+  ctx.level = first.level;
+  ctx.extrinsic = extrinsic;
+  frames.back().ctx = &ctx;
+  runTrapped(ctx, index);
+  if (extrinsic && !ctx.quitValue) throw MError("<COMMAND>");
+  return ctx.quitValue;
+}
+
+std::string Job::Impl::lineText(const EntryRef& entry) {
+  Place place;
+  std::shared_ptr<Routine> r;
+  try {
+    place = placeOf(entry);
+    if (!place.routine.empty()) {
+      r = loadRoutine(place.routine);
+    } else if (current && current->routine) {
+      r = current->routine;
+    } else {
+      return "";
+    }
+  } catch (const MError&) {
+    return "";
+  }
+  // +0 names the routine itself; ^ROU alone is its first line.
+  if (place.label.empty() && place.hasOffset && place.offset == 0) return r->name;
+  if (place.offset < 0) throw MError("<NOLINE>");
+  int offset = place.label.empty() && place.hasOffset ? place.offset - 1 : place.offset;
+  size_t index;
+  try {
+    index = findLabel(*r, place.label, offset);
+  } catch (const MError&) {
+    return "";
+  }
+  return r->lines[index];
+}
+
+}  // namespace mengine
