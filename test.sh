@@ -27,6 +27,9 @@ for arg in "$@"; do
 done
 
 . ./scripts/deps.sh
+# Test-only: an independent M implementation's shipped routines are the
+# conformance corpus of kvrdevserver's M engine (the test skips without it).
+kovra_packages+=(fis-gtm)
 kovra_install_deps
 
 mkdir -p build

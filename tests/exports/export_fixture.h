@@ -14,23 +14,6 @@ namespace kvrtest {
 
 class ExportTest : public FormatTest {
  protected:
-  // A folder inside the test folder, set up like it for running utilities.
-  std::string Folder(const std::string& name) {
-    const std::string path = dir_.file(name);
-    std::filesystem::create_directory(path);
-    std::filesystem::copy_file(dir_.file("libkovrasc.so"), path + "/libkovrasc.so");
-    std::filesystem::copy_file(dir_.file("kvrct.ini"), path + "/kvrct.ini");
-    return path;
-  }
-
-  RunResult RunIn(const std::string& folder, const std::string& tool, const std::vector<std::string>& args) {
-    RunOptions options;
-    options.cwd = folder;
-    RunResult result = runTool(toolPath(tool), args, options);
-    EXPECT_FALSE(result.timedOut) << tool;
-    return result;
-  }
-
   // An INT routine of lines × 30000 bytes.
   void StoreBigRoutine(const std::string& name, int lines) {
     const std::string node = "^ROUTINE(\"" + name + "\"";

@@ -68,24 +68,6 @@ class HostileNamesTest : public ToolTest {
     return names;
   }
 
-  // A working folder inside the test folder, set up for running utilities:
-  // a name that escaped it would land in the test folder itself.
-  std::string WorkFolder() {
-    const std::string path = dir_.file("work");
-    std::filesystem::create_directory(path);
-    std::filesystem::copy_file(dir_.file("libkovrasc.so"), path + "/libkovrasc.so");
-    std::filesystem::copy_file(dir_.file("kvrct.ini"), path + "/kvrct.ini");
-    return path;
-  }
-
-  RunResult RunIn(const std::string& folder, const std::string& tool, const std::vector<std::string>& args) {
-    RunOptions options;
-    options.cwd = folder;
-    RunResult result = runTool(toolPath(tool), args, options);
-    EXPECT_FALSE(result.timedOut) << tool;
-    return result;
-  }
-
   // The name as the refusal shows it: control bytes as _$C(n)_.
   static std::string Shown(const std::string& name) {
     std::string out;
@@ -182,7 +164,9 @@ TEST_F(HostileNamesTest, RoutineSetHeadersCannotInjectCode) {
 }
 
 TEST_F(HostileNamesTest, ExportsWriteOnlyInsideTheFolderAndReportEveryRefusedName) {
-  const std::string work = WorkFolder();
+  // A working folder inside the test folder: a name that escaped it would
+  // land in the test folder itself.
+  const std::string work = Folder("work");
   std::vector<std::string> refused = kRefusedNames;
   refused.push_back("../escaped");
   refused.push_back(dir_.file("absolute"));

@@ -70,23 +70,6 @@ class PlainFilesTest : public ToolTest {
   }
   std::set<std::string> Files() { return FilesIn(dir_.path()); }
 
-  // A folder inside the test folder, set up like it for running utilities.
-  std::string Folder(const std::string& name) {
-    const std::string path = dir_.file(name);
-    std::filesystem::create_directory(path);
-    std::filesystem::copy_file(dir_.file("libkovrasc.so"), path + "/libkovrasc.so");
-    std::filesystem::copy_file(dir_.file("kvrct.ini"), path + "/kvrct.ini");
-    return path;
-  }
-
-  RunResult RunIn(const std::string& folder, const std::string& tool, const std::vector<std::string>& args) {
-    RunOptions options;
-    options.cwd = folder;
-    options.timeout = std::chrono::seconds(120);
-    RunResult result = runTool(toolPath(tool), args, options);
-    EXPECT_FALSE(result.timedOut) << tool;
-    return result;
-  }
 };
 
 }  // namespace kvrtest

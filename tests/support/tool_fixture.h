@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +30,25 @@ class ToolTest : public ::testing::Test {
     RunOptions options;
     options.cwd = dir_.path();
     options.input = input;
+    RunResult result = runTool(toolPath(tool), args, options);
+    EXPECT_FALSE(result.timedOut) << tool;
+    return result;
+  }
+
+  // A folder inside the test folder, set up like it for running utilities.
+  std::string Folder(const std::string& name) {
+    const std::string path = dir_.file(name);
+    std::filesystem::create_directory(path);
+    std::filesystem::copy_file(dir_.file("libkovrasc.so"), path + "/libkovrasc.so");
+    std::filesystem::copy_file(dir_.file("kvrct.ini"), path + "/kvrct.ini");
+    return path;
+  }
+
+  // Runs a utility in such a folder.
+  RunResult RunIn(const std::string& folder, const std::string& tool, const std::vector<std::string>& args) {
+    RunOptions options;
+    options.cwd = folder;
+    options.timeout = std::chrono::seconds(120);
     RunResult result = runTool(toolPath(tool), args, options);
     EXPECT_FALSE(result.timedOut) << tool;
     return result;
