@@ -87,20 +87,4 @@ std::string BulkTest::Database() {
          M(R"(s r="^rOBJ" f  s r=$q(@r) q:r=""  w r,$c(10))");
 }
 
-RunResult BulkTest::RunIn(const std::string& folder, const std::string& tool, const std::vector<std::string>& args) {
-  RunOptions options;
-  options.cwd = folder;
-  RunResult result = runTool(toolPath(tool), args, options);
-  EXPECT_FALSE(result.timedOut) << tool;
-  return result;
-}
-
-std::string BulkTest::Folder(const std::string& name) {
-  const std::string path = dir_.file(name);
-  std::filesystem::create_directory(path);
-  std::filesystem::copy_file(dir_.file("libkovrasc.so"), path + "/libkovrasc.so");
-  std::filesystem::copy_file(dir_.file("kvrct.ini"), path + "/kvrct.ini");
-  return path;
-}
-
 }  // namespace kvrtest

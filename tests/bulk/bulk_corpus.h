@@ -40,11 +40,6 @@ class BulkTest : public ToolTest {
   // the nodes of the compiled objects, as one text.
   std::string Database();
   void EmptyDatabase() { M("k ^ROUTINE,^rMAC,^rINC,^rOBJ"); }
-
-  // Runs tool in folder (a subfolder of the test folder set up like it).
-  RunResult RunIn(const std::string& folder, const std::string& tool, const std::vector<std::string>& args);
-  // A fresh subfolder set up for running utilities.
-  std::string Folder(const std::string& name);
 };
 
 }  // namespace kvrtest
