@@ -9,6 +9,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <utility>
 
 #include "call_failure.h"
 #include "kovrasc.h"
@@ -26,6 +27,7 @@ using ReadWriteFn = int (*)(void*, KOVRA_STR*, KOVRA_STR*);
 using ExecuteFn = int (*)(void*, KOVRA_STR*);
 using SetOutputFn = void (*)(void*, kvroutput_t);
 using SetGroupReadFn = void (*)(void*, kvrgroupread_t);
+using TextFn = int (*)(KOVRA_STR*, KOVRA_STR*);
 
 // All 17 names, in the order they are resolved. Binding fails at the first
 // missing one, also for the names no utility calls, so a half-built library
@@ -38,7 +40,8 @@ constexpr std::array<const char*, 17> kNames = {
     "KVRText"};
 enum NameIndex {
   kCreateConnect, kDestroyConnect, kConnectOpen, kConnectClose, kGetLastError, kRead, kWrite,
-  kExecute, kKill, kSetOutput, kExecuteOutput, kSetGroupRead
+  kExecute, kKill, kSetOutput, kExecuteOutput, kSetGroupRead, kSetCallback, kListGet, kListSet,
+  kListLength, kText
 };
 
 struct LibraryCloser {
@@ -283,11 +286,25 @@ bool executeWithOutput(std::string_view line) {
   return checked(b.function<ExecuteFn>(kExecuteOutput)(b.connection, record.get()));
 }
 
-void setOutputHandler(TextHandler handler) {
+std::optional<std::string> quoteM(std::string_view text) {
   Binding& b = binding();
-  b.outputHandler = std::move(handler);
+  if (!b.functions[kText] || text.size() > KOVRA_STR_MAX) return std::nullopt;
+  // Quoting runs once per routine line of a bulk import: one pair of records
+  // serves every call instead of two fresh 32 KiB records each time.
+  static const std::unique_ptr<KOVRA_STR> input = emptyRecord();
+  static const std::unique_ptr<KOVRA_STR> literal = emptyRecord();
+  input->len = static_cast<uint16_t>(text.size());
+  if (!text.empty()) std::memcpy(input->str, text.data(), text.size());
+  if (!b.function<TextFn>(kText)(input.get(), literal.get())) return std::nullopt;
+  return fromRecord(*literal);
+}
+
+TextHandler setOutputHandler(TextHandler handler) {
+  Binding& b = binding();
+  TextHandler previous = std::exchange(b.outputHandler, std::move(handler));
   if (b.connection)
     b.function<SetOutputFn>(kSetOutput)(b.connection, b.outputHandler ? outputBridge : nullptr);
+  return previous;
 }
 
 void setGroupReadHandler(TextHandler handler) {

@@ -65,8 +65,14 @@ bool execute(std::string_view line);
 // output handler. False when the server rejected it.
 bool executeWithOutput(std::string_view line);
 
-// Install or (with an empty handler) remove the receivers.
-void setOutputHandler(TextHandler handler);
+// The M expression whose value is text (the library's quoting: string
+// literals with doubled quotes, control bytes through $C). Nothing when the
+// expression would not fit a call record, or the library is not bound.
+std::optional<std::string> quoteM(std::string_view text);
+
+// Install or (with an empty handler) remove the receivers. The output
+// handler's setter hands back the one it replaced, for code that borrows it.
+TextHandler setOutputHandler(TextHandler handler);
 void setGroupReadHandler(TextHandler handler);
 
 }  // namespace kvrtools

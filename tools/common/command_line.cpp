@@ -16,6 +16,7 @@ std::string* optionTarget(const std::string& word, Settings& settings) {
   if (isOption(word, "-server", "-s")) return &settings.server;
   if (isOption(word, "-port", "-p")) return &settings.port;
   if (isOption(word, "-database", "-d")) return &settings.database;
+  if (isOption(word, "-bulk", "-b")) return &settings.bulk;
   return nullptr;
 }
 

@@ -2,7 +2,7 @@
 // options (each takes the next word as its value) and positional arguments.
 //
 // Options, matched exactly but in any letter case: -mode/-m, -password/-w,
-// -login/-l, -server/-s, -port/-p, -database/-d. Any word starting with "-"
+// -login/-l, -server/-s, -port/-p, -database/-d, -bulk/-b. Any word starting with "-"
 // is an option word and is skipped together with the word after it when
 // positional arguments are counted; every other word is positional.
 #pragma once

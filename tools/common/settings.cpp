@@ -56,6 +56,10 @@ bool readSettingsFile(const std::string& path, Settings& settings) {
 
 bool modeIsAll(const Settings& settings) { return equalsIgnoringCase(settings.mode, "all"); }
 
+bool modeIsChanged(const Settings& settings) { return equalsIgnoringCase(settings.mode, "changed"); }
+
+bool bulkTransfer(const Settings& settings) { return equalsIgnoringCase(settings.bulk, "on"); }
+
 const char* missingSettingMessage(const Settings& settings) {
   if (settings.server.empty()) return "Kovra TCP/IP server does not defined in connection.";
   if (settings.port.empty()) return "Kovra TCP/IP port does not defined in connection.";

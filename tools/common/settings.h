@@ -21,6 +21,7 @@ struct Settings {
   std::string login;
   std::string password;
   std::string mode;
+  std::string bulk;  // -b: "on" moves routines many to a request
 };
 
 inline constexpr const char* kSettingsFileName = "kvrct.ini";
@@ -35,6 +36,14 @@ bool readSettingsFile(const std::string& path, Settings& settings);
 // True when the mode is "all" in any letter case: the update modes of kvrdbri
 // and kvrdbro then move every routine regardless of dates.
 bool modeIsAll(const Settings& settings);
+
+// True when the mode is "changed" in any letter case: kvrdbri and kvrdbro
+// then move only the routines whose text differs from the other side's.
+bool modeIsChanged(const Settings& settings);
+
+// True when the bulk setting is "on" in any letter case; anything else keeps
+// one request per routine line.
+bool bulkTransfer(const Settings& settings);
 
 // The start-up message for the first of server, port and database that is
 // empty, or nullptr when all three are set.

@@ -112,3 +112,32 @@ TEST(CommandLineTest, PositionalArgumentsSkipOptionWordsAndTheirValues) {
 
 }  // namespace
 }  // namespace kvrtools
+
+namespace kvrtools {
+namespace {
+
+TEST(CommandLineTest, BulkOptionTakesOnOrOffAndIsNoPositionalArgument) {
+  Settings on;
+  const CommandLine line({"-B", "ON", "*.int"});
+  line.applyOptions(on);
+  EXPECT_TRUE(bulkTransfer(on));
+  EXPECT_EQ(line.positional(1), "*.int");
+  for (const char* value : {"off", "yes", "1", ""}) {
+    Settings other;
+    CommandLine({"-bulk", value}).applyOptions(other);
+    EXPECT_FALSE(bulkTransfer(other)) << value;
+  }
+  EXPECT_FALSE(bulkTransfer(Settings{}));
+}
+
+TEST(CommandLineTest, ChangedModeInAnyCase) {
+  Settings s;
+  CommandLine({"-m", "Changed"}).applyOptions(s);
+  EXPECT_TRUE(modeIsChanged(s));
+  EXPECT_FALSE(modeIsAll(s));
+  s.mode = "change";
+  EXPECT_FALSE(modeIsChanged(s));
+}
+
+}  // namespace
+}  // namespace kvrtools

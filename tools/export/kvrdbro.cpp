@@ -5,14 +5,14 @@
 // the text goes into a temporary file that is renamed over NAME.ext once the
 // server has sent all of it. A file that cannot be written to its end is
 // reported with its reason and passed over; one that cannot be opened at all
-// stops the run.
+// stops the run. -b on reads many routines to a request; -m changed writes
+// only the files whose text differs from the routine's.
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
+#include "bulk_source_export.h"
 #include "call_failure.h"
 #include "date_difference.h"
 #include "export_report.h"
@@ -22,7 +22,7 @@
 #include "routine_reader.h"
 #include "routine_types.h"
 #include "settings.h"
-#include "staged_file.h"
+#include "source_file_writer.h"
 #include "tool_run.h"
 
 namespace {
@@ -45,40 +45,26 @@ constexpr std::string_view kUsage =
 constexpr std::array<const kvrtools::RoutineType*, 3> kExportOrder = {&kvrtools::kIncludeType, &kvrtools::kMacroType,
                                                                       &kvrtools::kIntType};
 
-enum class Outcome { kDone, kFailed, kStopRun };
+using Outcome = kvrexport::ExportOutcome;
 
 // Update mode: true when the file is current. An INT file as old as its
 // routine is current; INC and MAC files are written again then.
-bool fileIsCurrent(const std::string& fileDate, const std::string& routineDate, const kvrtools::RoutineType& type) {
-  const std::int64_t difference = kvrtools::dateDifference(fileDate, routineDate);
+bool isCurrent(std::int64_t difference, const kvrtools::RoutineType& type) {
   return difference > 0 || (difference == 0 && &type == &kvrtools::kIntType);
 }
 
-// Writes the chosen routine into its file, dated as the routine. A file
-// that cannot be opened stops the run; a symbolic link in its place, a line
-// the server rejected or a file that cannot be written to its end (a full
-// disk) is reported and leaves the existing file as it was.
+bool fileIsCurrent(const std::string& fileDate, const std::string& routineDate, const kvrtools::RoutineType& type) {
+  return isCurrent(kvrtools::dateDifference(fileDate, routineDate), type);
+}
+
+// Writes the chosen routine into its file, dated as the routine
+// (writeSourceFile); a line the server rejected is reported.
 Outcome writeRoutineFile(const std::string& fileName, const kvrtools::RoutineType& type,
                          const std::string& routineDate) {
-  std::printf("Exporting routine %s\n", fileName.c_str());
-  std::fflush(stdout);
-  std::unique_ptr<kvrexport::StagedFile> file = kvrexport::StagedFile::create(fileName);
-  if (!file) {
-    if (kvrexport::reportRefusedTarget(fileName, errno)) return Outcome::kFailed;
-    std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
-    return Outcome::kStopRun;
-  }
-  {
+  return kvrexport::writeSourceFile(fileName, routineDate, [&type](kvrexport::OutputStream& out) {
     const kvrtools::FailureRule reportRejection(kvrtools::Rejection::kReported);
-    if (!kvrexport::writeRoutineLines(type, kvrexport::EmptyLine::kSingleBlank, file->stream()))
-      return Outcome::kFailed;
-  }
-  file->setTimestamp(routineDate);
-  if (!file->commit()) {
-    kvrexport::reportWriteFailure(fileName, errno);
-    return Outcome::kFailed;
-  }
-  return Outcome::kDone;
+    return kvrexport::writeRoutineLines(type, kvrexport::EmptyLine::kSingleBlank, out);
+  });
 }
 
 // Exports one routine unless update mode finds its file current.
@@ -94,12 +80,29 @@ Outcome exportRoutine(const std::string& name, const kvrtools::RoutineType& type
 
 int exportSelection(const std::string& mask) {
   kvrtools::recordSelection(mask);
-  const bool exportAll = kvrtools::modeIsAll(kvrtools::connectionSettings());
+  const kvrtools::Settings& settings = kvrtools::connectionSettings();
+  const bool exportAll = kvrtools::modeIsAll(settings);
+  const kvrexport::SourceExportRules rules{.exportAll = exportAll,
+                                           .changedOnly = kvrtools::modeIsChanged(settings),
+                                           .bulk = kvrtools::bulkTransfer(settings),
+                                           .isCurrent = isCurrent,
+                                           .lineByLine = [exportAll](const std::string& name,
+                                                                     const kvrtools::RoutineType& type) {
+                                             return exportRoutine(name, type, exportAll);
+                                           }};
+  kvrtools::ComparisonCount count;
   int status = kvrtools::kStatusOk;
   bool anySelected = false;
   for (const kvrtools::RoutineType* type : kExportOrder) {
-    for (const std::string& name : kvrtools::recordedNames(type->global)) {
-      anySelected = true;
+    const kvrtools::StringSet names = kvrtools::recordedNames(type->global);
+    if (!names.empty()) anySelected = true;
+    if (rules.bulk || rules.changedOnly) {
+      const Outcome outcome = kvrexport::exportSourceFiles(*type, names, rules, count);
+      if (outcome == Outcome::kFailed) status = kvrtools::kStatusFailed;
+      if (outcome == Outcome::kStopRun) return kvrtools::kStatusStartupFailed;
+      continue;
+    }
+    for (const std::string& name : names) {
       const Outcome outcome = exportRoutine(name, *type, exportAll);
       if (outcome == Outcome::kFailed) status = kvrtools::kStatusFailed;
       // Shown with the usage text, as a start-up failure is.
@@ -110,6 +113,7 @@ int exportSelection(const std::string& mask) {
     kvrexport::reportNothingSelected(mask);
     return kvrtools::kStatusFailed;
   }
+  if (rules.changedOnly) kvrtools::reportComparison(count, kvrtools::Moved::kWritten);
   return status;
 }
 

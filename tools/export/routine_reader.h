@@ -8,20 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "bulk_reader.h"
 #include "output_stream.h"
 #include "routine_types.h"
 
 namespace kvrexport {
 
-// How an empty routine line is written.
-enum class EmptyLine {
-  // As a single blank, where an empty line in the output means the end of a
-  // routine (plain source files, routine sets).
-  kSingleBlank,
-  // As the empty line it is, where an empty line is an ordinary routine
-  // line (GT.M files), so the file reads back to the same routine.
-  kEmpty,
-};
+// How an empty routine line is written: the same rule for lines read one
+// routine to a request and for those that arrived in bulk.
+using kvrtools::EmptyLine;
 
 // Names the routine the calls below read.
 void chooseRoutine(const std::string& name);

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <memory>
 
+#include "bulk_export.h"
 #include "call_failure.h"
 #include "exit_status.h"
 #include "export_report.h"
 #include "mask_selection.h"
 #include "routine_name.h"
 #include "routine_reader.h"
+#include "settings.h"
 #include "staged_file.h"
 #include "tool_run.h"
 
@@ -63,15 +65,50 @@ bool writeRoutine(const std::string& name, const kvrtools::RoutineType& type, Ro
   return written;
 }
 
+// -b on: one routine whose text and date arrived in bulk, written as
+// writeRoutine writes it.
+void writeFetched(const kvrtools::FetchedRoutine& routine, const kvrtools::RoutineType& type, RoutineHeader header,
+                  OutputStream& out) {
+  if (header == RoutineHeader::kBareName) {
+    out.write(routine.name + "\n");
+  } else {
+    out.write(routine.name + "^" + std::string(type.name) + "^^" + routine.date + "^\n");
+  }
+  out.write(kvrtools::exportText(routine.lines, kvrtools::EmptyLine::kSingleBlank));
+  out.write("\n");
+}
+
+// One section in bulk; false when a routine was skipped or failed. A routine
+// that could not travel is written line by line, under the rule onFailure.
+bool writeSectionInBulk(const kvrtools::StringSet& names, const kvrtools::RoutineType& type, RoutineHeader header,
+                        kvrtools::Rejection onFailure, OutputStream& out) {
+  const kvrexport::RoutineWalk walk{&type, "$g(" + std::string(type.global) + "(rn,0))", true,
+                                    [&](const kvrtools::FetchedRoutine& routine) {
+                                      writeFetched(routine, type, header, out);
+                                      return ExportOutcome::kDone;
+                                    },
+                                    [&](const std::string& name) {
+                                      return writeRoutine(name, type, header, onFailure, out) ? ExportOutcome::kDone
+                                                                                              : ExportOutcome::kFailed;
+                                    }};
+  return walkRoutines(names, validNames(names), walk) == ExportOutcome::kDone;
+}
+
 // Every section after the file header; 1 when a routine was skipped or
 // failed, or when the mask selected none of the layout's types.
 int writeSections(const std::string& mask, const RoutineSetLayout& layout, kvrtools::Rejection onFailure,
                   OutputStream& out) {
+  const bool bulk = kvrtools::bulkTransfer(kvrtools::connectionSettings());
   int status = kvrtools::kStatusOk;
   bool anySelected = false;
   for (const kvrtools::RoutineType* type : layout.sections) {
-    for (const std::string& name : kvrtools::recordedNames(type->global)) {
-      anySelected = true;
+    const kvrtools::StringSet names = kvrtools::recordedNames(type->global);
+    if (!names.empty()) anySelected = true;
+    if (bulk) {
+      if (!writeSectionInBulk(names, *type, layout.routineHeader, onFailure, out)) status = kvrtools::kStatusFailed;
+      continue;
+    }
+    for (const std::string& name : names) {
       if (!kvrtools::acceptRoutineName(name) || !writeRoutine(name, *type, layout.routineHeader, onFailure, out))
         status = kvrtools::kStatusFailed;
     }

@@ -3,18 +3,24 @@
 // files go first, then INT, then MAC routines, each INT and MAC routine
 // compiled right after it is stored, so includes are in place when the
 // routines that use them compile. In update mode (the default) a file is
-// imported only when it is newer than the routine in the database.
+// imported only when it is newer than the routine in the database; with
+// -m changed, only when its lines differ from the stored ones. -b on moves
+// dates and routines many to a request.
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "binding.h"
+#include "bulk_reader.h"
+#include "date_batch.h"
 #include "date_difference.h"
 #include "file_list.h"
 #include "local_files.h"
+#include "routine_compare.h"
 #include "routine_name.h"
 #include "routine_store.h"
 #include "routine_types.h"
@@ -55,11 +61,47 @@ bool newerThanStored(const std::string& path, const std::string& name, const kvr
   return kvrtools::dateDifference(fileDate, storedDate) >= 1;
 }
 
+struct Candidate {
+  std::string path;
+  std::string name;
+  std::size_t order;  // of its type in kRoutineTypes
+};
+
+// Update mode: the candidates whose files are newer than their routines, in
+// one batch of date comparisons with -b on, else one routine at a time.
+std::vector<Candidate> newerCandidates(std::vector<Candidate> candidates) {
+  std::vector<Candidate> newer;
+  if (!kvrtools::bulkTransfer(kvrtools::connectionSettings())) {
+    for (Candidate& c : candidates)
+      if (newerThanStored(c.path, c.name, *kvrtools::kRoutineTypes[c.order])) newer.push_back(std::move(c));
+    return newer;
+  }
+  // A path without a file time (not a regular file) goes on to the import,
+  // which says why it is refused, as it does line by line.
+  std::vector<kvrtools::DateCheck> checks;
+  for (const Candidate& c : candidates)
+    checks.push_back({c.name, kvrtools::kRoutineTypes[c.order], kvrtools::fileTimestamp(c.path)});
+  std::vector<kvrtools::DateCheck> dated;
+  for (const kvrtools::DateCheck& check : checks)
+    if (!check.fileDate.empty()) dated.push_back(check);
+  const std::vector<kvrtools::DateComparison> compared = kvrtools::compareDates(dated);
+  std::size_t d = 0;
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    if (checks[i].fileDate.empty()) {
+      newer.push_back(std::move(candidates[i]));
+      continue;
+    }
+    const kvrtools::DateComparison& comparison = compared[d++];
+    if (comparison.routineDate.empty() || comparison.difference >= 1) newer.push_back(std::move(candidates[i]));
+  }
+  return newer;
+}
+
 // Sorts the paths into the three types, in import order. Paths with another
 // extension are skipped silently; names that cannot go into an M line are
 // reported.
-std::array<FoundRoutines, 3> scan(const kvrtools::StringSet& paths, bool importAll, int& status) {
-  std::array<FoundRoutines, 3> found;
+std::array<FoundRoutines, 3> scan(const kvrtools::StringSet& paths, bool checkDates, int& status) {
+  std::vector<Candidate> candidates;
   for (const std::string& path : paths) {
     const kvrtools::FileNameParts parts = kvrtools::splitFileName(path);
     const kvrtools::RoutineType* type = kvrtools::routineTypeOfExtension(parts.extension);
@@ -69,11 +111,13 @@ std::array<FoundRoutines, 3> scan(const kvrtools::StringSet& paths, bool importA
       status = kvrtools::kStatusFailed;
       continue;
     }
-    if (!importAll && !newerThanStored(path, name, *type)) continue;
     const std::size_t order = std::find(kvrtools::kRoutineTypes.begin(), kvrtools::kRoutineTypes.end(), type) -
                               kvrtools::kRoutineTypes.begin();
-    found[order][name] = path;
+    candidates.push_back({path, name, order});
   }
+  if (checkDates) candidates = newerCandidates(std::move(candidates));
+  std::array<FoundRoutines, 3> found;
+  for (Candidate& c : candidates) found[c.order][c.name] = std::move(c.path);
   return found;
 }
 
@@ -82,14 +126,13 @@ void announce(const char* action, const std::string& name, const kvrtools::Routi
   std::fflush(stdout);
 }
 
-// Stores one routine in place of the old one and compiles it. The whole
-// file is read before the old routine is removed.
-bool importRoutine(const std::string& name, const std::string& path, const kvrtools::RoutineType& type) {
-  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
-  if (!lines) return false;
+// Stores one routine in place of the old one and compiles it; false when it
+// was not stored.
+bool storeAndCompile(const std::string& name, std::vector<std::string> lines, const std::string& path,
+                     const kvrtools::RoutineType& type) {
   announce("Importing", name, type);
   if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
-                               {name, std::move(*lines), kvrtools::fileTimestamp(path)}))
+                               {name, std::move(lines), kvrtools::fileTimestamp(path)}))
     return false;
   if (type.compiled) {
     announce("Compiling", name, type);
@@ -98,13 +141,56 @@ bool importRoutine(const std::string& name, const std::string& path, const kvrto
   return true;
 }
 
+// The whole file is read before the old routine is removed.
+bool importRoutine(const std::string& name, const std::string& path, const kvrtools::RoutineType& type) {
+  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
+  if (!lines) return false;
+  return storeAndCompile(name, std::move(*lines), path, type);
+}
+
+// -m changed: imports the routines of one type whose stored lines differ
+// from their files' (or that the server lacks); false when a file could not
+// be read or a routine not stored.
+bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, kvrtools::ComparisonCount& count) {
+  std::vector<std::string> names;
+  for (const auto& entry : found) names.push_back(entry.first);
+  kvrtools::RoutineSource stored(type, std::move(names), "\"\"",
+                                 kvrtools::bulkTransfer(kvrtools::connectionSettings()));
+  bool allRead = true;
+  for (const auto& [name, path] : found) {
+    const kvrtools::FetchedRoutine current = stored.next();
+    std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
+    if (!lines) {
+      allRead = false;
+      continue;
+    }
+    ++count.compared;
+    // A routine whose text could not travel is imported: it may differ.
+    if (current.exists && current.travelled && current.lines == *lines) {
+      ++count.unchanged;
+      continue;
+    }
+    ++count.moved;
+    if (!storeAndCompile(name, std::move(*lines), path, type)) allRead = false;
+  }
+  return allRead;
+}
+
 int importFiles(const std::string& files) {
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
-  const bool importAll = kvrtools::modeIsAll(kvrtools::connectionSettings());
+  const kvrtools::Settings& settings = kvrtools::connectionSettings();
+  const bool changedOnly = kvrtools::modeIsChanged(settings);
   int status = kvrtools::kStatusOk;
   const kvrtools::StringSet paths = kvrtools::expandFileList(files);
   if (paths.empty()) return kvrtools::kStatusFailed;
-  const std::array<FoundRoutines, 3> found = scan(paths, importAll, status);
+  const std::array<FoundRoutines, 3> found = scan(paths, !kvrtools::modeIsAll(settings) && !changedOnly, status);
+  if (changedOnly) {
+    kvrtools::ComparisonCount count;
+    for (std::size_t t = 0; t < found.size(); ++t)
+      if (!importChanged(found[t], *kvrtools::kRoutineTypes[t], count)) status = kvrtools::kStatusFailed;
+    kvrtools::reportComparison(count, kvrtools::Moved::kImported);
+    return status;
+  }
   for (std::size_t t = 0; t < found.size(); ++t)
     for (const auto& [name, path] : found[t])
       if (!importRoutine(name, path, *kvrtools::kRoutineTypes[t])) status = kvrtools::kStatusFailed;

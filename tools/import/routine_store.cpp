@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "binding.h"
+#include "bulk_store.h"
 #include "routine_name.h"
+#include "settings.h"
 
 namespace kvrimport {
 namespace {
@@ -17,10 +19,15 @@ bool allDigits(std::string_view text) {
 
 // The routine's node without its closing parenthesis: ^G("NAME" or
 // @rglobal@("NAME".
-std::string openNode(Addressing addressing, const kvrtools::RoutineType& type, const std::string& name) {
+std::string nodeText(Addressing addressing, const kvrtools::RoutineType& type, const std::string& name) {
   if (addressing == Addressing::kGlobalInEachLine) return std::string(type.global) + "(\"" + name + "\"";
-  kvrtools::setVariable("rglobal", type.global);
   return "@rglobal@(\"" + name + "\"";
+}
+
+// nodeText, with rglobal set on the server where the node names it.
+std::string openNode(Addressing addressing, const kvrtools::RoutineType& type, const std::string& name) {
+  if (addressing == Addressing::kGlobalInLocal) kvrtools::setVariable("rglobal", type.global);
+  return nodeText(addressing, type, name);
 }
 
 // Without a file time the routine is dated by the server's clock, the same in
@@ -62,6 +69,11 @@ bool isRoutineTimestamp(std::string_view text) {
 }
 
 bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
+  if (kvrtools::bulkTransfer(kvrtools::connectionSettings())) {
+    // What line by line would skip is skipped before anything is sent.
+    if (!sendableWhole(nodeText(addressing, type, routine.name), routine)) return false;
+    if (const std::optional<bool> stored = storeInBulk(type, routine, dateValue(routine.timestamp))) return *stored;
+  }
   const std::string node = openNode(addressing, type, routine.name);
   if (!sendableWhole(node, routine)) return false;
   kvrtools::execute("k " + node + ")");

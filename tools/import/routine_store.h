@@ -35,7 +35,8 @@ bool isRoutineTimestamp(std::string_view text);
 // a whole routine in hand, so a routine that cannot be read never leaves the
 // old one deleted. A routine with a text that cannot be sent whole (a line or
 // name too long for one call) is skipped before anything is sent, with a
-// message on standard error: false.
+// message on standard error: false, as it is when the server refused part of
+// a routine sent with -b on (reported, the old routine left as it was).
 bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine);
 
 }  // namespace kvrimport

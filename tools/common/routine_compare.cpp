@@ -1,0 +1,22 @@
+#include "routine_compare.h"
+
+#include <cstdio>
+#include <string>
+
+namespace kvrtools {
+
+void reportComparison(const ComparisonCount& count, Moved moved) {
+  const std::string compared = std::to_string(count.compared);
+  const std::string done = std::to_string(count.moved);
+  const std::string unchanged = std::to_string(count.unchanged);
+  std::fflush(stdout);
+  if (moved == Moved::kImported) {
+    std::fprintf(stderr, "Compared %s routines: %s imported, %s left as they were.\n", compared.c_str(), done.c_str(),
+                 unchanged.c_str());
+  } else {
+    std::fprintf(stderr, "Compared %s routines: %s written, %s left as they were.\n", compared.c_str(), done.c_str(),
+                 unchanged.c_str());
+  }
+}
+
+}  // namespace kvrtools
