@@ -71,7 +71,11 @@ class EquivalenceTest : public BulkTest {
     for (const auto& [name, state] : expected) {
       ASSERT_TRUE(written.contains(name)) << tool << " " << name;
       EXPECT_TRUE(written.at(name).content == state.content) << tool << " " << name;
-      EXPECT_EQ(written.at(name).modified, state.modified) << tool << " " << name;
+      // A routine-set file is dated when it is written, not by a routine:
+      // the two runs may fall in different seconds.
+      if (!name.ends_with(".rsa") && !name.ends_with(".std")) {
+        EXPECT_EQ(written.at(name).modified, state.modified) << tool << " " << name;
+      }
     }
   }
 

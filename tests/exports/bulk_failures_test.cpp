@@ -84,7 +84,7 @@ TEST_F(BulkFailuresTest, ASymbolicLinkIsRefusedAndTheRunGoesOn) {
     EXPECT_EQ(r.out, "Exporting routine HELLO.int\nExporting routine WORLD.int\n");
     EXPECT_EQ(r.err,
               "Refused to write through the symbolic link 'HELLO.int'.\n"
-              "Compared 2 routines: 2 written, 0 left as they were.\n");
+              "Compared 2 routines: 1 written, 0 left as they were, 1 failed.\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(std::filesystem::is_symlink(work + "/HELLO.int"));
     EXPECT_EQ(dir_.read(label + ".outside/file"), "precious\n");
@@ -122,10 +122,10 @@ TEST_F(BulkFailuresTest, AFullDiskIsReportedWithItsReasonAndTheRunGoesOn) {
   const std::string bigInt = "Failed to write file 'BIG.int': No space left on device.\n";
   const std::vector<Case> cases{
       {"kvrdbro", {"-m", "all", "*"}, {"-b", "on"}, bigInt, "", "A.int C.int filler "},
-      {"kvrdbro", {"*"}, {"-m", "changed"}, bigInt, "Compared 3 routines: 3 written, 0 left as they were.\n",
+      {"kvrdbro", {"*"}, {"-m", "changed"}, bigInt, "Compared 3 routines: 2 written, 0 left as they were, 1 failed.\n",
        "A.int C.int filler "},
       {"kvrdbro", {"*"}, {"-m", "changed", "-b", "on"}, bigInt,
-       "Compared 3 routines: 3 written, 0 left as they were.\n", "A.int C.int filler "},
+       "Compared 3 routines: 2 written, 0 left as they were, 1 failed.\n", "A.int C.int filler "},
       {"kvrdbrogtm", {"*"}, {"-b", "on"}, "Failed to write file BIG.m: No space left on device.\n", "",
        "A.m C.m filler "},
       {"kvrdbrorsa", {"*", "all.rsa"}, {"-b", "on"}, "Failed to write file 'all.rsa': No space left on device.\n", "",

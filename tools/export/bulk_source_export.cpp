@@ -82,8 +82,9 @@ ExportOutcome writeIfChanged(const std::string& fileName, const RoutineFile& fil
     ++count.unchanged;
     return ExportOutcome::kDone;
   }
-  ++count.moved;
-  return writeRoutineFile(fileName, file);
+  const ExportOutcome outcome = writeRoutineFile(fileName, file);
+  ++(outcome == ExportOutcome::kDone ? count.moved : count.failed);
+  return outcome;
 }
 
 // Update mode with -b on: the names whose files are missing or not current,

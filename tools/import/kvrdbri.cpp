@@ -170,8 +170,12 @@ bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type
       ++count.unchanged;
       continue;
     }
-    ++count.moved;
-    if (!storeAndCompile(name, std::move(*lines), path, type)) allRead = false;
+    if (storeAndCompile(name, std::move(*lines), path, type)) {
+      ++count.moved;
+    } else {
+      ++count.failed;
+      allRead = false;
+    }
   }
   return allRead;
 }
