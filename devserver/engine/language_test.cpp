@@ -149,8 +149,8 @@ TEST_F(RunTest, IncrementsAndWalksWithNext) {
 }
 
 TEST_F(RunTest, MergesAnyArgumentsAndSetsTheCursor) {
-  run("s x(1)=1,x(1,2)=2,^G(3)=3,spec=\"z=x\"");
-  run("m y=x,^H(\"a\")=x,w=^G,@spec");
+  run("s x(1)=1,x(1,2)=2,^G(3)=3,arg=\"z=x\"");
+  run("m y=x,^H(\"a\")=x,w=^G,@arg");
   EXPECT_EQ(eval("y(1,2)_^H(\"a\",1)_w(3)_z(1)"), "2131");
   EXPECT_EQ(output("s $x=5 w $x,\"|\" s $y=3 w $y"), "5|3");
   EXPECT_EQ(errorOf("s $x=-1"), "<ILLEGAL VALUE>");
