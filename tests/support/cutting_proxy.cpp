@@ -1,14 +1,14 @@
 #include "cutting_proxy.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <stdexcept>
+
+#include "loopback_socket.h"
 
 namespace kvrtest {
 namespace {
@@ -30,27 +30,6 @@ class Fd {
   int fd_;
 };
 
-bool sendAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-int connectLoopback(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
-  if (fd >= 0) close(fd);
-  return -1;
-}
-
 }  // namespace
 
 CuttingProxy::CuttingProxy(int serverPort, std::string trigger, std::size_t replyBytes, AtTrigger action,
@@ -60,17 +39,9 @@ CuttingProxy::CuttingProxy(int serverPort, std::string trigger, std::size_t repl
       replyBytes_(replyBytes),
       action_(action),
       onCut_(std::move(onCut)) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
+  listener_ = listenOnLoopback(port_);
   int pipeFds[2];
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener_, 1) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      pipe2(pipeFds, O_CLOEXEC) != 0)
-    throw std::runtime_error("proxy: cannot listen on 127.0.0.1");
-  port_ = ntohs(address.sin_port);
+  if (listener_ < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("proxy: cannot listen on 127.0.0.1");
   wakeRead_ = pipeFds[0];
   wakeWrite_ = pipeFds[1];
   thread_ = std::thread([this] { relay(); });

@@ -1,27 +1,17 @@
 #include "counting_relay.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
+#include "loopback_socket.h"
+
 namespace kvrtest {
 namespace {
 
 constexpr int kPollMilliseconds = 30000;  // every wait is bounded
-
-bool sendAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // Reads "<digits>NUL<that many bytes>" at at; false when not all there.
 bool skipCounted(const std::string& text, std::size_t& at) {
@@ -37,15 +27,8 @@ bool skipCounted(const std::string& text, std::size_t& at) {
 }  // namespace
 
 CountingRelay::CountingRelay(int serverPort) : serverPort_(serverPort) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener_, 1) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("relay: cannot listen on 127.0.0.1");
-  port_ = ntohs(address.sin_port);
+  listener_ = listenOnLoopback(port_);
+  if (listener_ < 0) throw std::runtime_error("relay: cannot listen on 127.0.0.1");
   thread_ = std::thread([this] { relay(); });
 }
 
@@ -76,12 +59,8 @@ void CountingRelay::relay() {
   pollfd waitAccept{listener_, POLLIN, 0};
   if (poll(&waitAccept, 1, kPollMilliseconds) <= 0) return;
   const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-  const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(serverPort_));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (client >= 0 && server >= 0 && connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+  const int server = connectLoopback(serverPort_);
+  if (client >= 0 && server >= 0) {
     std::string pending;
     char buffer[65536];
     for (bool open = true; open;) {
