@@ -19,15 +19,6 @@ class CutConnectionTest : public BulkTest {
  protected:
   ServerOptions serverOptions() override { return ServerOptions{data_.path(), false}; }
 
-  RunResult RunUntilKilled(const std::string& tool, std::vector<std::string> args, const std::string& trigger,
-                           std::size_t replyBytes) {
-    CuttingProxy proxy(server_->port(), trigger, replyBytes, CuttingProxy::AtTrigger::kCut,
-                       [this] { server_->kill(); });
-    args.insert(args.begin(), {"-p", std::to_string(proxy.port())});
-    const RunResult r = Run(tool, args);
-    EXPECT_TRUE(proxy.triggered()) << tool << " never sent " << trigger;
-    return r;
-  }
 
   void Restart() {
     server_ = std::make_unique<DevServer>(serverOptions());

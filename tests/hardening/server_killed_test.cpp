@@ -65,17 +65,6 @@ class ServerKilledTest : public ToolTest {
  protected:
   ServerOptions serverOptions() override { return ServerOptions{data_.path(), false}; }
 
-  // Runs tool through a relay that kills the server once the tool has sent
-  // trigger and replyBytes of the answer have come back.
-  RunResult RunUntilKilled(const std::string& tool, std::vector<std::string> args, const std::string& trigger,
-                           std::size_t replyBytes) {
-    CuttingProxy proxy(server_->port(), trigger, replyBytes, CuttingProxy::AtTrigger::kCut,
-                       [this] { server_->kill(); });
-    args.insert(args.begin(), {"-p", std::to_string(proxy.port())});
-    const RunResult r = Run(tool, args);
-    EXPECT_TRUE(proxy.triggered()) << tool << " never sent the trigger";
-    return r;
-  }
 
   // A new server on the same directory, and the settings pointing at it.
   void Restart() {

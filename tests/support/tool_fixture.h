@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cutting_proxy.h"
 #include "process.h"
 
 namespace kvrtest {
@@ -52,6 +53,18 @@ class ToolTest : public ::testing::Test {
     RunResult result = runTool(toolPath(tool), args, options);
     EXPECT_FALSE(result.timedOut) << tool;
     return result;
+  }
+
+  // Runs tool through a relay that kills this test's server once the tool
+  // has sent trigger and replyBytes of the answer have come back.
+  RunResult RunUntilKilled(const std::string& tool, std::vector<std::string> args, const std::string& trigger,
+                           std::size_t replyBytes) {
+    CuttingProxy proxy(server_->port(), trigger, replyBytes, CuttingProxy::AtTrigger::kCut,
+                       [this] { server_->kill(); });
+    args.insert(args.begin(), {"-p", std::to_string(proxy.port())});
+    const RunResult r = Run(tool, args);
+    EXPECT_TRUE(proxy.triggered()) << tool << " never sent " << trigger;
+    return r;
   }
 
   // Runs M lines on the server (through kvrdbexec) and returns their output.
