@@ -55,10 +55,8 @@ std::optional<int> ParseStrictInteger(std::string_view text) {
   return value;
 }
 
-int StrictInteger(std::string_view text) {
-  const std::optional<int> value = ParseStrictInteger(text);
-  if (!value) throw EKovraError("'" + std::string(text) + "' is not a valid integer value");
-  return *value;
+EKovraError NotAnInteger(std::string_view text) {
+  return EKovraError("'" + std::string(text) + "' is not a valid integer value");
 }
 
 }  // namespace
@@ -113,16 +111,16 @@ bool TKvrConnect::RunCommand() {
         });
       }
       const std::string_view id = MessageIdentifier(HeaderOf(replyText_));
-      int number = 0;
-      try {
-        number = StrictInteger(id);
-      } catch (...) {
+      const std::optional<int> number = ParseStrictInteger(id);
+      if (!number) {
         // The message is ours to refuse, not the command's end: the next
-        // command must not meet the replies that follow it.
+        // command must not meet the replies that follow it. The failure is
+        // worded first, while id still points into this reply.
+        const EKovraError failure = NotAnInteger(id);
         SkipRestOfCommand();
-        throw;
+        throw failure;
       }
-      if (number > 0) {
+      if (*number > 0) {
         requestText_ = BuildMessageAcknowledgement(id, callbackResult);
         BusyScope busy(*this);
         SendRequest();

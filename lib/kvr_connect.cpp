@@ -35,6 +35,15 @@ std::vector<std::string> SplitLines(std::string_view text) {
 
 TKvrConnect::TKvrConnect() = default;
 
+template <typename Describe>
+void TKvrConnect::StartTrace(Describe describe) {
+  trace_ = TWireTrace::FromEnvironment(this);
+  if (!trace_) return;
+  std::string text = describe();
+  if (!active_) text += " failed";
+  trace_->Event(text);
+}
+
 TKvrConnect::~TKvrConnect() {
   if (!Designing && active_) {
     if (ConnectType == cntKovra) {
@@ -117,7 +126,7 @@ void TKvrConnect::OpenOnSocket(int fd) {
   BusyScope busy(*this);
   try {
     AdoptSocket(fd);
-    StartTrace("open on socket");
+    StartTrace([] { return std::string("open on socket"); });
     if (active_) Handshake();
   } catch (...) {
     active_ = false;
@@ -168,15 +177,7 @@ TTindraBackend& TKvrConnect::Tindra() {
 void TKvrConnect::ConnectSocket() {
   const std::string& address = host_.empty() ? serverAddress_ : host_;
   AdoptSocket(net::ConnectTcp(address, serverPort_));
-  StartTrace("open " + address + ":" + std::to_string(serverPort_));
-}
-
-void TKvrConnect::StartTrace(std::string_view how) {
-  trace_ = TWireTrace::FromEnvironment(this);
-  if (!trace_) return;
-  std::string text(how);
-  if (!active_) text += " failed";
-  trace_->Event(text);
+  StartTrace([&] { return "open " + address + ":" + std::to_string(serverPort_); });
 }
 
 void TKvrConnect::AdoptSocket(int fd) {

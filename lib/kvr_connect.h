@@ -173,8 +173,10 @@ class TKvrConnect {
   bool ReadMore();
   void DropConnection(TConnectError kind);
   // Starts the trace of a connection being opened (when KOVRA_TRACE asks
-  // for one) and records the outcome of the TCP connect.
-  void StartTrace(std::string_view how);
+  // for one) and records the outcome of the TCP connect. describe() words
+  // the connection; it runs only when there is a trace to write to.
+  template <typename Describe>
+  void StartTrace(Describe describe);
   // Protocol steps (handshake.cpp, command_loop.cpp).
   void ConnectStep();
   void Handshake();

@@ -35,17 +35,16 @@ TParseResult TReplyReader::ParseBuffer(std::string& reply) {
   // A body announced beyond the buffer can never arrive whole: this is caught
   // before waiting for it, so the client never waits forever on such a reply.
   if (expected_ > kCapacity) return TParseResult::prNeverFits;
-  if (!headerTaken_ && headerLength_ + 1 + expected_ > kCapacity) {
+  if (header_.empty() && headerLength_ + 1 + expected_ > kCapacity) {
     // The body fits only once the header is out of the way: keep the header
     // aside and give the whole buffer to the body.
     header_.assign(data, headerLength_ + 1);
     begin_ += headerLength_ + 1;
-    headerTaken_ = true;
     return ParseBuffer(reply);
   }
-  const std::size_t total = (headerTaken_ ? 0 : headerLength_ + 1) + expected_;
+  const std::size_t total = (header_.empty() ? headerLength_ + 1 : 0) + expected_;
   if (fill < total) return TParseResult::prNeedMore;
-  if (headerTaken_) {
+  if (!header_.empty()) {
     reply.reserve(header_.size() + expected_);
     reply.assign(header_);
     reply.append(data, expected_);
@@ -91,7 +90,6 @@ void TReplyReader::Consume(std::size_t n) {
   state_ = wsCommand;
   headerLength_ = 0;
   expected_ = 0;
-  headerTaken_ = false;
   header_.clear();
 }
 

@@ -71,8 +71,9 @@ class TReplyReader {
   TWaitState state_ = wsCommand;
   std::size_t headerLength_ = 0;  // in wsLength: header bytes before the NUL
   std::size_t expected_ = 0;      // in wsLength: announced body length
-  bool headerTaken_ = false;      // in wsLength: header moved to header_
-  std::string header_;            // header and NUL, while the body fills the buffer
+  // In wsLength: the header and its NUL once moved out of the buffer for a
+  // body that needs all of it; empty while the header is still buffered.
+  std::string header_;
 };
 
 }  // namespace kovra

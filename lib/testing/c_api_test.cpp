@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "kovra_record.h"
 #include "kovrasc.h"
 #include "scripted_peer.h"
 
@@ -54,7 +55,8 @@ struct Seen {
 };
 Seen seen;
 
-std::string Text(const KOVRA_STR& r) { return std::string(r.str, r.len); }
+using kvrtest::Record;
+using kvrtest::Text;
 
 void OnOutput(void* handle, KOVRA_STR* text) {
   seen.handle = handle;
@@ -116,13 +118,6 @@ class CInterfaceTest : public ::testing::Test {
   }
 
   void Create(int port, const char* ns = "USER") { handle_ = lib_.create("127.0.0.1", port, ns); }
-
-  std::unique_ptr<KOVRA_STR> Record(std::string_view text) {
-    auto r = std::make_unique<KOVRA_STR>();
-    r->len = static_cast<uint16_t>(text.size());
-    std::memcpy(r->str, text.data(), text.size());
-    return r;
-  }
 
   std::string LastError() {
     auto r = std::make_unique<KOVRA_STR>();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kovra_record.h"
 #include "kovrasc.h"
 #include "process.h"
 
@@ -17,14 +18,8 @@ std::vector<std::string> groups;
 
 void OnGroup(void*, KOVRA_STR* value) { groups.emplace_back(value->str, value->len); }
 
-std::unique_ptr<KOVRA_STR> Record(const std::string& text) {
-  auto record = std::make_unique<KOVRA_STR>();
-  record->len = static_cast<uint16_t>(text.size());
-  std::memcpy(record->str, text.data(), text.size());
-  return record;
-}
-
-std::string Text(const KOVRA_STR& record) { return std::string(record.str, record.len); }
+using kvrtest::Record;
+using kvrtest::Text;
 
 // The longest values the server can send arrive whole, as a read's result
 // and as group values, and the connection goes on.

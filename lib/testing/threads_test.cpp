@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "kovra_record.h"
 #include "kovrasc.h"
 #include "kvr_connect.h"
 #include "process.h"
@@ -41,12 +42,8 @@ void OnOutput(void* handle, KOVRA_STR* text) {
   seen.output.append(text->str, text->len);
 }
 
-KOVRA_STR Record(const std::string& text) {
-  KOVRA_STR record;
-  record.len = static_cast<uint16_t>(text.size());
-  std::memcpy(record.str, text.data(), text.size());
-  return record;
-}
+using kvrtest::Record;
+using kvrtest::Text;
 
 std::string LastError(void* handle) {
   KOVRA_STR error;
@@ -73,23 +70,23 @@ void RunSession(int port, int thread, std::vector<std::string>& failures) {
   const std::string tag = "t" + std::to_string(thread);
   for (int i = 0; i < 20; ++i) {
     const std::string value = tag + "v" + std::to_string(i);
-    KOVRA_STR name = Record("x");
-    KOVRA_STR text = Record(value);
-    if (KVRWrite(handle, &name, &text) != 1) fail("write: " + LastError(handle));
-    KOVRA_STR expression = Record("x_\"!\"");
-    KOVRA_STR result = Record("");
-    if (KVRRead(handle, &expression, &result) != 1) fail("read: " + LastError(handle));
-    if (std::string(result.str, result.len) != value + "!") fail("read gave " + std::string(result.str, result.len));
+    auto name = Record("x");
+    auto text = Record(value);
+    if (KVRWrite(handle, name.get(), text.get()) != 1) fail("write: " + LastError(handle));
+    auto expression = Record("x_\"!\"");
+    auto result = Record("");
+    if (KVRRead(handle, expression.get(), result.get()) != 1) fail("read: " + LastError(handle));
+    if (Text(*result) != value + "!") fail("read gave " + Text(*result));
 
     seen.groups.clear();
-    KOVRA_STR code = Record("d wo^%srv(x_1),wo^%srv(x_2)");
-    if (KVRExecute(handle, &code) != 1) fail("execute: " + LastError(handle));
+    auto code = Record("d wo^%srv(x_1),wo^%srv(x_2)");
+    if (KVRExecute(handle, code.get()) != 1) fail("execute: " + LastError(handle));
     // The last value follows the command's end, then the empty one of none.
     if (seen.groups != std::vector<std::string>{value + "1", value + "2"}) fail("group values of " + value);
 
     seen.output.clear();
-    KOVRA_STR print = Record("w x,\"|\",$l(x)");
-    if (KVRExecuteOutput(handle, &print) != 1) fail("output: " + LastError(handle));
+    auto print = Record("w x,\"|\",$l(x)");
+    if (KVRExecuteOutput(handle, print.get()) != 1) fail("output: " + LastError(handle));
     if (seen.output != value + "|" + std::to_string(value.size())) fail("output gave " + seen.output);
   }
   if (seen.foreignHandle) fail("a call-back came with another handle");
