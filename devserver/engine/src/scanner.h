@@ -62,12 +62,6 @@ class Scanner {
   std::string_view word();
   std::string stringLiteral();
   std::string numberLiteral();
-  // A run of digits as an int (at most 6 digits).
-  int digits();
-
-  std::size_t position() const { return p_; }
-  void rewind(std::size_t position) { p_ = position; }
-  std::string_view text() const { return s_; }
 
  protected:
   std::string_view s_;
