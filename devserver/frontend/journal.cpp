@@ -141,7 +141,7 @@ void Journal::compact(const mengine::Server& server) {
   server.forEachNode([&](const std::string& database, const std::string& global,
                          const mengine::Subscripts& subscripts, const std::string& value) {
     Rewrite& rewrite = rewriteFor(database);
-    rewrite.pending += encodeRecord({JournalRecord::Kind::kSet, global, subscripts, value});
+    appendChange(rewrite.pending, JournalRecord::Kind::kSet, global, subscripts, value);
     if (rewrite.pending.size() >= kCompactBuffer) {
       writeAll(rewrite.fd.get(), rewrite.pending);
       rewrite.pending.clear();
@@ -165,22 +165,20 @@ void Journal::compact(const mengine::Server& server) {
 
 void Journal::recordSet(const std::string& database, const std::string& global,
                         const mengine::Subscripts& subscripts, const std::string& value) {
-  append(database, encodeRecord({JournalRecord::Kind::kSet, global, subscripts, value}));
+  std::string bytes;
+  appendChange(bytes, JournalRecord::Kind::kSet, global, subscripts, value);
+  append(database, bytes);
 }
 
 void Journal::recordKill(const std::string& database, const std::string& global,
                          const mengine::Subscripts& subscripts) {
-  append(database, encodeRecord({JournalRecord::Kind::kKill, global, subscripts, {}}));
+  std::string bytes;
+  appendChange(bytes, JournalRecord::Kind::kKill, global, subscripts, {});
+  append(database, bytes);
 }
 
 void Journal::recordTransaction(const std::string& database, const std::vector<Change>& changes) {
-  std::vector<JournalRecord> records;
-  records.reserve(changes.size());
-  for (const Change& change : changes) {
-    records.push_back({change.kill ? JournalRecord::Kind::kKill : JournalRecord::Kind::kSet,
-                       change.global, change.subscripts, change.value});
-  }
-  append(database, encodeTransaction(records));
+  append(database, encodeTransaction(changes));
 }
 
 void Journal::append(const std::string& database, const std::string& bytes) {

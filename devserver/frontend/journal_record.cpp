@@ -78,14 +78,20 @@ bool decodePayload(std::string_view payload, JournalRecord& record) {
 
 constexpr char kTransaction = 'T';
 
-std::string frame(char kind, std::string_view payload) {
-  std::string out;
-  out.reserve(1 + 2 * kWordSize + payload.size());
+// Appends a record of kind to out, its payload written in place by fill, so
+// that no payload is built apart and copied behind its header.
+template <typename Fill>
+void appendFrame(std::string& out, char kind, Fill fill) {
+  std::size_t start = out.size();
   out.push_back(kind);
-  putWord(out, static_cast<std::uint32_t>(payload.size()));
-  out += payload;
-  putWord(out, checksum(kind, payload));
-  return out;
+  putWord(out, 0);  // the length, set once the payload is written
+  std::size_t body = out.size();
+  fill(out);
+  std::size_t length = out.size() - body;
+  for (std::size_t i = 0; i < kWordSize; ++i) {
+    out[start + 1 + i] = static_cast<char>((length >> (8 * i)) & 0xff);
+  }
+  putWord(out, checksum(kind, std::string_view(out).substr(body, length)));
 }
 
 // The frame that starts at pos when it is whole and its checksum holds:
@@ -117,32 +123,58 @@ bool isChangeKind(char kind) {
          kind == static_cast<char>(JournalRecord::Kind::kKill);
 }
 
+// The set or kill a frame holds; false for a frame of any other kind.
+bool decodeChange(const Frame& frame, JournalRecord& record) {
+  if (!isChangeKind(frame.kind)) return false;
+  record.kind = static_cast<JournalRecord::Kind>(frame.kind);
+  return decodePayload(frame.payload, record);
+}
+
 }  // namespace
 
+void appendChange(std::string& out, JournalRecord::Kind kind, std::string_view global,
+                  const mengine::Subscripts& subscripts, std::string_view value) {
+  appendFrame(out, static_cast<char>(kind), [&](std::string& payload) {
+    putText(payload, global);
+    putWord(payload, static_cast<std::uint32_t>(subscripts.size()));
+    for (const std::string& subscript : subscripts) putText(payload, subscript);
+    if (kind == JournalRecord::Kind::kSet) putText(payload, value);
+  });
+}
+
 std::string encodeRecord(const JournalRecord& record) {
-  std::string payload;
-  putText(payload, record.global);
-  putWord(payload, static_cast<std::uint32_t>(record.subscripts.size()));
-  for (const std::string& subscript : record.subscripts) putText(payload, subscript);
-  if (record.kind == JournalRecord::Kind::kSet) putText(payload, record.value);
-  return frame(static_cast<char>(record.kind), payload);
+  std::string out;
+  appendChange(out, record.kind, record.global, record.subscripts, record.value);
+  return out;
 }
 
 bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record) {
   Frame found;
-  if (!readFrame(data, pos, found) || !isChangeKind(found.kind)) return false;
+  if (!readFrame(data, pos, found)) return false;
   JournalRecord decoded;
-  decoded.kind = static_cast<JournalRecord::Kind>(found.kind);
-  if (!decodePayload(found.payload, decoded)) return false;
+  if (!decodeChange(found, decoded)) return false;
   record = std::move(decoded);
   pos += found.size;
   return true;
 }
 
 std::string encodeTransaction(const std::vector<JournalRecord>& records) {
-  std::string payload;
-  for (const JournalRecord& record : records) payload += encodeRecord(record);
-  return frame(kTransaction, payload);
+  std::string out;
+  appendFrame(out, kTransaction, [&](std::string& payload) {
+    for (const JournalRecord& r : records) appendChange(payload, r.kind, r.global, r.subscripts, r.value);
+  });
+  return out;
+}
+
+std::string encodeTransaction(const std::vector<mengine::JournalSink::Change>& changes) {
+  std::string out;
+  appendFrame(out, kTransaction, [&](std::string& payload) {
+    for (const auto& c : changes) {
+      appendChange(payload, c.kill ? JournalRecord::Kind::kKill : JournalRecord::Kind::kSet,
+                   c.global, c.subscripts, c.value);
+    }
+  });
+  return out;
 }
 
 bool decodeEntry(std::string_view data, std::size_t& pos, std::vector<JournalRecord>& records) {
@@ -150,8 +182,7 @@ bool decodeEntry(std::string_view data, std::size_t& pos, std::vector<JournalRec
   if (!readFrame(data, pos, found)) return false;
   std::vector<JournalRecord> decoded(1);
   if (isChangeKind(found.kind)) {
-    std::size_t at = pos;
-    if (!decodeRecord(data, at, decoded.front())) return false;
+    if (!decodeChange(found, decoded.front())) return false;
   } else if (found.kind == kTransaction) {
     decoded.clear();
     for (std::size_t at = 0; at < found.payload.size();) {

@@ -35,6 +35,10 @@ struct JournalRecord {
   std::string value;  // sets only
 };
 
+// Appends the record of one set or kill to out (value counts for sets only).
+void appendChange(std::string& out, JournalRecord::Kind kind, std::string_view global,
+                  const mengine::Subscripts& subscripts, std::string_view value);
+
 std::string encodeRecord(const JournalRecord& record);
 
 // Decodes the record that starts at pos and moves pos behind it. Returns
@@ -44,6 +48,7 @@ bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record
 
 // The 'T' record that holds every record of one committed transaction.
 std::string encodeTransaction(const std::vector<JournalRecord>& records);
+std::string encodeTransaction(const std::vector<mengine::JournalSink::Change>& changes);
 
 // Decodes the entry that starts at pos into records (replacing what they
 // held): one set or kill, or every change of a transaction. Returns false,

@@ -103,7 +103,11 @@ std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
   std::string r = eval(*e.args[1]);
   bool result;
   switch (e.op) {
-    case Op::Concat: return checked(l + r);
+    case Op::Concat:
+      // Appending to the owned left operand: a chain a_b_c_... grows one
+      // string instead of copying the whole value at every link.
+      l += r;
+      return checked(std::move(l));
     case Op::Equals: result = l == r; break;
     case Op::Contains: result = l.find(r) != std::string::npos; break;
     case Op::Follows: result = l > r; break;

@@ -9,10 +9,7 @@ Command Parser::command() {
   size_t start = p_;
   std::string_view word = this->word();
   std::optional<Cmd> found = findCommand(word);
-  if (!found) {
-    p_ = start;
-    fail();
-  }
+  if (!found) failAt(start);
   cmd.cmd = *found;
   if (cmd.cmd == Cmd::ZOther) cmd.zname = upperCase(word);
   if (accept(':')) cmd.postcond = expression();
@@ -179,10 +176,7 @@ Ref Parser::newName(bool special) {
   if (special && accept('$')) {
     size_t start = p_;
     r.special = findSpecial(name());
-    if (!r.special) {
-      p_ = start;
-      fail();
-    }
+    if (!r.special) failAt(start);
     r.name = upperCase(s_.substr(start, p_ - start));
     return r;
   }
@@ -224,10 +218,7 @@ SetTarget Parser::setTarget() {
   SetTarget t;
   t.kind = SetTarget::Kind::Special;
   std::optional<Svn> svn = findSpecial(n);
-  if (!svn) {
-    p_ = start;
-    fail();
-  }
+  if (!svn) failAt(start);
   t.special = *svn;
   t.zname = upperCase(n);
   return t;
@@ -255,8 +246,7 @@ SetTarget Parser::setFunctionTarget() {
     Expr args;
     functionArguments(args, ArgForm::Any);
   } else {
-    p_ = start;
-    fail();
+    failAt(start);
   }
   expect(')');
   return t;

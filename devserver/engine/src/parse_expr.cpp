@@ -137,10 +137,7 @@ ExprP Parser::dollar() {
   std::string n = name();
   if (at('(')) return function(n);
   std::optional<Svn> svn = findSpecial(n);
-  if (!svn) {
-    p_ = start;
-    fail();
-  }
+  if (!svn) failAt(start);
   e->kind = Expr::Kind::Special;
   e->svn = *svn;
   if (*svn == Svn::ZOther) e->text = upperCase(n);
@@ -150,7 +147,7 @@ ExprP Parser::dollar() {
 ExprP Parser::function(std::string_view name) {
   size_t start = p_ - name.size();
   std::optional<FunctionInfo> info = findFunction(name);
-  if (!info) throw ParseError("<FUNCTION>", start);
+  if (!info) failAt(start, "<FUNCTION>");
   auto e = std::make_shared<Expr>();
   e->kind = Expr::Kind::Function;
   e->fn = info->fn;
@@ -181,8 +178,7 @@ void Parser::functionArguments(Expr& e, ArgForm form) {
     size_t start = p_;
     e.args.push_back(expression());
     if (form == ArgForm::Reference && e.args.size() == 1 && e.args[0]->kind != Expr::Kind::Var) {
-      p_ = start;
-      fail();
+      failAt(start);
     }
     if (form == ArgForm::Select) {
       expect(':');
@@ -244,10 +240,7 @@ void Parser::globalReference(Ref& r) {
   if (accept('$')) {
     size_t start = p_;
     std::optional<Ssvn> ssvn = findStructured(name());
-    if (!ssvn) {
-      p_ = start;
-      fail();
-    }
+    if (!ssvn) failAt(start);
     r.ssvn = ssvn;
     r.name = upperCase(s_.substr(start, p_ - start));
   } else if (at('(')) {  // naked reference: name taken at run time

@@ -56,11 +56,4 @@ std::string Scanner::numberLiteral() {
   return canonicalNumber(s_.substr(start, p_ - start));
 }
 
-int Scanner::digits() {
-  std::size_t start = p_;
-  while (!atEnd() && isDigit(peek())) ++p_;
-  if (start == p_ || p_ - start > 6) fail();
-  return std::stoi(std::string(s_.substr(start, p_ - start)));
-}
-
 }  // namespace mengine

@@ -48,7 +48,11 @@ class Scanner {
   // The end of an argument: end of text, a comma or a blank.
   bool atArgumentEnd() const { return atEnd() || at(',') || isBlank(peek()); }
 
-  [[noreturn]] void fail(const char* error = "<SYNTAX>") const { throw ParseError(error, p_); }
+  [[noreturn]] void fail(const char* error = "<SYNTAX>") const { failAt(p_, error); }
+  // Fails with the column where something that turned out wrong began.
+  [[noreturn]] void failAt(std::size_t column, const char* error = "<SYNTAX>") const {
+    throw ParseError(error, column);
+  }
 
   // %?alpha alphanumeric*
   std::string name();
@@ -58,12 +62,6 @@ class Scanner {
   std::string_view word();
   std::string stringLiteral();
   std::string numberLiteral();
-  // A run of digits as an int (at most 6 digits).
-  int digits();
-
-  std::size_t position() const { return p_; }
-  void rewind(std::size_t position) { p_ = position; }
-  std::string_view text() const { return s_; }
 
  protected:
   std::string_view s_;
