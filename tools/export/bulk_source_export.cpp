@@ -1,8 +1,6 @@
 #include "bulk_source_export.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <optional>
@@ -37,15 +35,10 @@ ExportOutcome writeRoutineFile(const std::string& fileName, const RoutineFile& f
 // not a regular file or cannot be read. Opened without waiting, so a named
 // pipe under a routine's file name never blocks the comparison.
 std::optional<std::string> fileContent(const std::string& path) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return std::nullopt;
-  const kvrtools::FilePtr file(fdopen(descriptor, "rb"));
-  if (!file) {
-    close(descriptor);
-    return std::nullopt;
-  }
+  const kvrtools::FilePtr file = kvrtools::openWithoutWaiting(path);
+  if (!file) return std::nullopt;
   struct stat info {};
-  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   std::string content;
   char buffer[65536];
   while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get())) content.append(buffer, n);
