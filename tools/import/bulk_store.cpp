@@ -56,12 +56,6 @@ class RequestPacker {
   std::vector<std::string> requests_;
 };
 
-std::string headerValue(const std::vector<std::string>& lines) {
-  std::size_t characters = 0;
-  for (const std::string& line : lines) characters += line.size();
-  return "\"" + std::to_string(lines.size()) + "," + std::to_string(characters) + "\"";
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node, const std::vector<std::string>& lines,
@@ -98,9 +92,7 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
   return requests;
 }
 
-std::optional<bool> storeInBulk(const kvrtools::RoutineType& type, const RoutineText& routine,
-                                std::string_view dateValue) {
-  const std::string node = std::string(type.global) + "(\"" + routine.name + "\"";
+std::optional<bool> storeInBulk(std::string_view node, const RoutineText& routine, std::string_view dateValue) {
   const std::optional<std::vector<std::string>> requests =
       bulkStoreRequests(node, routine.lines, dateValue, kvrtools::quoteM);
   if (!requests) return std::nullopt;
