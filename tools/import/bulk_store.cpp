@@ -76,7 +76,11 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
   std::string request = "k " + top;
   for (std::size_t i = 0; i < literals.size() && request.size() <= limit; ++i) {
     request += i == 0 ? " s " : ",";
-    request += std::string(node) + "," + std::to_string(i + 1) + ")=" + literals[i];
+    request += node;
+    request += ',';
+    request += std::to_string(i + 1);
+    request += ")=";
+    request += literals[i];
   }
   request += " " + dateAndHeader;
   if (request.size() <= limit) return std::vector<std::string>{std::move(request)};
