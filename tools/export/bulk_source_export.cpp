@@ -84,22 +84,13 @@ ExportOutcome writeIfChanged(const std::string& fileName, const RoutineFile& fil
 // from one batch of date comparisons.
 std::vector<std::string> outdatedNames(const std::vector<std::string>& names, const kvrtools::RoutineType& type,
                                        const SourceExportRules& rules) {
-  std::vector<std::string> outdated;
   std::vector<kvrtools::DateCheck> checks;
-  for (const std::string& name : names) {
-    const std::string fileDate = kvrtools::fileTimestamp(kvrtools::sourceFileName(name, type));
-    if (!fileDate.empty()) checks.push_back({name, &type, fileDate});
-  }
-  const std::vector<kvrtools::DateComparison> compared = kvrtools::compareDates(checks);
-  std::size_t c = 0;
-  for (const std::string& name : names) {
-    if (c < checks.size() && checks[c].routine == name) {
-      const bool current = rules.isCurrent(compared[c].difference, type);
-      ++c;
-      if (current) continue;
-    }
-    outdated.push_back(name);
-  }
+  for (const std::string& name : names)
+    checks.push_back({name, &type, kvrtools::fileTimestamp(kvrtools::sourceFileName(name, type))});
+  const std::vector<std::optional<kvrtools::DateComparison>> compared = kvrtools::compareFileDates(checks);
+  std::vector<std::string> outdated;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (!compared[i] || !rules.isCurrent(compared[i]->difference, type)) outdated.push_back(names[i]);
   return outdated;
 }
 
