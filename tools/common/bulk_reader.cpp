@@ -49,7 +49,7 @@ void RoutineTextParser::feed(std::string_view piece) {
   pending_.erase(0, at);
 }
 
-bool RoutineTextParser::takeCounted(std::size_t& at, std::string& into, bool& complete) {
+bool RoutineTextParser::takeCounted(std::size_t& at, std::string& into) {
   // <digits> <bytes>LF, from at (just behind the record's letter).
   std::size_t length = 0;
   std::size_t i = at;
@@ -69,7 +69,6 @@ bool RoutineTextParser::takeCounted(std::size_t& at, std::string& into, bool& co
   }
   into.assign(pending_, i + 1, length);
   at = i + 1 + length + 1;
-  complete = true;
   return true;
 }
 
@@ -100,9 +99,8 @@ bool RoutineTextParser::takeRecord(std::size_t& at) {
   }
   if (kind == 'D' || kind == 'L') {
     std::string text;
-    bool complete = false;
     std::size_t next = at + 1;
-    if (!takeCounted(next, text, complete)) return false;
+    if (!takeCounted(next, text)) return false;
     at = next;
     if (kind == 'D') {
       current_.date = std::move(text);

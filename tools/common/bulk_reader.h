@@ -62,7 +62,7 @@ class RoutineTextParser {
  private:
   // Takes one record from pending_ at at; false when it is not all there.
   bool takeRecord(std::size_t& at);
-  bool takeCounted(std::size_t& at, std::string& into, bool& complete);
+  bool takeCounted(std::size_t& at, std::string& into);
 
   std::string pending_;
   bool inRoutine_ = false;

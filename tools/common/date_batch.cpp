@@ -61,4 +61,22 @@ std::vector<DateComparison> compareDates(const std::vector<DateCheck>& checks) {
   return results;
 }
 
+std::vector<std::optional<DateComparison>> compareFileDates(const std::vector<DateCheck>& checks) {
+  std::vector<DateCheck> dated;
+  for (const DateCheck& check : checks)
+    if (!check.fileDate.empty()) dated.push_back(check);
+  std::vector<DateComparison> compared = compareDates(dated);
+  std::vector<std::optional<DateComparison>> results;
+  results.reserve(checks.size());
+  std::size_t d = 0;
+  for (const DateCheck& check : checks) {
+    if (check.fileDate.empty()) {
+      results.emplace_back();
+    } else {
+      results.emplace_back(std::move(compared[d++]));
+    }
+  }
+  return results;
+}
+
 }  // namespace kvrtools

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ struct DateComparison {
 // One comparison per check, in order. A check the batch could not answer
 // (the server refused the line) is asked for alone, the line-by-line way.
 std::vector<DateComparison> compareDates(const std::vector<DateCheck>& checks);
+
+// compareDates for checks of which some have no file date (not a regular
+// file): those are not sent and give nothing; the rest go in one batch.
+std::vector<std::optional<DateComparison>> compareFileDates(const std::vector<DateCheck>& checks);
 
 struct DateLine {
   std::string text;

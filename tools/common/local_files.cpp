@@ -1,7 +1,9 @@
 #include "local_files.h"
 
+#include <fcntl.h>
 #include <glob.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include <algorithm>
@@ -68,6 +70,14 @@ struct GlobResult {
 };
 
 }  // namespace
+
+FilePtr openWithoutWaiting(const std::string& path) {
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return nullptr;
+  FilePtr file(fdopen(descriptor, "r"));
+  if (!file) close(descriptor);
+  return file;
+}
 
 std::optional<std::string> readTextLine(std::FILE* file) {
   // getline keeps NUL bytes and has no length limit, so the caller sees the

@@ -18,6 +18,10 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens path for reading without waiting: a named pipe would otherwise block
+// the open until some writer came. Nothing when it cannot be opened.
+FilePtr openWithoutWaiting(const std::string& path);
+
 // Longest routine line a file can hold, counting the carriage return a CR LF
 // line keeps (the server holds no longer line).
 inline constexpr std::size_t kMaxTextLine = 32767;

@@ -51,6 +51,21 @@ class LocalFilesTest : public ::testing::Test {
 
 using Lines = std::vector<std::optional<std::string>>;
 
+TEST_F(LocalFilesTest, OpenWithoutWaitingOpensANamedPipeWithNoWriterAndReadsFiles) {
+  const std::string pipe = dir_ + "/pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const FilePtr fifo = openWithoutWaiting(pipe);  // would block here if it waited for a writer
+  ASSERT_NE(fifo, nullptr);
+  struct stat info {};
+  ASSERT_EQ(fstat(fileno(fifo.get()), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+
+  const FilePtr file = openWithoutWaiting(Write("r.m", "x\n"));
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(readTextLine(file.get()), "x");
+  EXPECT_EQ(openWithoutWaiting(dir_ + "/missing"), nullptr);
+}
+
 TEST_F(LocalFilesTest, ReadTextLineTellsEmptyLinesFromTheEnd) {
   EXPECT_EQ(ReadAll("a\n\nb"), (Lines{"a", "", "b", std::nullopt}));
   EXPECT_EQ(ReadAll(""), (Lines{std::nullopt}));

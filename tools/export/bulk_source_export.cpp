@@ -1,8 +1,6 @@
 #include "bulk_source_export.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <optional>
@@ -37,15 +35,10 @@ ExportOutcome writeRoutineFile(const std::string& fileName, const RoutineFile& f
 // not a regular file or cannot be read. Opened without waiting, so a named
 // pipe under a routine's file name never blocks the comparison.
 std::optional<std::string> fileContent(const std::string& path) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return std::nullopt;
-  const kvrtools::FilePtr file(fdopen(descriptor, "rb"));
-  if (!file) {
-    close(descriptor);
-    return std::nullopt;
-  }
+  const kvrtools::FilePtr file = kvrtools::openWithoutWaiting(path);
+  if (!file) return std::nullopt;
   struct stat info {};
-  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   std::string content;
   char buffer[65536];
   while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get())) content.append(buffer, n);
@@ -91,22 +84,13 @@ ExportOutcome writeIfChanged(const std::string& fileName, const RoutineFile& fil
 // from one batch of date comparisons.
 std::vector<std::string> outdatedNames(const std::vector<std::string>& names, const kvrtools::RoutineType& type,
                                        const SourceExportRules& rules) {
-  std::vector<std::string> outdated;
   std::vector<kvrtools::DateCheck> checks;
-  for (const std::string& name : names) {
-    const std::string fileDate = kvrtools::fileTimestamp(kvrtools::sourceFileName(name, type));
-    if (!fileDate.empty()) checks.push_back({name, &type, fileDate});
-  }
-  const std::vector<kvrtools::DateComparison> compared = kvrtools::compareDates(checks);
-  std::size_t c = 0;
-  for (const std::string& name : names) {
-    if (c < checks.size() && checks[c].routine == name) {
-      const bool current = rules.isCurrent(compared[c].difference, type);
-      ++c;
-      if (current) continue;
-    }
-    outdated.push_back(name);
-  }
+  for (const std::string& name : names)
+    checks.push_back({name, &type, kvrtools::fileTimestamp(kvrtools::sourceFileName(name, type))});
+  const std::vector<std::optional<kvrtools::DateComparison>> compared = kvrtools::compareFileDates(checks);
+  std::vector<std::string> outdated;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (!compared[i] || !rules.isCurrent(compared[i]->difference, type)) outdated.push_back(names[i]);
   return outdated;
 }
 

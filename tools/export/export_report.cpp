@@ -26,6 +26,11 @@ void reportWriteFailure(const std::string& path, int error) {
   std::fprintf(stderr, "Failed to write file '%s': %s.\n", path.c_str(), std::strerror(error));
 }
 
+void reportOpenFailure(const std::string& path) {
+  startReport();
+  std::fprintf(stderr, "Failed to open file '%s' to write.\n", path.c_str());
+}
+
 bool reportRefusedTarget(const std::string& path, int error) {
   if (error != ELOOP) return false;
   reportSymbolicLink(path);

@@ -14,6 +14,9 @@ void reportNothingSelected(std::string_view mask);
 // path could not be written or put in place, for the reason errno error.
 void reportWriteFailure(const std::string& path, int error);
 
+// path could not be opened for writing; the run stops.
+void reportOpenFailure(const std::string& path);
+
 // Reports a StagedFile::create failure with errno error when it was the
 // refusal of a symbolic link, which the run passes over (status 1) rather
 // than treating as a file that cannot be opened. False, with nothing

@@ -147,8 +147,7 @@ int exportRoutineSet(const std::string& mask, const std::optional<std::string>& 
   std::unique_ptr<StagedFile> file = StagedFile::create(*target);
   if (!file) {
     if (reportRefusedTarget(*target, errno)) return kvrtools::kStatusFailed;
-    std::fflush(stdout);
-    std::fprintf(stderr, "Failed to open file '%s' to write.\n", target->c_str());
+    reportOpenFailure(*target);
     return kvrtools::kStatusStartupFailed;
   }
   // The file is put in place only when every call succeeded.

@@ -16,7 +16,7 @@ ExportOutcome writeSourceFile(const std::string& fileName, const std::string& da
   std::unique_ptr<StagedFile> file = StagedFile::create(fileName);
   if (!file) {
     if (reportRefusedTarget(fileName, errno)) return ExportOutcome::kFailed;
-    std::fprintf(stderr, "Failed to open file '%s' to write.\n", fileName.c_str());
+    reportOpenFailure(fileName);
     return ExportOutcome::kStopRun;
   }
   if (!fill(file->stream())) return ExportOutcome::kFailed;

@@ -56,12 +56,6 @@ class RequestPacker {
   std::vector<std::string> requests_;
 };
 
-std::string headerValue(const std::vector<std::string>& lines) {
-  std::size_t characters = 0;
-  for (const std::string& line : lines) characters += line.size();
-  return "\"" + std::to_string(lines.size()) + "," + std::to_string(characters) + "\"";
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node, const std::vector<std::string>& lines,
@@ -82,7 +76,11 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
   std::string request = "k " + top;
   for (std::size_t i = 0; i < literals.size() && request.size() <= limit; ++i) {
     request += i == 0 ? " s " : ",";
-    request += std::string(node) + "," + std::to_string(i + 1) + ")=" + literals[i];
+    request += node;
+    request += ',';
+    request += std::to_string(i + 1);
+    request += ")=";
+    request += literals[i];
   }
   request += " " + dateAndHeader;
   if (request.size() <= limit) return std::vector<std::string>{std::move(request)};
@@ -98,9 +96,7 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
   return requests;
 }
 
-std::optional<bool> storeInBulk(const kvrtools::RoutineType& type, const RoutineText& routine,
-                                std::string_view dateValue) {
-  const std::string node = std::string(type.global) + "(\"" + routine.name + "\"";
+std::optional<bool> storeInBulk(std::string_view node, const RoutineText& routine, std::string_view dateValue) {
   const std::optional<std::vector<std::string>> requests =
       bulkStoreRequests(node, routine.lines, dateValue, kvrtools::quoteM);
   if (!requests) return std::nullopt;

@@ -38,10 +38,10 @@ std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node,
                                                           std::string_view dateValue, const Quoter& quote,
                                                           std::size_t limit = kRequestLimit);
 
-// Stores routine in the global of type in bulk; dateValue as above. Nothing,
+// Stores routine at node (as above) in bulk; dateValue as above. Nothing,
 // with nothing sent, when it cannot travel in bulk; true when it was stored;
 // false when the server refused one of several requests (reported on
 // standard error; the old routine stays as it was).
-std::optional<bool> storeInBulk(const kvrtools::RoutineType& type, const RoutineText& routine, std::string_view dateValue);
+std::optional<bool> storeInBulk(std::string_view node, const RoutineText& routine, std::string_view dateValue);
 
 }  // namespace kvrimport

@@ -81,18 +81,11 @@ std::vector<Candidate> newerCandidates(std::vector<Candidate> candidates) {
   std::vector<kvrtools::DateCheck> checks;
   for (const Candidate& c : candidates)
     checks.push_back({c.name, kvrtools::kRoutineTypes[c.order], kvrtools::fileTimestamp(c.path)});
-  std::vector<kvrtools::DateCheck> dated;
-  for (const kvrtools::DateCheck& check : checks)
-    if (!check.fileDate.empty()) dated.push_back(check);
-  const std::vector<kvrtools::DateComparison> compared = kvrtools::compareDates(dated);
-  std::size_t d = 0;
+  const std::vector<std::optional<kvrtools::DateComparison>> compared = kvrtools::compareFileDates(checks);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
-    if (checks[i].fileDate.empty()) {
+    const std::optional<kvrtools::DateComparison>& comparison = compared[i];
+    if (!comparison || comparison->routineDate.empty() || comparison->difference >= 1)
       newer.push_back(std::move(candidates[i]));
-      continue;
-    }
-    const kvrtools::DateComparison& comparison = compared[d++];
-    if (comparison.routineDate.empty() || comparison.difference >= 1) newer.push_back(std::move(candidates[i]));
   }
   return newer;
 }

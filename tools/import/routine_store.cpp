@@ -63,6 +63,12 @@ bool sendableWhole(const std::string& node, const RoutineText& routine) {
 
 }  // namespace
 
+std::string headerValue(const std::vector<std::string>& lines) {
+  std::size_t characters = 0;
+  for (const std::string& line : lines) characters += line.size();
+  return "\"" + std::to_string(lines.size()) + "," + std::to_string(characters) + "\"";
+}
+
 bool isRoutineTimestamp(std::string_view text) {
   const std::size_t comma = text.find(',');
   return comma != std::string_view::npos && allDigits(text.substr(0, comma)) && allDigits(text.substr(comma + 1));
@@ -70,21 +76,19 @@ bool isRoutineTimestamp(std::string_view text) {
 
 bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
   if (kvrtools::bulkTransfer(kvrtools::connectionSettings())) {
-    // What line by line would skip is skipped before anything is sent.
+    // What line by line would skip is skipped before anything is sent. In
+    // bulk the requests name the global itself.
     if (!sendableWhole(nodeText(addressing, type, routine.name), routine)) return false;
-    if (const std::optional<bool> stored = storeInBulk(type, routine, dateValue(routine.timestamp))) return *stored;
+    const std::string node = nodeText(Addressing::kGlobalInEachLine, type, routine.name);
+    if (const std::optional<bool> stored = storeInBulk(node, routine, dateValue(routine.timestamp))) return *stored;
   }
   const std::string node = openNode(addressing, type, routine.name);
   if (!sendableWhole(node, routine)) return false;
   kvrtools::execute("k " + node + ")");
-  std::size_t characters = 0;
-  for (std::size_t i = 0; i < routine.lines.size(); ++i) {
+  for (std::size_t i = 0; i < routine.lines.size(); ++i)
     kvrtools::setVariable(node + "," + std::to_string(i + 1) + ")", routine.lines[i]);
-    characters += routine.lines[i].size();
-  }
   kvrtools::execute("s " + node + ",0)=" + dateValue(routine.timestamp));
-  kvrtools::execute("s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," + std::to_string(characters) +
-                    "\"");
+  kvrtools::execute("s " + node + ")=" + headerValue(routine.lines));
   return true;
 }
 

@@ -27,6 +27,9 @@ enum class Addressing {
   kGlobalInLocal,
 };
 
+// The M literal the routine's header node gets: "count,characters".
+std::string headerValue(const std::vector<std::string>& lines);
+
 // True when text is a routine timestamp: decimal days, a comma, decimal
 // seconds, nothing else. Only such a text is put into an M line.
 bool isRoutineTimestamp(std::string_view text);

@@ -1,8 +1,6 @@
 #include "source_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 
@@ -16,20 +14,10 @@ void report(const char* format, const Texts&... texts) {
   std::fprintf(stderr, format, texts.c_str()...);
 }
 
-// Opens path for reading without waiting: a named pipe would otherwise block
-// the open until some writer came.
-kvrtools::FilePtr openWithoutWaiting(const std::string& path) {
-  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return nullptr;
-  kvrtools::FilePtr file(fdopen(descriptor, "r"));
-  if (!file) close(descriptor);
-  return file;
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string>> readSourceFile(const std::string& path) {
-  const kvrtools::FilePtr file = openWithoutWaiting(path);
+  const kvrtools::FilePtr file = kvrtools::openWithoutWaiting(path);
   if (!file) {
     report("Failed to open file %s to read.\n", path);
     return std::nullopt;
