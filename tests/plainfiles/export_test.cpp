@@ -61,7 +61,7 @@ TEST_F(PlainExportTest, WithoutMaskItSaysSoBeforeConnecting) {
   const RunResult r = Run("kvrdbro", {"-s", "127.0.0.1", "-p", "1", "-m", "all"});  // nothing listens there
   EXPECT_EQ(r.out, "Routine mask for export need to be specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nExport routines from the database.\n"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST_F(PlainExportTest, NamesThatWouldLeaveTheFolderOrTheMLineAreSkipped) {
