@@ -43,7 +43,7 @@ TEST_F(PlainExportTest, UpdateModeSkipsCurrentIntFilesButRewritesIncAndMacOfEqua
   Write("r.inc", "local edit\n", FileTimeOf(66000, 101));
   Write("r.int", "local edit\n", FileTimeOf(66000, 101));
   StoreRoutine("^rMAC", "r", {"r ; changed"}, "66000,101");
-  EXPECT_EQ(Run("kvrdbro", {"-m", "xyz", "r,r.inc,r.mac"}).out, "Exporting routine r.mac\n");
+  EXPECT_EQ(Run("kvrdbro", {"-m", "UPDATE", "r,r.inc,r.mac"}).out, "Exporting routine r.mac\n");
   EXPECT_EQ(dir_.read("r.mac"), "r ; changed\n");
   EXPECT_EQ(dir_.read("r.inc"), "local edit\n");
   EXPECT_EQ(dir_.read("r.int"), "local edit\n");

@@ -81,7 +81,7 @@ TEST_F(PlainImportTest, UpdateModeImportsOnlyWhatIsNewerThanTheDatabase) {
   Write("newer.int", " ; file\n", kSomeTime + 1);
   Write("older.int", " ; file\n", kSomeTime - 1);
   Write("fresh.int", " ; file\n", kSomeTime - 100);
-  RunResult r = Run("kvrdbri", {"*.int", "-m", "xyz"});
+  RunResult r = Run("kvrdbri", {"*.int", "-m", "Update"});
   EXPECT_EQ(r.out, "Importing fresh.int\nCompiling fresh.int\nImporting newer.int\nCompiling newer.int\n");
   EXPECT_EQ(Value(R"(^ROUTINE("same",1)_"|"_^ROUTINE("newer",1))"), " ; stored| ; file");
   EXPECT_EQ(Run("kvrdbri", {"*.int", "-m", "update"}).out, "");
