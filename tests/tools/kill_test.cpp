@@ -96,7 +96,8 @@ TEST_F(KillAtTerminalTest, OtherCharactersAskAgainOnce) {
   ASSERT_TRUE(session->waitFor(prompt + "x\r\n" + prompt));
   session->send("Y\n");
   EXPECT_EQ(session->finish(), 0);
-  EXPECT_EQ(session->output(), prompt + "x\r\n" + prompt + "Y\r\nRoutine r1.INT removed.\r\nRoutine r1.obj removed.\r\n");
+  EXPECT_EQ(session->output(),
+            prompt + "x\r\n" + prompt + "Y\r\nRoutine r1.INT removed.\r\nRoutine r1.obj removed.\r\n");
   EXPECT_EQ(Remaining(), "0111");
 }
 
