@@ -10,17 +10,10 @@
 #include <string_view>
 
 #include "mengine/engine.h"
+#include "mengine/silent_io.h"
 #include "parser.h"
 
 namespace {
-
-class SilentIo : public mengine::JobIo {
- public:
-  void write(std::string_view) override {}
-  void outputValue(std::string_view) override {}
-  std::string callback(std::string_view, std::string_view) override { return {}; }
-  void message(std::string_view) override {}
-};
 
 template <typename Parse>
 bool Parses(Parse parse) {
@@ -61,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (MayRunUnbounded(*line, text)) return 0;
   mengine::Server server({});
   mengine::Job job(server, 1);
-  SilentIo io;
+  mengine::SilentIo io;
   try {
     job.execute(text, io);
   } catch (const mengine::MError&) {

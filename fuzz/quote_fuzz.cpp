@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "mengine/engine.h"
+#include "mengine/silent_io.h"
 #include "quote_m.h"
 
 namespace {
@@ -16,21 +17,13 @@ void Check(bool condition) {
   if (!condition) std::abort();
 }
 
-class SilentIo : public mengine::JobIo {
- public:
-  void write(std::string_view) override {}
-  void outputValue(std::string_view) override {}
-  std::string callback(std::string_view, std::string_view) override { return {}; }
-  void message(std::string_view) override {}
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   if (size > 8192) return 0;
   static mengine::Server server({});
   static mengine::Job job(server, 1);
-  SilentIo io;
+  mengine::SilentIo io;
   const std::string_view text(reinterpret_cast<const char*>(bytes), size);
   const std::string quoted = kovra::QuoteM(text);
   std::string back;

@@ -1,11 +1,12 @@
 // The connection functions of the C interface: a thin layer over TKvrConnect.
-// Every function that can fail runs its work inside Guarded(), which turns any
-// exception into the handle's last error and a 0 result; nothing escapes.
+// Every function that can fail runs its work inside OnConnection(), which
+// turns any exception into the handle's last error and a 0 result; nothing
+// escapes. Argument records are read as c_boundary.h says.
 #include <exception>
-#include <initializer_list>
 #include <memory>
 #include <string>
 
+#include "c_boundary.h"
 #include "kovra_str.h"
 #include "kovrasc.h"
 #include "kvr_connect.h"
@@ -34,30 +35,15 @@ void StoreLastError(void* handle, std::string_view message) noexcept {
   }
 }
 
-// A record argument the function cannot do without, named as in kovrasc.h.
-struct Required {
-  const KOVRA_STR* record;
-  const char* name;
-};
-
+// Runs work on the handle's connection inside Guarded; a failure becomes the
+// handle's last error. A null handle fails at once and has none.
 template <typename Work>
-int Guarded(void* handle, std::initializer_list<Required> required, Work&& work) noexcept {
+int OnConnection(void* handle, Work&& work) noexcept {
   if (handle == nullptr) return 0;
-  try {
-    for (const Required& argument : required) {
-      if (argument.record == nullptr) {
-        throw EKovraError(std::string("Missing argument: ") + argument.name + ".");
-      }
-    }
-    return work(ConnectionOf(handle)) ? 1 : 0;
-  } catch (const EKovraError& e) {
-    StoreLastError(handle, e.Message());
-  } catch (const std::exception& e) {
-    StoreLastError(handle, e.what());
-  } catch (...) {
-    StoreLastError(handle, ConnectErrorText(ceUnknown));
-  }
-  return 0;
+  return Guarded([&] { return work(ConnectionOf(handle)) ? 1 : 0; },
+                 [&](std::string_view message) {
+                   StoreLastError(handle, message.empty() ? ConnectErrorText(ceUnknown) : message);
+                 });
 }
 
 // Binds the connection's events to the C call-backs of its TOutput. Each
@@ -87,14 +73,17 @@ void BindEvents(TKvrConnect& connection) {
     resultRecord.len = 0;
     TextToKovraStr(command, &commandRecord);
     callback(&sender, &commandRecord, &resultRecord);
-    result = KovraStrToText(&resultRecord);
+    // A length beyond the record is refused as for any argument; the server
+    // still needs an answer, and the empty text is the one that says nothing.
+    if (resultRecord.len <= KOVRA_STR_MAX) result = KovraStrToText(&resultRecord);
   };
 }
 
 }  // namespace
 }  // namespace kovra
 
-using kovra::KovraStrToText;
+using kovra::ArgumentText;
+using kovra::ResultRecord;
 using kovra::TextToKovraStr;
 using kovra::TKvrConnect;
 
@@ -126,7 +115,7 @@ void KVRDestroyConnect(void* handle) {
 }
 
 int KVRConnectOpen(void* handle) {
-  return kovra::Guarded(handle, {}, [](TKvrConnect& c) {
+  return kovra::OnConnection(handle, [](TKvrConnect& c) {
     c.SetActive(true);
     c.Execute("zn \"" + c.NameSpace + "\"");
     return c.Active();
@@ -134,7 +123,7 @@ int KVRConnectOpen(void* handle) {
 }
 
 int KVRConnectClose(void* handle) {
-  return kovra::Guarded(handle, {}, [](TKvrConnect& c) {
+  return kovra::OnConnection(handle, [](TKvrConnect& c) {
     c.SetActive(false);
     return true;
   });
@@ -150,37 +139,39 @@ void KVRGetLastError(void* handle, KOVRA_STR* error) {
 }
 
 int KVRRead(void* handle, KOVRA_STR* expression, KOVRA_STR* value) {
-  return kovra::Guarded(handle, {{expression, "expression"}, {value, "value"}}, [&](TKvrConnect& c) {
-    const std::string result = c.Read(KovraStrToText(expression));
-    TextToKovraStr(result, value);
+  return kovra::OnConnection(handle, [&](TKvrConnect& c) {
+    const std::string text = ArgumentText(expression, "expression");
+    KOVRA_STR& result = ResultRecord(value, "value");
+    TextToKovraStr(c.Read(text), &result);
     return true;
   });
 }
 
 int KVRWrite(void* handle, KOVRA_STR* name, KOVRA_STR* value) {
-  return kovra::Guarded(handle, {{name, "name"}, {value, "value"}}, [&](TKvrConnect& c) {
-    c.Write(KovraStrToText(name), KovraStrToText(value));
+  return kovra::OnConnection(handle, [&](TKvrConnect& c) {
+    const std::string variable = ArgumentText(name, "name");
+    c.Write(variable, ArgumentText(value, "value"));
     return true;
   });
 }
 
 int KVRExecute(void* handle, KOVRA_STR* code) {
-  return kovra::Guarded(handle, {{code, "code"}}, [&](TKvrConnect& c) {
-    c.Execute(KovraStrToText(code));
+  return kovra::OnConnection(handle, [&](TKvrConnect& c) {
+    c.Execute(ArgumentText(code, "code"));
     return true;
   });
 }
 
 int KVRKill(void* handle, KOVRA_STR* name) {
-  return kovra::Guarded(handle, {{name, "name"}}, [&](TKvrConnect& c) {
-    c.Kill(KovraStrToText(name));
+  return kovra::OnConnection(handle, [&](TKvrConnect& c) {
+    c.Kill(ArgumentText(name, "name"));
     return true;
   });
 }
 
 int KVRExecuteOutput(void* handle, KOVRA_STR* code) {
-  return kovra::Guarded(handle, {{code, "code"}}, [&](TKvrConnect& c) {
-    c.ExecuteOutput(KovraStrToText(code));
+  return kovra::OnConnection(handle, [&](TKvrConnect& c) {
+    c.ExecuteOutput(ArgumentText(code, "code"));
     return true;
   });
 }

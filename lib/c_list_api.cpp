@@ -1,8 +1,10 @@
 // The list and text functions of the C interface. Each call works on a fresh
-// codec, keeps no state, and turns every failure into the result 0.
-#include <optional>
+// codec, keeps no state, reads its records as c_boundary.h says and turns
+// every failure into the result 0.
 #include <string>
+#include <string_view>
 
+#include "c_boundary.h"
 #include "kovra_str.h"
 #include "kovrasc.h"
 #include "mlist.h"
@@ -10,75 +12,54 @@
 
 namespace {
 
-// The text of a caller's record, or nullopt for a null pointer or a length
-// the record cannot hold (reading it would run past the record).
-std::optional<std::string> ReadRecord(const KOVRA_STR* record) {
-  if (record == nullptr || record->len > KOVRA_STR_MAX) return std::nullopt;
-  return kovra::KovraStrToText(record);
-}
-
-// Runs body and gives its result, or 0 when anything inside fails.
-template <typename Body>
-int Guarded(Body body) noexcept {
-  try {
-    return body();
-  } catch (...) {
-    return 0;
-  }
-}
+// These calls have no handle to keep a last error in.
+void NoLastError(std::string_view) {}
 
 }  // namespace
 
 extern "C" {
 
 int KVRListLength(KOVRA_STR *list) {
-  return Guarded([&] {
-    const auto data = ReadRecord(list);
-    if (!data) return 0;
+  return kovra::Guarded([&] {
     kovra::TMList codec;
-    codec.SetData(*data);
+    codec.SetData(kovra::ArgumentText(list, "list"));
     return codec.Count();
-  });
+  }, NoLastError);
 }
 
 int KVRListGet(KOVRA_STR *list, int index, KOVRA_STR *item) {
-  return Guarded([&] {
-    const auto data = ReadRecord(list);
-    if (!data || item == nullptr) return 0;
+  return kovra::Guarded([&] {
     kovra::TMList codec;
-    codec.SetData(*data);
+    codec.SetData(kovra::ArgumentText(list, "list"));
+    KOVRA_STR& out = kovra::ResultRecord(item, "item");
     const std::string text = codec.GetText(index);
     if (text.size() > KOVRA_STR_MAX) return 0;
-    kovra::TextToKovraStr(text, item);
+    kovra::TextToKovraStr(text, &out);
     return 1;
-  });
+  }, NoLastError);
 }
 
 int KVRListSet(KOVRA_STR *list, int index, KOVRA_STR *value) {
-  return Guarded([&] {
-    const auto data = ReadRecord(list);
-    const auto text = ReadRecord(value);
-    if (!data || !text) return 0;
+  return kovra::Guarded([&] {
     kovra::TMList codec;
-    codec.SetData(*data);
-    codec.SetText(index, *text);
+    codec.SetData(kovra::ArgumentText(list, "list"));
+    codec.SetText(index, kovra::ArgumentText(value, "value"));
     // The codec refuses lists longer than a record; checked again here
     // because a cut list would be silently corrupt.
     if (codec.Data().size() > KOVRA_STR_MAX) return 0;
     kovra::TextToKovraStr(codec.Data(), list);
     return 1;
-  });
+  }, NoLastError);
 }
 
 int KVRText(KOVRA_STR *text, KOVRA_STR *literal) {
-  return Guarded([&] {
-    const auto input = ReadRecord(text);
-    if (!input || literal == nullptr) return 0;
-    const std::string quoted = kovra::QuoteM(*input);
+  return kovra::Guarded([&] {
+    const std::string quoted = kovra::QuoteM(kovra::ArgumentText(text, "text"));
+    KOVRA_STR& out = kovra::ResultRecord(literal, "literal");
     if (quoted.size() >= KOVRA_STR_MAX) return 0;
-    kovra::TextToKovraStr(quoted, literal);
+    kovra::TextToKovraStr(quoted, &out);
     return 1;
-  });
+  }, NoLastError);
 }
 
 }  // extern "C"

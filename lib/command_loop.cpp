@@ -173,7 +173,8 @@ bool TKvrConnect::IsQuietBreak() const {
 }
 
 void TKvrConnect::RaiseServerError(std::string_view lastCallback) const {
-  std::string message = "Internal server error: '";
+  std::string message(wire::kServerErrorPrefix);
+  message += " '";
   message += replyText_;
   message += "' while executing Last SuccessFull CallBack: ";
   AppendRendered(message, lastCallback);

@@ -46,14 +46,15 @@ class TReplyReader {
   std::size_t Feed(std::string_view bytes);
 
   // Buffered bytes not yet consumed, and removal from their front (for the
-  // raw output stream of a "t" request, which is not framed).
+  // raw output stream of a "t" request, which is not framed). The view points
+  // into the buffer: it is valid only until the next call of any member that
+  // is not const (FreeSpace, Feed and Commit move the bytes; ParseBuffer,
+  // Consume and Clear remove them), so take what is needed from it first.
   std::string_view Pending() const;
   void Consume(std::size_t n);
   void Clear();
 
   std::size_t FillCount() const { return end_ - begin_; }
-  TWaitState WaitState() const { return state_; }
-  std::size_t ExpectedLength() const { return expected_; }
 
   // The tag of a stored reply or a header: from its first '<' to the first
   // '>', both included; empty when there is no such pair.

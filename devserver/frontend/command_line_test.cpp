@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "launch_options.h"
 
 #include <gtest/gtest.h>
 
@@ -6,13 +6,13 @@ namespace devserver {
 namespace {
 
 TEST(CommandLineTest, BadValuesAreRefused) {
-  EXPECT_THROW(parseCommandLine({"--port", "65536"}), UsageError);
-  EXPECT_THROW(parseCommandLine({"--port", "-1"}), UsageError);
-  EXPECT_THROW(parseCommandLine({"--port", "12x"}), UsageError);
-  EXPECT_THROW(parseCommandLine({"--port"}), UsageError);
-  EXPECT_THROW(parseCommandLine({"--greeting", "hello"}), UsageError);
-  EXPECT_THROW(parseCommandLine({"--segment", ""}), UsageError);
-  EXPECT_THROW(parseCommandLine({"--verbose"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--port", "65536"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--port", "-1"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--port", "12x"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--port"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--greeting", "hello"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--segment", ""}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--verbose"}), UsageError);
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ bool ConnectionRegistry::waitUntilEmpty(std::chrono::milliseconds limit) {
   return emptied_.wait_for(hold, limit, [this] { return sockets_.empty(); });
 }
 
-DevServer::DevServer(const CommandLine& line) {
+DevServer::DevServer(const LaunchOptions& line) {
   settings_.loginGreeting = line.loginGreeting;
   settings_.segment = line.segment;
   mengine::ServerOptions options;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "command_line.h"
+#include "launch_options.h"
 #include "connection.h"
 #include "journal.h"
 #include "mengine/engine.h"
@@ -40,7 +40,7 @@ class DevServer {
  public:
   // Opens (and creates) the directory, replays and compacts its journals,
   // and binds the listener. Throws std::exception on failure.
-  explicit DevServer(const CommandLine& line);
+  explicit DevServer(const LaunchOptions& line);
   ~DevServer();
 
   std::uint16_t port() const { return port_; }

@@ -142,12 +142,6 @@ void appendChange(std::string& out, JournalRecord::Kind kind, std::string_view g
   });
 }
 
-std::string encodeRecord(const JournalRecord& record) {
-  std::string out;
-  appendChange(out, record.kind, record.global, record.subscripts, record.value);
-  return out;
-}
-
 bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record) {
   Frame found;
   if (!readFrame(data, pos, found)) return false;
@@ -156,14 +150,6 @@ bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record
   record = std::move(decoded);
   pos += found.size;
   return true;
-}
-
-std::string encodeTransaction(const std::vector<JournalRecord>& records) {
-  std::string out;
-  appendFrame(out, kTransaction, [&](std::string& payload) {
-    for (const JournalRecord& r : records) appendChange(payload, r.kind, r.global, r.subscripts, r.value);
-  });
-  return out;
 }
 
 std::string encodeTransaction(const std::vector<mengine::JournalSink::Change>& changes) {

@@ -39,15 +39,12 @@ struct JournalRecord {
 void appendChange(std::string& out, JournalRecord::Kind kind, std::string_view global,
                   const mengine::Subscripts& subscripts, std::string_view value);
 
-std::string encodeRecord(const JournalRecord& record);
-
 // Decodes the record that starts at pos and moves pos behind it. Returns
 // false, leaving pos alone, when the bytes from pos do not hold one whole,
 // intact record.
 bool decodeRecord(std::string_view data, std::size_t& pos, JournalRecord& record);
 
 // The 'T' record that holds every record of one committed transaction.
-std::string encodeTransaction(const std::vector<JournalRecord>& records);
 std::string encodeTransaction(const std::vector<mengine::JournalSink::Change>& changes);
 
 // Decodes the entry that starts at pos into records (replacing what they

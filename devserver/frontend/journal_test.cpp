@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "journal_record.h"
+#include "mengine/silent_io.h"
 #include "process.h"
 #include "test_client.h"
 
@@ -18,11 +19,19 @@ namespace devserver {
 namespace {
 
 using namespace std::string_literals;
+using Change = mengine::JournalSink::Change;
+
+// One set or kill as the journal appends it.
+std::string recordOf(const JournalRecord& record) {
+  std::string out;
+  appendChange(out, record.kind, record.global, record.subscripts, record.value);
+  return out;
+}
 
 TEST(JournalRecordTest, RecordsSurviveEncodingWithAnyBytes) {
   JournalRecord set{JournalRecord::Kind::kSet, "^g", {"a\0b"s, "", "10"}, "v\0\xff"s};
   JournalRecord kill{JournalRecord::Kind::kKill, "^k", {}, {}};
-  std::string data = encodeRecord(set) + encodeRecord(kill);
+  std::string data = recordOf(set) + recordOf(kill);
 
   std::size_t pos = 0;
   JournalRecord out;
@@ -40,7 +49,7 @@ TEST(JournalRecordTest, RecordsSurviveEncodingWithAnyBytes) {
 }
 
 TEST(JournalRecordTest, TornRecordAtEveryCutIsRejected) {
-  std::string whole = encodeRecord({JournalRecord::Kind::kSet, "^g", {"1"}, "value"});
+  std::string whole = recordOf({JournalRecord::Kind::kSet, "^g", {"1"}, "value"});
   for (std::size_t cut = 0; cut < whole.size(); ++cut) {
     std::size_t pos = 0;
     JournalRecord out;
@@ -50,7 +59,7 @@ TEST(JournalRecordTest, TornRecordAtEveryCutIsRejected) {
 }
 
 TEST(JournalRecordTest, FlippedByteIsCaughtByTheChecksum) {
-  std::string whole = encodeRecord({JournalRecord::Kind::kSet, "^g", {"1"}, "value"});
+  std::string whole = recordOf({JournalRecord::Kind::kSet, "^g", {"1"}, "value"});
   for (std::size_t i = 1; i < whole.size(); ++i) {
     std::string damaged = whole;
     damaged[i] = static_cast<char>(damaged[i] ^ 0x20);
@@ -61,10 +70,9 @@ TEST(JournalRecordTest, FlippedByteIsCaughtByTheChecksum) {
 }
 
 TEST(JournalRecordTest, TransactionComesBackWholeOrNotAtAll) {
-  std::vector<JournalRecord> changes = {{JournalRecord::Kind::kSet, "^t", {"1"}, "one"},
-                                        {JournalRecord::Kind::kKill, "^g", {}, {}},
-                                        {JournalRecord::Kind::kSet, "^t", {"2"}, "two\0"s}};
-  std::string whole = encodeTransaction(changes) + encodeRecord(changes[1]);
+  const std::vector<Change> changes = {
+      {false, "^t", {"1"}, "one"}, {true, "^g", {}, {}}, {false, "^t", {"2"}, "two\0"s}};
+  std::string whole = encodeTransaction(changes) + recordOf({JournalRecord::Kind::kKill, "^g", {}, {}});
   std::size_t pos = 0;
   std::vector<JournalRecord> out;
   ASSERT_TRUE(decodeEntry(whole, pos, out));
@@ -86,14 +94,6 @@ TEST(JournalRecordTest, TransactionComesBackWholeOrNotAtAll) {
   pos = 0;
   EXPECT_FALSE(decodeRecord(transaction, pos, one));  // never mistaken for a single change
 }
-
-class NullIo : public mengine::JobIo {
- public:
-  void write(std::string_view) override {}
-  void outputValue(std::string_view) override {}
-  std::string callback(std::string_view, std::string_view) override { return {}; }
-  void message(std::string_view) override {}
-};
 
 // A server over a directory, opened the way kvrdevserver opens it.
 struct OpenServer {
@@ -136,7 +136,7 @@ class JournalTest : public ::testing::Test {
   kvrtest::TempDir temp_;
 
   std::string directory_;
-  NullIo io_;
+  mengine::SilentIo io_;
 };
 
 TEST_F(JournalTest, ChangesComeBackAfterReopening) {
@@ -161,7 +161,7 @@ TEST_F(JournalTest, TornTailIsIgnoredAndCompactedAway) {
     path = open.journal->pathOf("%SYS");
     cleanSize = std::filesystem::file_size(path);
   }
-  std::string torn = encodeRecord({JournalRecord::Kind::kSet, "^g", {}, "lost"});
+  std::string torn = recordOf({JournalRecord::Kind::kSet, "^g", {}, "lost"});
   appendBytes(path, torn.substr(0, torn.size() - 3));
 
   OpenServer reopened(directory_);
@@ -181,8 +181,7 @@ TEST_F(JournalTest, CommittedTransactionIsReplayedWholeAndATornOneNotAtAll) {
     path = open.journal->pathOf("%SYS");
   }
   std::uintmax_t cleanSize = std::filesystem::file_size(path);
-  std::string torn = encodeTransaction({{JournalRecord::Kind::kSet, "^t", {"3"}, "3"},
-                                        {JournalRecord::Kind::kKill, "^t", {"1"}, {}}});
+  std::string torn = encodeTransaction(std::vector<Change>{{false, "^t", {"3"}, "3"}, {true, "^t", {"1"}, {}}});
   appendBytes(path, torn.substr(0, torn.size() - 1));
 
   OpenServer reopened(directory_);

@@ -4,15 +4,15 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.h"
+#include "launch_options.h"
 #include "dev_server.h"
 #include "stop_signals.h"
 
 int main(int argc, char** argv) {
   using namespace devserver;
-  CommandLine line;
+  LaunchOptions line;
   try {
-    line = parseCommandLine(std::vector<std::string_view>(argv + 1, argv + argc));
+    line = parseLaunchOptions(std::vector<std::string_view>(argv + 1, argv + argc));
   } catch (const UsageError& error) {
     std::cerr << "kvrdevserver: " << error.what() << "\n" << kUsage << "\n";
     return 2;

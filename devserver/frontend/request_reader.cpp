@@ -63,9 +63,9 @@ bool parseLength(std::string_view digits, std::size_t& out) {
 }
 
 // Walks one request tentatively; nothing is consumed until it is complete.
-class Scanner {
+class RequestScanner {
  public:
-  explicit Scanner(std::string_view data) : data_(data) {}
+  explicit RequestScanner(std::string_view data) : data_(data) {}
 
   void skip(std::size_t count) { pos_ += count; }
   std::size_t consumed() const { return pos_; }
@@ -126,7 +126,7 @@ Status identify(std::string_view data, const Opening*& found) {
 }
 
 // "<CALLBACK>" id ":" len NUL result
-Status scanMessageAck(Scanner& scanner, Request& request) {
+Status scanMessageAck(RequestScanner& scanner, Request& request) {
   std::string_view header;
   Status status = scanner.field(kMaxHeaderLength, header);
   if (status != Status::kComplete) return status;
@@ -142,7 +142,7 @@ Status scanMessageAck(Scanner& scanner, Request& request) {
 
 // "MR:cr:" namespace ":" len NUL list; the namespace may hold colons, so the
 // length is what follows the last one.
-Status scanConnect(Scanner& scanner, Request& request) {
+Status scanConnect(RequestScanner& scanner, Request& request) {
   std::string_view header;
   Status status = scanner.field(kMaxHeaderLength, header);
   if (status != Status::kComplete) return status;
@@ -160,7 +160,7 @@ Status scan(std::string_view data, Request& request, std::size_t& consumed) {
 
   Request parsed;
   parsed.type = opening->kind;
-  Scanner scanner(data);
+  RequestScanner scanner(data);
   switch (opening->kind) {
     case RequestType::kWrite:
       scanner.skip(opening->size());

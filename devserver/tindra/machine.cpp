@@ -3,6 +3,8 @@
 #include <cctype>
 #include <string_view>
 
+#include "quote_m.h"
+
 namespace tindra {
 
 namespace {
@@ -59,7 +61,7 @@ Machine::Machine(TINDRAVM& settings)
   const std::string database = settings.database != nullptr ? settings.database : "";
   if (!database.empty() && database != job_.database()) {
     if (!server_.hasDatabase(database)) throw mengine::MError("<NAMESPACE>");
-    job_.execute("zn " + Literal(database), io_);
+    job_.execute("zn " + kovra::QuoteM(database), io_);
   }
 }
 
@@ -124,43 +126,6 @@ void DeviceIo::outputValue(std::string_view value) { WriteText(value); }
 
 // ---- M source from caller data -------------------------------------------------
 
-std::string Literal(std::string_view text) {
-  std::string out;
-  bool inString = false;
-  bool inChars = false;
-  auto join = [&] {
-    if (!out.empty()) out += '_';
-  };
-  for (const char c : text) {
-    const unsigned char ch = static_cast<unsigned char>(c);
-    if (ch < 32) {
-      if (inString) out += '"';
-      inString = false;
-      if (inChars) {
-        out += ',';
-      } else {
-        join();
-        out += "$C(";
-        inChars = true;
-      }
-      out += std::to_string(ch);
-      continue;
-    }
-    if (inChars) out += ')';
-    inChars = false;
-    if (!inString) {
-      join();
-      out += '"';
-      inString = true;
-    }
-    out += c;
-    if (c == '"') out += '"';
-  }
-  if (inChars) out += ')';
-  if (inString) out += '"';
-  return out.empty() ? "\"\"" : out;
-}
-
 std::string Reference(const KOVRA_STR* name, std::int32_t count, const KOVRA_STR* subscripts,
                       bool global) {
   if (count < 0 || (count > 0 && subscripts == nullptr)) throw mengine::MError("<SYNTAX>");
@@ -168,7 +133,7 @@ std::string Reference(const KOVRA_STR* name, std::int32_t count, const KOVRA_STR
   reference += Name(name);
   for (std::int32_t i = 0; i < count; ++i) {
     reference += i == 0 ? '(' : ',';
-    reference += Literal(TextOf(&subscripts[i]));
+    reference += kovra::QuoteM(TextOf(&subscripts[i]));
   }
   if (count > 0) reference += ')';
   return reference;

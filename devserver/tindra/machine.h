@@ -64,12 +64,11 @@ class Machine {
 Machine* CurrentMachine();
 void SetCurrentMachine(std::unique_ptr<Machine> machine);
 
-// M source texts built from caller data. Both throw mengine::MError("<SYNTAX>")
-// for texts that are not what they claim to be, so caller data never becomes
-// M code of its own.
+// M source texts built from caller data (string values are quoted with the
+// client library's kovra::QuoteM). Both throw mengine::MError("<SYNTAX>") for
+// texts that are not what they claim to be, so caller data never becomes M
+// code of its own.
 //
-// An M string expression whose value is exactly `text`.
-std::string Literal(std::string_view text);
 // A reference to a local (global: with ^) named `name` with the given
 // subscripts (count records at subscripts).
 std::string Reference(const KOVRA_STR* name, std::int32_t count, const KOVRA_STR* subscripts,

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "machine.h"
+#include "quote_m.h"
 
 namespace tindra {
 
@@ -46,7 +47,7 @@ std::int32_t Serve(Body body) {
 
 // The integer part of the value's number, as M computes it.
 std::int64_t IntegerOf(Machine& m, const ZVALUE* value) {
-  const std::string digits = m.Evaluate(Literal(TextOf(&value->text)) + "\\1");
+  const std::string digits = m.Evaluate(kovra::QuoteM(TextOf(&value->text)) + "\\1");
   std::int64_t number = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
   if (error != std::errc() || end != digits.data() + digits.size()) {
@@ -56,7 +57,7 @@ std::int64_t IntegerOf(Machine& m, const ZVALUE* value) {
 }
 
 void SetNumber(Machine& m, ZVALUE* value, std::string_view number) {
-  SetValue(value, m.Evaluate("+" + Literal(number)));
+  SetValue(value, m.Evaluate("+" + kovra::QuoteM(number)));
 }
 
 std::string Arguments(std::int32_t count, const KOVRA_STR* arguments) {
@@ -64,7 +65,7 @@ std::string Arguments(std::int32_t count, const KOVRA_STR* arguments) {
   std::string text;
   for (std::int32_t i = 0; i < count; ++i) {
     text += i == 0 ? "(" : ",";
-    text += Literal(TextOf(&arguments[i]));
+    text += kovra::QuoteM(TextOf(&arguments[i]));
   }
   if (count > 0) text += ')';
   return text;
@@ -89,7 +90,7 @@ std::int32_t Eval(const KOVRA_STR* expression, ZVALUE* value) {
 
 std::int32_t GetDouble(const ZVALUE* value, double* number) {
   return Serve([&](Machine& m) {
-    const std::string text = m.Evaluate("+" + Literal(TextOf(&value->text)));
+    const std::string text = m.Evaluate("+" + kovra::QuoteM(TextOf(&value->text)));
     *number = std::strtod(text.c_str(), nullptr);
   });
 }
@@ -179,7 +180,7 @@ std::int32_t Increment(const KOVRA_STR* name, std::int32_t count, const KOVRA_ST
   return Serve([&](Machine& m) {
     const std::string reference = Reference(name, count, subscripts, global);
     const std::string sum =
-        m.Evaluate("$G(" + reference + ")+" + Literal(TextOf(increment)));
+        m.Evaluate("$G(" + reference + ")+" + kovra::QuoteM(TextOf(increment)));
     m.Set(reference, sum);
     SetValue(result, sum);
   });

@@ -276,14 +276,16 @@ TEST_F(CInterfaceTest, CallbacksSwitchedOffProduceNoCallsAndEmptyAnswers) {
   EXPECT_EQ(peer.Finish(), "");
 }
 
-TEST_F(CInterfaceTest, CallbackResultLengthBeyondTheRecordIsCut) {
+// A length beyond the record is refused, as for any argument: none of the
+// record's bytes go out, and the server gets the empty answer.
+TEST_F(CInterfaceTest, CallbackResultLengthBeyondTheRecordIsAnsweredEmpty) {
   ScriptedPeer peer;
   peer.Send(Z("<OK>:job|"))
       .Expect(Z("x|9|zn \"USER\""))
       .Send(Z("<OK>|"))
       .Expect(Z("x|1|c"))
       .Send(Z("<CALLBACK>f:1|c"))
-      .Expect(Z("c|32768|") + std::string(KOVRA_STR_MAX, 'r'))
+      .Expect(Z("c|0|"))
       .Send(Z("<OK>|"));
   peer.Start();
   Create(peer.Port());
@@ -356,6 +358,34 @@ TEST_F(CInterfaceTest, NullRecordsFailAndNameTheMissingArgument) {
   EXPECT_EQ(LastError(), "Missing argument: code.");
   lib_.lastError(handle_, nullptr);  // nothing to write into: no effect
   EXPECT_EQ(Text(*record), "x");
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
+}
+
+// A record whose length is more than it holds is refused like a missing one:
+// the call fails, names the argument and sends nothing (the peer would see
+// any request, cut or whole).
+TEST_F(CInterfaceTest, RecordsWithALengthBeyondTheRecordAreRefused) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|")).Expect(Z("x|9|zn \"USER\"")).Send(Z("<OK>|"));
+  peer.Start();
+  Create(peer.Port());
+  ASSERT_EQ(lib_.open(handle_), 1);
+  auto bad = Record("w 1");
+  bad->len = KOVRA_STR_MAX + 1;
+  auto good = Record("x");
+  const std::string refused = "Bad argument: the length of ";
+  EXPECT_EQ(lib_.execute(handle_, bad.get()), 0);
+  EXPECT_EQ(LastError(), refused + "code is more than a record holds.");
+  EXPECT_EQ(lib_.executeOutput(handle_, bad.get()), 0);
+  EXPECT_EQ(LastError(), refused + "code is more than a record holds.");
+  EXPECT_EQ(lib_.read(handle_, bad.get(), good.get()), 0);
+  EXPECT_EQ(LastError(), refused + "expression is more than a record holds.");
+  EXPECT_EQ(lib_.write(handle_, good.get(), bad.get()), 0);
+  EXPECT_EQ(LastError(), refused + "value is more than a record holds.");
+  EXPECT_EQ(lib_.kill(handle_, bad.get()), 0);
+  EXPECT_EQ(LastError(), refused + "name is more than a record holds.");
+  EXPECT_EQ(Text(*good), "x");
   EXPECT_EQ(lib_.close(handle_), 1);
   EXPECT_EQ(peer.Finish(), "");
 }

@@ -1,5 +1,6 @@
 // Constants of the Kovra wire format, shared by the client library and by
-// kvrdevserver so that both sides agree on every framing byte.
+// kvrdevserver so that both sides agree on every framing byte, and the one
+// error text by which the utilities read a server's rejection.
 #pragma once
 
 #include <cstddef>
@@ -38,5 +39,10 @@ inline constexpr std::string_view kSubjectConnect = "cr";
 
 // The marker that a break-of-flow error reply carries.
 inline constexpr std::string_view kBreakFlowMarker = "ZBRKF";
+
+// How the library's error text begins when the server answered a request
+// with a failure (the connection stays usable). The utilities tell such a
+// rejection from a lost connection by this prefix.
+inline constexpr std::string_view kServerErrorPrefix = "Internal server error:";
 
 }  // namespace kovra::wire

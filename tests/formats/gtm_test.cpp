@@ -95,7 +95,7 @@ TEST_F(GtmTest, ExportReportsAFileItCannotCreateOnStandardOutputGoesOnAndEndsWit
   EXPECT_EQ(dir_.read("B.m"), "B q\n");
   r = Run("kvrdbrogtm", {});
   EXPECT_EQ(r.out, "Routines for export does not specified.\n");
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST_F(GtmTest, ExportSkipsBadNamesAndKeepsFilesWhenALineFails) {

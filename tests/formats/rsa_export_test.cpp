@@ -62,7 +62,7 @@ TEST_F(RoutineSetExportTest, MissingMaskAndUncreatableFile) {
   EXPECT_EQ(r.out, "Routines for export does not specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nExport one or more routines from database in ANSI "
                                 "format.\n"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
   ASSERT_EQ(mkdir(dir_.file("adir").c_str(), 0755), 0);
   for (const std::string& target : {std::string("adir"), std::string("nodir/out.rsa")}) {
     r = Run("kvrdbrorsa", {"*", target});

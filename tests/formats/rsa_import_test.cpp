@@ -111,7 +111,7 @@ TEST_F(RsaImportTest, FilesThatCannotBeReadAndShortFiles) {
   EXPECT_EQ(r.out, "Routines for import does not specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nImport one or more routines from file in RSA or ANSI "
                                 "format.\nUsage: kvrdbrirsa [-s server]"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST_F(RsaImportTest, ANamedPipeIsRefusedNotReadAndNotWaitedFor) {

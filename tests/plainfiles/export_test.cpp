@@ -43,7 +43,7 @@ TEST_F(PlainExportTest, UpdateModeSkipsCurrentIntFilesButRewritesIncAndMacOfEqua
   Write("r.inc", "local edit\n", FileTimeOf(66000, 101));
   Write("r.int", "local edit\n", FileTimeOf(66000, 101));
   StoreRoutine("^rMAC", "r", {"r ; changed"}, "66000,101");
-  EXPECT_EQ(Run("kvrdbro", {"-m", "xyz", "r,r.inc,r.mac"}).out, "Exporting routine r.mac\n");
+  EXPECT_EQ(Run("kvrdbro", {"-m", "UPDATE", "r,r.inc,r.mac"}).out, "Exporting routine r.mac\n");
   EXPECT_EQ(dir_.read("r.mac"), "r ; changed\n");
   EXPECT_EQ(dir_.read("r.inc"), "local edit\n");
   EXPECT_EQ(dir_.read("r.int"), "local edit\n");
@@ -61,7 +61,7 @@ TEST_F(PlainExportTest, WithoutMaskItSaysSoBeforeConnecting) {
   const RunResult r = Run("kvrdbro", {"-s", "127.0.0.1", "-p", "1", "-m", "all"});  // nothing listens there
   EXPECT_EQ(r.out, "Routine mask for export need to be specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nExport routines from the database.\n"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST_F(PlainExportTest, NamesThatWouldLeaveTheFolderOrTheMLineAreSkipped) {

@@ -81,7 +81,7 @@ TEST_F(PlainImportTest, UpdateModeImportsOnlyWhatIsNewerThanTheDatabase) {
   Write("newer.int", " ; file\n", kSomeTime + 1);
   Write("older.int", " ; file\n", kSomeTime - 1);
   Write("fresh.int", " ; file\n", kSomeTime - 100);
-  RunResult r = Run("kvrdbri", {"*.int", "-m", "xyz"});
+  RunResult r = Run("kvrdbri", {"*.int", "-m", "Update"});
   EXPECT_EQ(r.out, "Importing fresh.int\nCompiling fresh.int\nImporting newer.int\nCompiling newer.int\n");
   EXPECT_EQ(Value(R"(^ROUTINE("same",1)_"|"_^ROUTINE("newer",1))"), " ; stored| ; file");
   EXPECT_EQ(Run("kvrdbri", {"*.int", "-m", "update"}).out, "");
@@ -93,12 +93,12 @@ TEST_F(PlainImportTest, UpdateModeImportsOnlyWhatIsNewerThanTheDatabase) {
   EXPECT_EQ(Value(R"(^ROUTINE("older",1)_"|"_^ROUTINE("older",0))"), " ; file|" + Horolog(kSomeTime - 1));
 }
 
-TEST_F(PlainImportTest, WithoutFileListItConnectsThenSaysSo) {
+TEST_F(PlainImportTest, WithoutFileListItSaysSoAndFails) {
   RunResult r = Run("kvrdbri", {"-m", "all"});
   EXPECT_EQ(r.out, "Routines for import does not specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nImport routines from files with compilation.\n"));
-  EXPECT_EQ(r.status, 0);
-  r = Run("kvrdbri", {"-s", "127.0.0.1", "-p", "1"});  // nothing listens there
+  EXPECT_EQ(r.status, 255);
+  r = Run("kvrdbri", {"-s", "127.0.0.1", "-p", "1", "*.int"});  // nothing listens there
   EXPECT_EQ(r.out, "Failed to connect to Kovra Server at 127.0.0.1:1, database USER.\n");
   EXPECT_EQ(r.status, 255);
 }

@@ -72,11 +72,11 @@ TEST_F(ExecTest, OverlongFileLineIsNeverRunInPieces) {
   EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(ExecTest, NoArgumentStillConnectsThenSaysNothingToExecute) {
+TEST_F(ExecTest, NoArgumentSaysNothingToExecuteAndFails) {
   const RunResult r = Run("kvrdbexec", {"-d", "USER"});
   EXPECT_EQ(r.out, "Nothing to execute.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\n"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
 }
 
 TEST_F(ExecTest, LostConnectionIsReportedAndStopsTheRun) {

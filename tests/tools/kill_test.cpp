@@ -41,7 +41,7 @@ TEST_F(KillTest, NoMaskAndNoMatch) {
   RunResult r = Run("kvrdbkill", {});
   EXPECT_EQ(r.out, "Routines for removing does not specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nKill routines in the database.\n"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 255);
   r = Run("kvrdbkill", {"nosuch*"});
   EXPECT_EQ(r.out, "No routines matched mask was found.\n");
   EXPECT_EQ(r.status, 0);
@@ -87,16 +87,40 @@ TEST_F(KillAtTerminalTest, AnswersNoYesAllTypedAhead) {
   EXPECT_EQ(Remaining(), "1000");
 }
 
-TEST_F(KillAtTerminalTest, OtherCharactersAskAgain) {
+// A wrong letter asks again, once: the Enter after it brings no prompt.
+TEST_F(KillAtTerminalTest, OtherCharactersAskAgainOnce) {
   auto session = StartAtTerminal("kvrdbkill", {"r1"});
-  ASSERT_TRUE(session->waitFor("Kill routine r1.INT?"));
+  const std::string prompt = "Kill routine r1.INT? [ Yes | No | All | Stop ] : ";
+  ASSERT_TRUE(session->waitFor(prompt));
   session->send("x\n");
-  ASSERT_TRUE(session->waitFor("Kill routine r1.INT? [ Yes | No | All | Stop ] : x\r\n"
-                               "Kill routine r1.INT? [ Yes | No | All | Stop ] : "
-                               "Kill routine r1.INT? [ Yes | No | All | Stop ] : "));
+  ASSERT_TRUE(session->waitFor(prompt + "x\r\n" + prompt));
   session->send("Y\n");
   EXPECT_EQ(session->finish(), 0);
+  EXPECT_EQ(session->output(),
+            prompt + "x\r\n" + prompt + "Y\r\nRoutine r1.INT removed.\r\nRoutine r1.obj removed.\r\n");
   EXPECT_EQ(Remaining(), "0111");
+}
+
+// Answered one at a time with Enter, as a person types: every question is
+// asked exactly once.
+TEST_F(KillAtTerminalTest, EachQuestionIsAskedOnceWhenAnswersEndWithEnter) {
+  auto session = StartAtTerminal("kvrdbkill", {"r*"});
+  const auto prompt = [](const char* name) {
+    return std::string("Kill routine ") + name + ".INT? [ Yes | No | All | Stop ] : ";
+  };
+  ASSERT_TRUE(session->waitFor(prompt("r1")));
+  session->send("n\n");
+  ASSERT_TRUE(session->waitFor(prompt("r2")));
+  session->send("y\n");
+  ASSERT_TRUE(session->waitFor(prompt("r3")));
+  session->send("N\n");
+  ASSERT_TRUE(session->waitFor(prompt("r4")));
+  session->send("s\n");
+  EXPECT_EQ(session->finish(), 0);
+  EXPECT_EQ(session->output(), prompt("r1") + "n\r\n" + prompt("r2") +
+                                   "y\r\nRoutine r2.INT removed.\r\nRoutine r2.obj removed.\r\n" + prompt("r3") +
+                                   "N\r\n" + prompt("r4") + "s\r\n");
+  EXPECT_EQ(Remaining(), "1011");
 }
 
 TEST_F(KillAtTerminalTest, StopDeletesNothingMore) {

@@ -99,7 +99,7 @@ TEST_F(CompileTest, RoutineSelectedAsIntAndMacIsCompiledFromItsMacroSource) {
   EXPECT_EQ(M("w ^ROUTINE(\"m1\",1)"), "m1 ; mac");
 }
 
-TEST_F(CompileTest, NoMaskConnectsThenFailsWithStatus255) {
+TEST_F(CompileTest, NoMaskFailsWithStatus255) {
   const RunResult r = Run("kvrdbcompile", {});
   EXPECT_EQ(r.out, "Routines for compilation does not specified.\n");
   EXPECT_TRUE(r.err.starts_with("Kovra CommandLine Tools.\nCompile one or more routines in database.\n"));

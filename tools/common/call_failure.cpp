@@ -5,6 +5,7 @@
 
 #include "binding.h"
 #include "exit_status.h"
+#include "wire_format.h"
 
 namespace kvrtools {
 namespace {
@@ -38,7 +39,7 @@ FailureRule::~FailureRule() { ruleInForce = previous_; }
 bool isServerRejection(std::string_view errorText) {
   // The library words every failure the server reports for a line this way;
   // the connection stays open after it.
-  return errorText.starts_with("Internal server error:");
+  return errorText.starts_with(kovra::wire::kServerErrorPrefix);
 }
 
 void settleFailedCall(std::string_view errorText) {

@@ -5,6 +5,10 @@
 // -login/-l, -server/-s, -port/-p, -database/-d, -bulk/-b. Any word starting with "-"
 // is an option word and is skipped together with the word after it when
 // positional arguments are counted; every other word is positional.
+//
+// A line with a word no utility understands is refused before anything is
+// dialled (see mistake()): an unknown option would otherwise swallow the
+// word after it, and a misspelt mode would quietly mean another one.
 #pragma once
 
 #include <optional>
@@ -28,8 +32,17 @@ class CommandLine {
   // wins; an option that is the last word has no value and is ignored.
   void applyOptions(Settings& settings) const;
 
+  // The first word that is not understood, described for standard error:
+  // an option that no utility has, an option that is the last word (so has
+  // no value), or a value that is not one of the option's values (-mode:
+  // all, update or changed; -bulk: on or off; any letter case). Nothing
+  // when every word is understood.
+  std::optional<std::string> mistake() const;
+
   // Positional argument n (counted from 1), or nothing.
   std::optional<std::string> positional(std::size_t n) const;
+  // Every positional argument, in command-line order.
+  std::vector<std::string> positionals() const;
 
  private:
   std::vector<std::string> words_;

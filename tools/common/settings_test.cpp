@@ -130,6 +130,22 @@ TEST(CommandLineTest, BulkOptionTakesOnOrOffAndIsNoPositionalArgument) {
   EXPECT_FALSE(bulkTransfer(Settings{}));
 }
 
+TEST(CommandLineTest, FirstWordNotUnderstoodIsNamedAndUnderstoodLinesPass) {
+  EXPECT_EQ(CommandLine({"-s", "h", "-x", "y"}).mistake(), "Unknown option -x.");
+  EXPECT_EQ(CommandLine({"w 1", "-P"}).mistake(), "Option -P needs a value.");
+  EXPECT_EQ(CommandLine({"-b", "yes"}).mistake(), "Option -b takes on or off, not 'yes'.");
+  EXPECT_EQ(CommandLine({"-m", "x", "-q"}).mistake(), "Option -m takes all, update or changed, not 'x'.");
+  // A value is never taken for an option, whatever it looks like.
+  EXPECT_EQ(CommandLine({"-w", "-x", "-l", "-m", "-M", "Changed", "-b", "OFF", "*.int", "", "@f"}).mistake(),
+            std::nullopt);
+  EXPECT_EQ(CommandLine(std::vector<std::string>{}).mistake(), std::nullopt);
+}
+
+TEST(CommandLineTest, EveryPositionalArgumentInOrderEmptyOnesIncluded) {
+  EXPECT_EQ(CommandLine({"w 1", "-d", "USER", "", "@f"}).positionals(),
+            (std::vector<std::string>{"w 1", "", "@f"}));
+}
+
 TEST(CommandLineTest, ChangedModeInAnyCase) {
   Settings s;
   CommandLine({"-m", "Changed"}).applyOptions(s);

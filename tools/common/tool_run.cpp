@@ -8,11 +8,17 @@
 namespace kvrtools {
 namespace {
 
-// Steps 1 to 3.
+// Steps 1 to 3, and the refusal of a command line with a word not understood.
 std::optional<int> prepare(const CommandLine& commandLine, std::string_view usage) {
   if (commandLine.helpRequested()) {
     printUsage(usage);
     return kStatusOk;
+  }
+  if (std::optional<std::string> mistake = commandLine.mistake()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", mistake->c_str());
+    printUsage(usage);
+    return kStatusStartupFailed;
   }
   Settings& settings = connectionSettings();
   readSettingsFile(kSettingsFileName, settings);
@@ -43,19 +49,16 @@ std::optional<int> findArgument(const CommandLine& commandLine, const Tool& tool
   } else {
     std::printf("%.*s\n", static_cast<int>(tool.missingArgument.size()), tool.missingArgument.data());
     printUsage(tool.usage);
-    return tool.missingStatus;
+    return kStatusStartupFailed;
   }
   return std::nullopt;
 }
 
+// A run that lacks its argument ends before anything is dialled.
 std::optional<int> start(const CommandLine& commandLine, const Tool& tool, std::string& argument) {
   if (auto status = prepare(commandLine, tool.usage)) return status;
-  if (tool.argumentFirst) {
-    if (auto status = findArgument(commandLine, tool, argument)) return status;
-    return connect(tool.usage);
-  }
-  if (auto status = connect(tool.usage)) return status;
-  return findArgument(commandLine, tool, argument);
+  if (auto status = findArgument(commandLine, tool, argument)) return status;
+  return connect(tool.usage);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // The run of every utility around its own work:
 //   1. help anywhere on the line: usage text on standard error, status 0;
+//   then a word the command line does not understand (an unknown option,
+//   an option without its value, a value an option does not take): its
+//   message and the usage text on standard error, status -1;
 //   2. the settings file kvrct.ini; 3. the options, then the check that
 //   server, port and database are set (first missing one reported);
-//   4. connectServer; 5. on failure of 3 or 4: usage text, status -1;
-//   6. the first positional argument (see Tool); 7. the work; 8. disconnect.
+//   4. the first positional argument (see Tool); 5. connectServer;
+//   6. on failure of 3, 4 or 5: usage text, status -1; 7. the work;
+//   8. disconnect. Nothing is dialled before step 5.
 // A utility's main names its Tool and its work and returns runTool's status.
 #pragma once
 
@@ -20,13 +24,10 @@ namespace kvrtools {
 struct Tool {
   std::string_view usage = {};
   // Without a first positional argument: this message and a line feed on
-  // standard output, the usage text, and missingStatus ...
+  // standard output, the usage text, and status -1 ...
   std::string_view missingArgument = {};
-  int missingStatus = kStatusOk;
   // ... unless there is a default to use in its place.
   std::optional<std::string_view> defaultArgument = {};
-  // Look for the argument before connecting (step 6 before 4).
-  bool argumentFirst = false;
 };
 
 // The work of a utility: its first positional argument and the whole command

@@ -120,8 +120,7 @@ int exportSelection(const std::string& mask) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kvrtools::Tool tool{
-      .usage = kUsage, .missingArgument = "Routine mask for export need to be specified.", .argumentFirst = true};
+  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routine mask for export need to be specified."};
   return kvrtools::runTool(argc, argv, tool,
                            [](const std::string& mask, const kvrtools::CommandLine&) { return exportSelection(mask); });
 }

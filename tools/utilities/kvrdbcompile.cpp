@@ -40,9 +40,7 @@ int compile(const std::string& mask) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kvrtools::Tool tool{.usage = kUsage,
-                            .missingArgument = "Routines for compilation does not specified.",
-                            .missingStatus = kvrtools::kStatusStartupFailed};
+  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for compilation does not specified."};
   return kvrtools::runTool(argc, argv, tool,
                            [](const std::string& mask, const kvrtools::CommandLine&) { return compile(mask); });
 }

@@ -1,10 +1,12 @@
-// kvrdbexec: executes one line of M commands, or every line of a file given
-// as @file, on the server and shows the server's terminal output. Ends with
-// status 1 when any line failed or the file could not be read.
+// kvrdbexec: executes lines of M commands on the server and shows the
+// server's terminal output. Each argument is one line, or with @ a file whose
+// every line runs; several arguments run in command-line order. Ends with
+// status 1 when any line failed or a file could not be read.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "binding.h"
 #include "call_failure.h"
@@ -59,31 +61,41 @@ kvrtools::FilePtr openCommandFile(const std::string& path) {
   return file;
 }
 
-int executeArgument(const std::string& argument) {
-  kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
-  if (argument.starts_with('@')) {
-    const std::string path = kvrtools::trimText(argument.substr(1));
-    kvrtools::FilePtr file = openCommandFile(path);
-    if (!file) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "Error while opening file %s.\n", path.c_str());
-      kvrtools::printUsage(kUsage);
-      return kvrtools::kStatusFailed;
-    }
-    return kvrtools::statusOf(runFile(path, file.get()));
+// One argument: an @file runs the file's lines, any other text is one line.
+// False when a line failed or the file could not be opened or read.
+bool executeArgument(const std::string& argument) {
+  if (!argument.starts_with('@')) return runLine(argument);
+  const std::string path = kvrtools::trimText(argument.substr(1));
+  kvrtools::FilePtr file = openCommandFile(path);
+  if (!file) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error while opening file %s.\n", path.c_str());
+    kvrtools::printUsage(kUsage);
+    return false;
   }
-  if (argument.empty()) {
+  return runFile(path, file.get());
+}
+
+// Every argument in command-line order, each a line or an @file of its own;
+// a failing one never stops the others. A lone empty argument runs nothing.
+int executeArguments(const std::vector<std::string>& arguments) {
+  kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
+  if (arguments.size() == 1 && arguments.front().empty()) {
     kvrtools::printUsage(kUsage);
     return kvrtools::kStatusOk;
   }
-  return kvrtools::statusOf(runLine(argument));
+  bool allSucceeded = true;
+  for (const std::string& argument : arguments) {
+    if (!executeArgument(argument)) allSucceeded = false;
+  }
+  return kvrtools::statusOf(allSucceeded);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Nothing to execute."};
-  return kvrtools::runTool(argc, argv, tool, [](const std::string& argument, const kvrtools::CommandLine&) {
-    return executeArgument(argument);
+  return kvrtools::runTool(argc, argv, tool, [](const std::string&, const kvrtools::CommandLine& commandLine) {
+    return executeArguments(commandLine.positionals());
   });
 }

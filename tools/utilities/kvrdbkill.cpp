@@ -31,10 +31,18 @@ constexpr std::string_view kUsage =
 enum class Answer { kYes, kNo, kAll, kStop };
 
 // Asks until a known letter comes; the end of the input stops the asking.
+// Answers are read a character at a time, so letters typed ahead answer the
+// prompts that follow. White space (the Enter that ends an answer at a
+// terminal above all) answers nothing and brings no prompt of its own:
+// otherwise each answer and its Enter would show the next prompt twice.
+// Any other character is a wrong answer and asks again.
 Answer ask(const std::string& entry) {
+  bool prompt = true;
   for (;;) {
-    std::printf("Kill routine %s? [ Yes | No | All | Stop ] : ", entry.c_str());
-    std::fflush(stdout);
+    if (prompt) {
+      std::printf("Kill routine %s? [ Yes | No | All | Stop ] : ", entry.c_str());
+      std::fflush(stdout);
+    }
     const int c = std::getchar();
     if (c == EOF) return Answer::kStop;
     switch (std::toupper(c)) {
@@ -44,6 +52,7 @@ Answer ask(const std::string& entry) {
       case 'S': return Answer::kStop;
       default: break;
     }
+    prompt = !std::isspace(c);
   }
 }
 

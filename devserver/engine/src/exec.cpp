@@ -375,10 +375,6 @@ void Job::Impl::runSet(const SetArg& arg) {
   }
 }
 
-
-
-
-
 Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   if (arg.indirect) {
     std::string text = eval(*arg.indirect);
@@ -483,9 +479,5 @@ Flow Job::Impl::runLines(Context& ctx, size_t index) {
   }
   return Flow::Quit;
 }
-
-
-
-
 
 }  // namespace mengine

@@ -153,7 +153,8 @@ std::string Job::Impl::referenceFunction(const Expr& e) {
 
 // $QLENGTH and $QSUBSCRIPT of a name such as ^G(1,"a").
 std::string Job::Impl::nameFunction(Fn fn, const std::vector<std::string>& v) {
-  Ref ref = cachedReference(v[0]);
+  const std::shared_ptr<const Ref> held = cachedReference(v[0]);
+  const Ref& ref = *held;
   if (ref.indirect) throw MError("<FUNCTION>");
   std::vector<std::string> subs;
   for (const auto& sub : ref.subs) subs.push_back(eval(*sub));

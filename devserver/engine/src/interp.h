@@ -134,13 +134,13 @@ struct Job::Impl {
   // ---- caches of parsed text (indirection, XECUTE, repeated requests) ----
   std::shared_ptr<const Line> cachedLine(const std::string& text);
   ExprP cachedExpression(const std::string& text);
-  const Ref& cachedReference(const std::string& text);
+  std::shared_ptr<const Ref> cachedReference(const std::string& text);
   std::shared_ptr<const Pattern> cachedPattern(const std::string& text);
   std::shared_ptr<const Line> cachedRoutineLine(const std::string& text);
   ParseCache<std::shared_ptr<const Line>> lineCache;
   ParseCache<std::shared_ptr<const Line>> routineLineCache;
   ParseCache<ExprP> exprCache;
-  ParseCache<Ref> refCache;
+  ParseCache<std::shared_ptr<const Ref>> refCache;
   ParseCache<std::shared_ptr<const Pattern>> patternCache;
 
   // ---- variables (vars.cpp) ----

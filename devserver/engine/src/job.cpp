@@ -75,16 +75,16 @@ std::string Job::evaluate(std::string_view expression, JobIo& io) {
 void Job::set(std::string_view reference, std::string_view value, JobIo& io) {
   Impl& job = *impl_;
   guarded(job, io, [&] {
-    Ref ref = job.cachedReference(std::string(reference));
-    job.store(job.resolve(ref), std::string(value));
+    const std::shared_ptr<const Ref> ref = job.cachedReference(std::string(reference));
+    job.store(job.resolve(*ref), std::string(value));
   });
 }
 
 void Job::kill(std::string_view reference, JobIo& io) {
   Impl& job = *impl_;
   guarded(job, io, [&] {
-    Ref ref = job.cachedReference(std::string(reference));
-    job.killTarget(job.resolve(ref));
+    const std::shared_ptr<const Ref> ref = job.cachedReference(std::string(reference));
+    job.killTarget(job.resolve(*ref));
   });
 }
 

@@ -17,9 +17,11 @@ class ParseCache {
   static constexpr std::size_t kTextLimit = std::size_t{1} << 18;
 
   // The parsed form of key, made by make() when it is not cached. A failing
-  // make() caches nothing. The reference stays valid until the next call.
+  // make() caches nothing. The result is a copy, so any later call may empty
+  // the cache without touching it: T is meant to be a cheap handle such as a
+  // shared_ptr to the tree.
   template <typename Make>
-  const T& get(const std::string& key, Make make) {
+  T get(const std::string& key, Make make) {
     auto it = entries_.find(key);
     if (it != entries_.end()) return it->second;
     T value = make();

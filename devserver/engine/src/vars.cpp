@@ -69,8 +69,8 @@ ExprP Job::Impl::cachedExpression(const std::string& text) {
   return exprCache.get(text, [&] { return parseExpression(text); });
 }
 
-const Ref& Job::Impl::cachedReference(const std::string& text) {
-  return refCache.get(text, [&] { return parseReference(text); });
+std::shared_ptr<const Ref> Job::Impl::cachedReference(const std::string& text) {
+  return refCache.get(text, [&] { return std::make_shared<const Ref>(parseReference(text)); });
 }
 
 std::shared_ptr<const Pattern> Job::Impl::cachedPattern(const std::string& text) {
@@ -81,10 +81,9 @@ Target Job::Impl::resolve(const Ref& ref) {
   Target t;
   if (ref.indirect) {
     std::string text = eval(*ref.indirect);
-    // Copy: evaluating subscripts may clear the cache the reference lives in.
-    Ref inner = cachedReference(text);
+    const std::shared_ptr<const Ref> inner = cachedReference(text);
     IndirectionLevel level(*this);
-    t = resolve(inner);
+    t = resolve(*inner);
   } else {
     t.global = ref.global;
     t.name = ref.name;

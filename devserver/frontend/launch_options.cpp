@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "launch_options.h"
 
 namespace devserver {
 
@@ -20,8 +20,8 @@ std::size_t parseNumber(std::string_view option, std::string_view text, std::siz
 
 }  // namespace
 
-CommandLine parseCommandLine(const std::vector<std::string_view>& words) {
-  CommandLine line;
+LaunchOptions parseLaunchOptions(const std::vector<std::string_view>& words) {
+  LaunchOptions line;
   for (std::size_t i = 0; i < words.size(); ++i) {
     std::string_view option = words[i];
     if (option == "--help" || option == "-h") {

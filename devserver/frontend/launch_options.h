@@ -1,4 +1,4 @@
-// kvrdevserver's command line:
+// kvrdevserver's launch options, parsed from its command line:
 //   kvrdevserver [--port N] [--dir DIR] [--greeting ok|connect] [--segment N]
 #pragma once
 
@@ -36,7 +36,7 @@ inline constexpr std::string_view kHelp =
     "SIGINT or SIGTERM stops it. Exit status: 0 stopped or help shown, 1 the\n"
     "directory or the port could not be used, 2 a wrong command line.";
 
-struct CommandLine {
+struct LaunchOptions {
   std::uint16_t port = 5000;   // 0 picks a free port
   std::string directory;       // empty: everything in memory
   bool loginGreeting = false;  // --greeting connect
@@ -50,6 +50,6 @@ class UsageError : public std::runtime_error {
 };
 
 // Parses the words after the program name; throws UsageError.
-CommandLine parseCommandLine(const std::vector<std::string_view>& words);
+LaunchOptions parseLaunchOptions(const std::vector<std::string_view>& words);
 
 }  // namespace devserver
