@@ -163,6 +163,14 @@ TEST_F(NumberLanguageTest, CollatesOnlyWhatStaysTheSameAsANumber) {
   EXPECT_FALSE(isCanonicalNumber("12345678.90123456789"));
 }
 
+TEST_F(NumberLanguageTest, DrawsRandomNumbersOverTheWholeRange) {
+  EXPECT_EQ(eval("$R(1.9)"), "0");
+  EXPECT_EQ(evalError("$R(.5)"), "<FUNCTION>");
+  // Four draws below 1E15 all under 1E9 would mean the range was clipped.
+  EXPECT_EQ(eval("$R(1E15)<1E15"), "1");
+  EXPECT_EQ(eval("$S($R(1E15)'<1E9:1,$R(1E15)'<1E9:1,$R(1E15)'<1E9:1,$R(1E15)'<1E9:1,1:0)"), "1");
+}
+
 TEST_F(NumberLanguageTest, IncrementsGlobalsAndLocalsByDecimals) {
   run("S ^N=.1,L=.1");
   EXPECT_EQ(eval("$I(^N,.2)_\",\"_$I(L,.2)"), ".3,.3");
