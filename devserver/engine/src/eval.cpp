@@ -1,6 +1,5 @@
 // Evaluating expressions: atoms, the operators left to right, special
 // variables.
-#include <cmath>
 #include <ctime>
 
 #include "interp.h"
@@ -16,24 +15,6 @@ std::string boolText(bool b) { return b ? "1" : "0"; }
 std::string checked(std::string s) {
   if (s.size() > kMaxString) throw MError("<MAXSTRING>");
   return s;
-}
-
-long double integerDivide(long double a, long double b) {
-  if (b == 0) throw MError("<DIVIDE>");
-  return std::trunc(a / b);
-}
-
-long double modulo(long double a, long double b) {
-  if (b == 0) throw MError("<DIVIDE>");
-  long double r = std::fmod(a, b);
-  if (r != 0 && ((r < 0) != (b < 0))) r += b;
-  return r;
-}
-
-long double power(long double a, long double b) {
-  if (a == 0 && b < 0) throw MError("<DIVIDE>");
-  if (a < 0 && b != std::trunc(b)) throw MError("<ILLEGAL VALUE>");
-  return std::pow(a, b);
 }
 
 }  // namespace
@@ -123,15 +104,13 @@ std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
 
 std::string Job::Impl::arithmetic(const Expr& e, const std::string& l, const std::string& r) {
   if (e.negated) throw MError("<SYNTAX>");
-  long double a = toNumber(l);
-  long double b = toNumber(r);
+  Number a = toNumber(l);
+  Number b = toNumber(r);
   switch (e.op) {
     case Op::Add: return formatNumber(a + b);
     case Op::Subtract: return formatNumber(a - b);
     case Op::Multiply: return formatNumber(a * b);
-    case Op::Divide:
-      if (b == 0) throw MError("<DIVIDE>");
-      return formatNumber(a / b);
+    case Op::Divide: return formatNumber(a / b);
     case Op::IntDivide: return formatNumber(integerDivide(a, b));
     case Op::Modulo: return formatNumber(modulo(a, b));
     case Op::Power: return formatNumber(power(a, b));
@@ -178,7 +157,7 @@ std::string Job::Impl::evalSpecial(const Expr& e) {
     case Svn::ZHorolog: {
       struct timespec ts{};
       clock_gettime(CLOCK_MONOTONIC, &ts);
-      return formatNumber(static_cast<long double>(ts.tv_sec) + ts.tv_nsec / 1e9L);
+      return formatNumber(Number::scaled(ts.tv_sec * 1'000'000L + ts.tv_nsec / 1000, -6));
     }
     case Svn::ZOther: break;
   }

@@ -216,7 +216,7 @@ void Job::Impl::forEachValueBelow(
 
 void Job::Impl::runHang(const Command& c) {
   for (const auto& e : c.exprs) {
-    long double seconds = std::min(toNumber(eval(*e)), 86400.0L);
+    long double seconds = std::min(toNumber(eval(*e)).approximate(), 86400.0L);
     auto end = std::chrono::steady_clock::now() +
                std::chrono::milliseconds(static_cast<long long>(std::max(seconds, 0.0L) * 1000));
     // In slices, so that a client that goes away ends the wait.
@@ -310,10 +310,10 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
       if (flow != Flow::Next) return flow;
       continue;
     }
-    long double value = toNumber(start);
-    long double step = toNumber(eval(*range.increment));
+    Number value = toNumber(start);
+    Number step = toNumber(eval(*range.increment));
     bool bounded = static_cast<bool>(range.limit);
-    long double limit = bounded ? toNumber(eval(*range.limit)) : 0;
+    Number limit = bounded ? toNumber(eval(*range.limit)) : 0;
     while (true) {
       if (bounded && ((step >= 0 && value > limit) || (step < 0 && value < limit))) break;
       store(var, formatNumber(value));
@@ -421,7 +421,7 @@ void Job::Impl::runLock(const Command& c) {
     }
     LockTable::Deadline deadline;
     if (arg.timeout) {
-      long double seconds = std::clamp(toNumber(eval(*arg.timeout)), 0.0L, 86400.0L * 365);
+      long double seconds = std::clamp(toNumber(eval(*arg.timeout)).approximate(), 0.0L, 86400.0L * 365);
       deadline = std::chrono::steady_clock::now() +
                  std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     }

@@ -41,10 +41,12 @@ std::string find(const std::string& s, const std::string& what, long start) {
   return std::to_string(pos + what.size() + 1);
 }
 
-std::string random(long n) {
+// A whole number from 0 to n-1, for any n a number holds exactly.
+std::string random(const std::string& limit) {
+  std::int64_t n = toNumber(limit).clampedInteger(999'999'999'999'999'999);
   if (n < 1) throw MError("<FUNCTION>");
   static thread_local std::mt19937_64 rng{std::random_device{}()};
-  return std::to_string(std::uniform_int_distribution<long>(0, n - 1)(rng));
+  return std::to_string(std::uniform_int_distribution<std::int64_t>(0, n - 1)(rng));
 }
 
 // Functions of values alone: their arguments are evaluated left to right.
@@ -79,7 +81,7 @@ std::string stringFunction(Fn f, const std::vector<std::string>& v) {
     case Fn::ZLower: return lowerCase(v[0]);
     case Fn::Reverse: return std::string(v[0].rbegin(), v[0].rend());
     case Fn::Justify: return justify(v[0], toInteger(v[1]), v.size() > 2 ? &v[2] : nullptr);
-    case Fn::Random: return random(toInteger(v[0]));
+    case Fn::Random: return random(v[0]);
     case Fn::FNumber: {
       long decimals = v.size() > 2 ? toInteger(v[2]) : 0;
       return fnumber(v[0], v[1], v.size() > 2 ? &decimals : nullptr);

@@ -1,155 +1,268 @@
-#include "number.h"
-
+// Decimal arithmetic on Number. Coefficients are at most 18 digits, so a
+// sum fits in 64 bits and a product, or a coefficient shifted by twenty
+// places, fits in 128; every operation works on the stack.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <utility>
 
 #include "mengine/engine.h"
+#include "number.h"
 
 namespace mengine {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+using detail::Wide;
+
+constexpr int kDigits = Number::kDigits;
+
+// 10^0 .. 10^38, all that 128 bits hold.
+constexpr std::array<Wide, 39> kPowers = [] {
+  std::array<Wide, 39> p{};
+  p[0] = 1;
+  for (size_t i = 1; i < p.size(); ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
+
+constexpr std::uint64_t power10(int n) { return static_cast<std::uint64_t>(kPowers[n]); }
+
+int digitCount(Wide w) {
+  int n = 1;
+  while (n < static_cast<int>(kPowers.size()) && w >= kPowers[n]) ++n;
+  return n;
+}
+
+std::int64_t withSign(bool negative, std::uint64_t magnitude) {
+  auto m = static_cast<std::int64_t>(magnitude);
+  return negative ? -m : m;
+}
+
+// floor(m * 10^shift / d) for the smallest shift <= maxShift (in steps of
+// up to 18) that gives the quotient 18 digits or more, or leaves no
+// remainder: cut to 18 digits, that is the exact quotient cut.
+struct Quotient {
+  Wide digits;
+  int shift;
+};
+
+Quotient longDivide(std::uint64_t m, std::uint64_t d, int maxShift) {
+  Wide q = m / d;
+  Wide r = m % d;
+  int shift = 0;
+  while (r != 0 && shift < maxShift && q < kPowers[kDigits - 1]) {
+    int step = std::min(maxShift - shift, kDigits);
+    r *= kPowers[step];
+    q = q * kPowers[step] + r / d;
+    r %= d;
+    shift += step;
+  }
+  return {q, shift};
+}
+
+// base^n by squaring. An intermediate power never exceeds the final one in
+// magnitude when |base| > 1, and never falls below it when |base| < 1, so
+// overflow and underflow happen only when the result itself is out of range.
+Number integerPower(Number base, std::uint64_t n) {
+  Number result = 1;
+  while (true) {
+    if (n & 1) result = result * base;
+    n >>= 1;
+    if (n == 0) return result;
+    base = base * base;
+  }
+}
 
 }  // namespace
 
-long double toNumber(std::string_view text) {
-  size_t i = 0;
-  bool negative = false;
-  while (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    if (text[i] == '-') negative = !negative;
-    ++i;
+Number Number::cut(bool negative, Wide magnitude, long exponent) {
+  if (magnitude == 0) return {};
+  int digits = digitCount(magnitude);
+  if (digits > kDigits) {
+    int drop = digits - kDigits;
+    magnitude /= kPowers[drop];
+    exponent += drop;
+    digits = kDigits;
   }
-  std::string clean;
-  size_t digits = 0;
-  while (i < text.size() && isDigit(text[i])) {
-    clean += text[i++];
-    ++digits;
+  long lead = exponent + digits - 1;  // the power of ten of the first digit
+  if (lead >= kMaxExponent) throw MError("<MAXNUMBER>");
+  if (lead < kMinExponent) return {};
+  auto coef = static_cast<std::uint64_t>(magnitude);
+  if (exponent > 0 && lead < kDigits) {
+    // An integer below 10^18: held with exponent 0.
+    coef *= power10(static_cast<int>(exponent));
+    exponent = 0;
+  } else if (exponent > 0) {
+    for (; coef % 10 == 0; coef /= 10) ++exponent;
+  } else {
+    for (; exponent < 0 && coef % 10 == 0; coef /= 10) ++exponent;
   }
-  if (i + 1 < text.size() && text[i] == '.' && isDigit(text[i + 1])) {
-    clean += text[i++];
-    while (i < text.size() && isDigit(text[i])) {
-      clean += text[i++];
-      ++digits;
-    }
-  }
-  if (digits == 0) return 0;
-  if (i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
-    size_t j = i + 1;
-    std::string exponent;
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
-    size_t expDigits = 0;
-    while (j < text.size() && isDigit(text[j])) {
-      if (expDigits < 6) exponent += text[j];
-      ++expDigits;
-      ++j;
-    }
-    if (expDigits > 0) clean += "e" + exponent;
-  }
-  long double value = std::strtold(clean.c_str(), nullptr);
-  if (std::isinf(value)) throw MError("<MAXNUMBER>");
-  return negative ? -value : value;
+  return Number(withSign(negative, coef), static_cast<std::int32_t>(exponent));
 }
 
-std::string formatNumber(long double value) {
-  if (std::isnan(value) || std::isinf(value)) throw MError("<MAXNUMBER>");
-  if (value == 0) return "0";
-  // 18 significant digits in scientific form, then laid out as a plain decimal.
+Number operator+(Number a, Number b) {
+  if (a.exp_ == 0 && b.exp_ == 0) {
+    std::int64_t sum = a.coef_ + b.coef_;  // each below 10^18: no overflow
+    if (sum > -Number::kLimit && sum < Number::kLimit) return Number(sum, 0);
+  }
+  if (a.coef_ == 0) return b;
+  if (b.coef_ == 0) return a;
+  if (a.exp_ < b.exp_) std::swap(a, b);
+  // ma * 10^shift and mb, both counted in units of 10^exponent.
+  std::uint64_t ma = a.magnitude();
+  std::uint64_t mb = b.magnitude();
+  long shift = static_cast<long>(a.exp_) - b.exp_;
+  long exponent = b.exp_;
+  if (shift > 20) {
+    // Widened to 18 digits, a leaves b below a hundredth of its last digit
+    // when the gap stays above 20. Every b that small gives the same cut
+    // sum, so the smallest one 20 places down stands in for it.
+    int room = kDigits - digitCount(ma);
+    ma *= power10(room);
+    shift -= room;
+    if (shift > 20) {
+      mb = 1;
+      exponent += shift - 20;
+      shift = 20;
+    }
+  }
+  Wide wa = Wide(ma) * kPowers[shift];
+  Wide wb = mb;
+  bool na = a.coef_ < 0;
+  bool nb = b.coef_ < 0;
+  if (na == nb) return Number::cut(na, wa + wb, exponent);
+  if (wa >= wb) return Number::cut(na, wa - wb, exponent);
+  return Number::cut(nb, wb - wa, exponent);
+}
+
+Number operator*(Number a, Number b) {
+  Wide product = Wide(a.magnitude()) * b.magnitude();
+  bool negative = (a.coef_ < 0) != (b.coef_ < 0);
+  long exponent = static_cast<long>(a.exp_) + b.exp_;
+  if (exponent == 0 && product < kPowers[kDigits])
+    return Number(withSign(negative, static_cast<std::uint64_t>(product)), 0);
+  return Number::cut(negative, product, exponent);
+}
+
+Number operator/(Number a, Number b) {
+  if (b.coef_ == 0) throw MError("<DIVIDE>");
+  if (a.coef_ == 0) return {};
+  bool negative = (a.coef_ < 0) != (b.coef_ < 0);
+  // 36 places always reach 18 digits: 10^36 over a divisor below 10^18.
+  Quotient q = longDivide(a.magnitude(), b.magnitude(), 36);
+  return Number::cut(negative, q.digits, static_cast<long>(a.exp_) - b.exp_ - q.shift);
+}
+
+std::strong_ordering operator<=>(Number a, Number b) {
+  if (a.exp_ == b.exp_) return a.coef_ <=> b.coef_;
+  int signA = (a.coef_ > 0) - (a.coef_ < 0);
+  int signB = (b.coef_ > 0) - (b.coef_ < 0);
+  if (signA != signB || signA == 0) return signA <=> signB;
+  long leadA = a.exp_ + digitCount(a.magnitude());
+  long leadB = b.exp_ + digitCount(b.magnitude());
+  std::strong_ordering byMagnitude = leadA <=> leadB;
+  if (leadA == leadB) {
+    // Same leading place: the exponents differ by less than 18.
+    int low = std::min(a.exp_, b.exp_);
+    Wide ma = Wide(a.magnitude()) * kPowers[a.exp_ - low];
+    Wide mb = Wide(b.magnitude()) * kPowers[b.exp_ - low];
+    byMagnitude = ma <=> mb;
+  }
+  return signA > 0 ? byMagnitude : 0 <=> byMagnitude;
+}
+
+Number Number::truncated() const {
+  if (exp_ >= 0) return *this;
+  if (-exp_ > kDigits) return {};
+  return Number(coef_ / static_cast<std::int64_t>(power10(-exp_)), 0);
+}
+
+Number Number::roundedTo(long decimals) const {
+  if (exp_ >= -decimals) return *this;
+  long drop = -decimals - exp_;
+  if (drop > kDigits) return {};  // below half a unit of the last kept place
+  std::uint64_t unit = power10(static_cast<int>(drop));
+  std::uint64_t kept = magnitude() / unit;
+  if (magnitude() % unit >= unit / 2) ++kept;
+  return cut(coef_ < 0, kept, exp_ + drop);
+}
+
+std::int64_t Number::clampedInteger(std::int64_t limit) const {
+  if (exp_ > 0) return coef_ < 0 ? -limit : limit;
+  std::int64_t whole = truncated().coef_;
+  return std::clamp(whole, -limit, limit);
+}
+
+long double Number::approximate() const {
+  auto c = static_cast<long double>(coef_);
+  // Dividing by an exact power of ten keeps decimals such as .1 nearest.
+  return exp_ >= 0 ? c * std::pow(10.0L, exp_) : c / std::pow(10.0L, -exp_);
+}
+
+Number Number::fromLongDouble(long double value) {
+  if (!std::isfinite(value)) throw MError("<MAXNUMBER>");
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.17Le", value);
-  std::string s = buf;
-  bool negative = s[0] == '-';
-  if (negative) s.erase(0, 1);
-  size_t e = s.find('e');
-  int exponent = std::atoi(s.c_str() + e + 1);
-  std::string digits;
-  for (size_t k = 0; k < e; ++k)
-    if (isDigit(s[k])) digits += s[k];
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  if (exponent > 32767 || exponent < -32767) throw MError("<MAXNUMBER>");
-  std::string out;
-  if (exponent >= 0) {
-    size_t intLen = static_cast<size_t>(exponent) + 1;
-    if (digits.size() <= intLen) {
-      out = digits + std::string(intLen - digits.size(), '0');
-    } else {
-      out = digits.substr(0, intLen) + "." + digits.substr(intLen);
-    }
+  std::snprintf(buf, sizeof buf, "%.*LE", kDigits - 1, value);
+  return parse(buf);
+}
+
+Number integerDivide(Number a, Number b) { return (a / b).truncated(); }
+
+Number modulo(Number a, Number b) {
+  if (b.coef_ == 0) throw MError("<DIVIDE>");
+  if (a.coef_ == 0) return {};
+  std::uint64_t ma = a.magnitude();
+  std::uint64_t mb = b.magnitude();
+  // |a| mod |b| on the finer of the two scales, where both are integers.
+  std::uint64_t rest;
+  long exponent;
+  if (a.exp_ >= b.exp_) {
+    // (ma * 10^gap) mod mb, ten to the gap reduced modulo mb in steps.
+    Wide scale = 1 % mb;
+    for (long gap = a.exp_ - b.exp_; gap > 0; gap -= kDigits)
+      scale = scale * kPowers[std::min<long>(gap, kDigits)] % mb;
+    rest = static_cast<std::uint64_t>(Wide(ma % mb) * scale % mb);
+    exponent = b.exp_;
   } else {
-    out = "." + std::string(static_cast<size_t>(-exponent - 1), '0') + digits;
+    long gap = static_cast<long>(b.exp_) - a.exp_;
+    rest = gap <= 20 ? static_cast<std::uint64_t>(ma % (Wide(mb) * kPowers[gap])) : ma;
+    exponent = a.exp_;
   }
-  return negative ? "-" + out : out;
+  if (rest == 0) return {};
+  Number r = Number::cut(b.coef_ < 0, rest, exponent);
+  // Opposite signs: floor(a/b) is one lower than truncation, so b's whole
+  // magnitude less the rest remains.
+  return (a.coef_ < 0) == (b.coef_ < 0) ? r : b - r;
 }
 
-std::string canonicalNumber(std::string_view text) {
-  if (isCanonicalNumber(text)) return std::string(text);
-  return formatNumber(toNumber(text));
-}
-
-bool isCanonicalNumber(std::string_view t) {
-  if (t.empty()) return false;
-  size_t i = 0;
-  if (t[0] == '-') {
-    if (t.size() == 1) return false;
-    i = 1;
+Number power(Number a, Number b) {
+  if (b.coef_ == 0) return 1;
+  if (a.coef_ == 0) {
+    if (b.coef_ < 0) throw MError("<DIVIDE>");
+    return {};
   }
-  size_t intStart = i;
-  while (i < t.size() && isDigit(t[i])) ++i;
-  size_t intLen = i - intStart;
-  if (intLen > 1 && t[intStart] == '0') return false;
-  if (i == t.size()) {
-    if (intLen == 0) return false;
-    return !(intLen == 1 && t[intStart] == '0' && intStart == 1);  // "-0"
+  if (!b.isInteger()) {
+    if (a.coef_ < 0) throw MError("<ILLEGAL VALUE>");
+    return Number::fromLongDouble(std::pow(a.approximate(), b.approximate()));
   }
-  if (t[i] != '.') return false;
-  if (intLen == 1 && t[intStart] == '0') return false;  // "0.5"
-  ++i;
-  size_t fracStart = i;
-  while (i < t.size() && isDigit(t[i])) ++i;
-  if (i != t.size() || i == fracStart) return false;
-  return t.back() != '0';
-}
-
-long toInteger(std::string_view text) {
-  long double v = std::trunc(toNumber(text));
-  if (v > 1e9L) return 1000000000L;
-  if (v < -1e9L) return -1000000000L;
-  return static_cast<long>(v);
-}
-
-bool isTrue(std::string_view text) {
-  if (text == "1") return true;
-  if (text == "0" || text.empty()) return false;
-  return toNumber(text) != 0;
-}
-
-int compareCanonical(std::string_view a, std::string_view b) {
-  bool negA = !a.empty() && a[0] == '-';
-  bool negB = !b.empty() && b[0] == '-';
-  if (negA != negB) return negA ? -1 : 1;
-  if (negA) {
-    a.remove_prefix(1);
-    b.remove_prefix(1);
+  if (b.exp_ > 0) {
+    // An exponent of 10^18 or more, always even; only a base very near 1
+    // keeps the result in range, and binary is precise enough for it.
+    return Number::fromLongDouble(std::pow(std::fabs(a.approximate()), b.approximate()));
   }
-  size_t pa = a.find('.');
-  size_t pb = b.find('.');
-  std::string_view ia = a.substr(0, pa == std::string_view::npos ? a.size() : pa);
-  std::string_view ib = b.substr(0, pb == std::string_view::npos ? b.size() : pb);
-  if (ia.empty()) ia = "0";
-  if (ib.empty()) ib = "0";
-  int result = 0;
-  if (ia.size() != ib.size()) {
-    result = ia.size() < ib.size() ? -1 : 1;
-  } else {
-    int c = ia.compare(ib);
-    if (c == 0) {
-      std::string_view fa = pa == std::string_view::npos ? "" : a.substr(pa + 1);
-      std::string_view fb = pb == std::string_view::npos ? "" : b.substr(pb + 1);
-      c = fa.compare(fb);
-    }
-    result = c < 0 ? -1 : (c > 0 ? 1 : 0);
+  std::uint64_t n = b.magnitude();
+  if (b.coef_ > 0) return integerPower(a, n);
+  // A negative power: the reciprocal of the positive one, which is the more
+  // precise. When that overflows the result is below the range (0); when it
+  // underflows, the power of the reciprocal is computed instead.
+  Number positive;
+  try {
+    positive = integerPower(a, n);
+  } catch (const MError&) {
+    return {};
   }
-  return negA ? -result : result;
+  if (positive.coef_ == 0) return integerPower(Number(1) / a, n);
+  return Number(1) / positive;
 }
 
 }  // namespace mengine

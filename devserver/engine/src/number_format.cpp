@@ -1,23 +1,22 @@
 // $JUSTIFY's and $FNUMBER's renderings of numbers.
-#include <cmath>
-#include <cstdio>
-
 #include "mengine/engine.h"
 #include "number.h"
+#include "text.h"
 
 namespace mengine {
 
 std::string fixedDecimals(std::string_view value, long decimals) {
   if (decimals < 0) throw MError("<FUNCTION>");
-  if (decimals > 100) decimals = 100;
-  long double v = toNumber(value);
-  long double scale = std::pow(10.0L, static_cast<long double>(decimals));
-  long double rounded = std::round(v * scale) / scale;
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*Lf", static_cast<int>(decimals), rounded);
-  std::string text = buf;
-  if (text.rfind("-0", 0) == 0 && rounded == 0) text.erase(0, 1);
-  return text;
+  if (decimals > static_cast<long>(kMaxString)) throw MError("<MAXSTRING>");
+  Number n = toNumber(value).roundedTo(decimals);
+  std::string text = n.text();
+  bool negative = n.isNegative();
+  if (negative) text.erase(0, 1);
+  size_t point = text.find('.');
+  std::string whole = text.substr(0, point);
+  std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+  fraction.append(static_cast<size_t>(decimals) - fraction.size(), '0');
+  return (negative ? "-" : "") + (whole.empty() ? "0" : whole) + (decimals ? "." + fraction : "");
 }
 
 namespace {

@@ -45,7 +45,8 @@ std::string Scanner::numberLiteral() {
     ++p_;
     while (!atEnd() && isDigit(peek())) ++p_;
   }
-  if (at('E') || at('e')) {
+  // Only a capital E is an exponent: "3e9" is the number 3 and then a name.
+  if (at('E')) {
     std::size_t k = 1;
     if (peek(1) == '+' || peek(1) == '-') k = 2;
     if (isDigit(peek(k))) {

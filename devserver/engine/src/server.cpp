@@ -83,7 +83,7 @@ void Server::Impl::kill(Database& db, const std::string& global, const Subscript
 }
 
 std::string Server::Impl::increment(Database& db, const std::string& global,
-                                   const Subscripts& subs, long double by, TransactionLog* log) {
+                                   const Subscripts& subs, Number by, TransactionLog* log) {
   std::lock_guard lock(db.mutex);
   Subscripts path = withGlobal(global, subs);
   const std::string* old = getValue(db.globals, path);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mengine/engine.h"
+#include "number.h"
 #include "tree.h"
 
 namespace mengine {
@@ -88,7 +89,7 @@ struct Server::Impl {
             TransactionLog* log = nullptr);
   // Adds by to the node's numeric value in one step; returns the new value.
   std::string increment(Database& db, const std::string& global, const Subscripts& subs,
-                        long double by, TransactionLog* log);
+                        Number by, TransactionLog* log);
   // Journals the changes after mark and drops them from the log.
   void commit(TransactionLog& log, size_t mark);
   // Undoes the changes after mark, newest first, and drops them.

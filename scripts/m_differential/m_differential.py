@@ -1,0 +1,219 @@
+#!/usr/bin/env python3
+"""Differential check of kvrdevserver's M arithmetic.
+
+Generates random arithmetic expressions (numbers of every form, strings with
+numeric prefixes, + - * / \\ # ** < > =, $JUSTIFY, $FNUMBER), evaluates them
+with the engine (through eval_lines.cpp, built against the build tree's
+libmengine.a) and with GT.M, and reports how often they agree. Where they
+differ beyond the last digit, a reference model of the engine's rules in
+Python's decimal module (decimal_model.py) says which side keeps to exact
+decimal arithmetic.
+
+  scripts/m_differential/m_differential.py --build build --count 4000 --seed 7
+  scripts/m_differential/m_differential.py --build build --profile plain
+
+Needs g++ and GT.M (fis-gtm; --gtm names its directory). Writes its work
+files and the list of differences (differences.txt) to --work.
+"""
+import argparse
+import os
+import random
+import re
+import subprocess
+import sys
+import tempfile
+from decimal import Decimal
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import decimal_model  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CANONIC = re.compile(r'-?(\d+(\.\d*)?|\.\d+)')
+
+
+class Generator:
+    """Expressions; 'edge' reaches the ends of the precision and range,
+    'plain' stays with the values applications compute with."""
+
+    def __init__(self, seed, plain):
+        self.r = random.Random(seed)
+        self.plain = plain
+
+    def digits(self, n):
+        r = self.r
+        return str(r.randint(1, 9)) + ''.join(str(r.randint(0, 9)) for _ in range(n - 1))
+
+    def number(self):
+        r, plain = self.r, self.plain
+        k = r.random()
+        if k < 0.25:
+            s = str(r.randint(0, 1000))
+        elif k < 0.35:
+            s = self.digits(r.randint(1, 15 if plain else 18))
+        elif k < 0.40:
+            s = self.digits(r.randint(5, 12) if plain else r.randint(19, 24))
+        elif k < 0.65:
+            whole = self.digits(r.randint(1, 4)) if r.random() < .7 else ''
+            s = whole + '.' + ''.join(str(r.randint(0, 9)) for _ in range(r.randint(1, 6))) + str(r.randint(1, 9))
+        elif k < 0.72:
+            places = r.randint(4, 10) if plain else r.randint(10, 22)
+            s = '.' + ''.join(str(r.randint(0, 9)) for _ in range(places)) + str(r.randint(1, 9))
+        elif k < 0.82:
+            s = (self.digits(r.randint(1, 4)) + r.choice(['', '.', '.' + self.digits(2)]) + 'E' +
+                 r.choice(['', '+', '-']) + str(r.randint(0, 6 if plain else 30)))
+        elif k < 0.92:
+            inner = r.choice([self.digits(3), '.' + self.digits(2), self.digits(2) + '.' + self.digits(2),
+                              self.digits(2) + 'E' + str(r.randint(0, 5)), self.digits(2) + 'e3', ' 5',
+                              '--' + self.digits(2), '+-' + self.digits(2), '1.E2', '.', '-', '',
+                              self.digits(2) + '.E-1', self.digits(3) + 'E00000' + str(r.randint(1, 4)), 'abc',
+                              self.digits(12 if plain else 20) + 'x'])
+            s = '"' + inner + r.choice(['', 'abc', ' 99']) + '"'
+        else:
+            s = r.choice(['0', '1', '-1', '.1', '.01', '10', '100', '1E18', '1E-18', '999999999999999999'])
+        return ('-' + s) if r.random() < .2 else s
+
+    def expression(self, depth=0):
+        r = self.r
+        parts = [self.atom(depth)]
+        for _ in range(r.randint(0, 3)):
+            op = r.choice(['+', '-', '*', '/', '\\', '#', '+', '-', '*', '**', '<', '>', '='])
+            if op == '**':
+                powers = [str(r.randint(-3, 12)), '2', '3', '-2']
+                if not self.plain:
+                    powers += ['.5', '(1/3)', '.25']
+                rhs = r.choice(powers)
+            else:
+                rhs = self.atom(depth)
+            parts.append(op + rhs)
+        return ''.join(parts)
+
+    def atom(self, depth):
+        r = self.r
+        k = r.random()
+        if depth < 2 and k < 0.15:
+            return '(' + self.expression(depth + 1) + ')'
+        if depth < 2 and k < 0.22:
+            x = self.expression(depth + 1)
+            return r.choice([
+                lambda: '$J(%s,1,%d)' % (x, r.randint(0, 6)),
+                lambda: '$J(%s,%d)' % (x, r.randint(1, 25)),
+                lambda: '$FN(%s,"%s",%d)' % (x, r.choice(['', ',', '+', '-', ',-', 'P', 'T', ',P']), r.randint(0, 5)),
+                lambda: '$FN(%s,"%s")' % (x, r.choice([',', '+', '-', 'P', 'T'])),
+            ])()
+        if k < 0.27:
+            return '-' + self.atom(depth)
+        if k < 0.30:
+            return '+' + self.atom(depth)
+        return self.number()
+
+    def expressions(self, count):
+        out = []
+        while len(out) < count:
+            e = self.expression()
+            # A negative literal to a fractional power is a compile-time
+            # error that stops GT.M's whole routine.
+            if re.search(r'\*\*(\.|\()', e) and '-' in e:
+                continue
+            out.append(e)
+        return out
+
+
+def run_engine(build, work, exprs):
+    driver = os.path.join(work, 'eval_lines')
+    library = os.path.join(build, 'archive', 'libmengine.a')
+    include = os.path.join(HERE, '..', '..', 'devserver', 'engine', 'include')
+    subprocess.run(['g++', '-std=c++20', '-O1', '-I' + include, os.path.join(HERE, 'eval_lines.cpp'), library,
+                    '-lpthread', '-o', driver], check=True)
+    lines = ''.join('W %s\n' % e for e in exprs)
+    return subprocess.run([driver], input=lines, capture_output=True, text=True, check=True).stdout.split('\n')
+
+
+def run_gtm(gtm, work, exprs):
+    routine = os.path.join(work, 'MDIFF.m')
+    with open(routine, 'w') as f:
+        f.write('MDIFF ;\n N i F i=1:1:%d D RUN(i)\n Q\n' % len(exprs))
+        f.write('RUN(i) N $ET S $ET="W ""ERR:"",$P($ZS,"","",3),! S $EC="""" Q"\n D @("E"_i)\n Q\n')
+        for i, e in enumerate(exprs, 1):
+            f.write('E%d W %s,! Q\n' % (i, e))
+    stale = os.path.join(work, 'MDIFF.o')
+    if os.path.exists(stale):
+        os.remove(stale)
+    env = dict(os.environ, gtm_dist=gtm, gtmroutines='. ' + gtm)
+    done = subprocess.run([os.path.join(gtm, 'mumps'), '-run', 'MDIFF'], cwd=work, env=env,
+                          capture_output=True, text=True)
+    out = done.stdout.split('\n')
+    if len(out) <= len(exprs):
+        sys.exit('GT.M stopped after %d expressions: %s' % (len(out) - 1, done.stderr.strip()))
+    return out
+
+
+def within_last_digit(a, b):
+    """Both canonic numbers, apart by at most two units of the 18th digit."""
+    if not (CANONIC.fullmatch(a) and CANONIC.fullmatch(b)):
+        return False
+    x, y = Decimal(a), Decimal(b)
+    largest = max(abs(x), abs(y))
+    return abs(x - y) <= 2 * Decimal(10) ** (largest.adjusted() - 17)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    p.add_argument('--build', default='build', help='the build directory (with archive/libmengine.a)')
+    p.add_argument('--gtm', default='/usr/lib/x86_64-linux-gnu/fis-gtm/V7.0-005_x86_64')
+    p.add_argument('--count', type=int, default=4000)
+    p.add_argument('--seed', type=int, default=1)
+    p.add_argument('--profile', choices=['edge', 'plain'], default='edge')
+    p.add_argument('--work', default=None, help='directory for work files (default: a new temporary one)')
+    args = p.parse_args()
+    work = args.work or tempfile.mkdtemp(prefix='m_differential_')
+    os.makedirs(work, exist_ok=True)
+
+    exprs = Generator(args.seed, args.profile == 'plain').expressions(args.count)
+    engine = run_engine(os.path.abspath(args.build), work, exprs)
+    gtm = run_gtm(args.gtm, work, exprs)
+
+    identical = errors = last_digit = model_checked = model_agree = 0
+    kinds = {'engine keeps to exact decimal rules, GT.M differs': 0,
+             'fractional power (binary in both, not modelled)': 0,
+             'engine differs from the decimal model': 0}
+    differences = []
+    for e, g, k in zip(exprs, gtm, engine):
+        try:
+            m = decimal_model.evaluate(e)
+        except decimal_model.Approx:
+            m = None
+        model_same = m is not None and (m == k or (m.startswith('ERR') and k.startswith('ERR')))
+        if m is not None:
+            model_checked += 1
+            model_agree += model_same
+        if g == k:
+            identical += 1
+        elif g.startswith('ERR:') and k.startswith('ERR:'):
+            errors += 1
+        elif within_last_digit(g, k):
+            last_digit += 1
+        else:
+            kind = ('fractional power (binary in both, not modelled)' if m is None else
+                    'engine keeps to exact decimal rules, GT.M differs' if model_same else
+                    'engine differs from the decimal model')
+            kinds[kind] += 1
+            differences.append((kind, e, g, k, m))
+
+    n = len(exprs)
+    print('%d expressions (%s, seed %d): identical %d, both errors %d, last-digit differences %d, other %d'
+          % (n, args.profile, args.seed, identical, errors, last_digit, len(differences)))
+    print('agreement %.2f%%; leaving last-digit differences aside %.2f%%'
+          % (100.0 * (identical + errors) / n, 100.0 * (identical + errors + last_digit) / n))
+    print('engine against the decimal model: %d of %d agree' % (model_agree, model_checked))
+    for kind, count in kinds.items():
+        print('  %s: %d' % (kind, count))
+    path = os.path.join(work, 'differences.txt')
+    with open(path, 'w') as f:
+        for kind, e, g, k, m in sorted(differences):
+            f.write('[%s] %s\n  GT.M:   %s\n  engine: %s\n  model:  %s\n' % (kind, e, g, k, m))
+    print('differences:', path)
+    return 1 if kinds['engine differs from the decimal model'] else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
