@@ -29,14 +29,17 @@ std::optional<std::vector<std::string>> bulkStoreParts(std::string_view node, co
     literals.push_back(std::move(*literal));
   }
   // One part: remove, lines, node 0, header, as the line-by-line store
-  // orders them.
+  // orders them. Line 1 names its node in full; the others by the naked
+  // reference ^(i), which stands for the same global and routine (nothing
+  // else in the part touches a global), so a line costs a few bytes more
+  // than its literal, not the routine's whole node.
   std::string whole = "k " + top;
   for (std::size_t i = 0; i < literals.size() && whole.size() <= limit; ++i) {
-    whole += i == 0 ? " s " : ",";
-    whole += node;
-    whole += ',';
-    whole += std::to_string(i + 1);
-    whole += ")=";
+    if (i == 0) {
+      whole += " s " + std::string(node) + ",1)=";
+    } else {
+      whole += ",^(" + std::to_string(i + 1) + ")=";
+    }
     whole += literals[i];
   }
   whole += " " + dateAndHeader;

@@ -27,8 +27,8 @@ TEST(BulkStoreTest, AShortRoutineIsReplacedByOnePartInTheLineByLineOrder) {
   ASSERT_TRUE(parts);
   ASSERT_EQ(parts->size(), 1u);
   EXPECT_EQ((*parts)[0],
-            "ts  k ^ROUTINE(\"ABC\") s ^ROUTINE(\"ABC\",1)=\"ABC ; x\",^ROUTINE(\"ABC\",2)=\"\","
-            "^ROUTINE(\"ABC\",3)=\" w \"\"hi\"\"\" s ^ROUTINE(\"ABC\",0)=\"66000,1\",^ROUTINE(\"ABC\")=\"3,14\" tc ");
+            "ts  k ^ROUTINE(\"ABC\") s ^ROUTINE(\"ABC\",1)=\"ABC ; x\",^(2)=\"\","
+            "^(3)=\" w \"\"hi\"\"\" s ^ROUTINE(\"ABC\",0)=\"66000,1\",^ROUTINE(\"ABC\")=\"3,14\" tc ");
 }
 
 TEST(BulkStoreTest, AnEmptyRoutineStoresItsDateAndAZeroHeader) {
