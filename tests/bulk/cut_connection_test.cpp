@@ -74,7 +74,7 @@ TEST_F(CutConnectionTest, AnImportCutInsideAPackedRequestLeavesEveryRoutineOldOr
   ASSERT_EQ(Run("kvrdbri", {"-m", "all", "-b", "on", "P*.int"}).status, 0);
   for (int i = 0; i < 60; ++i) dir_.write("P" + std::to_string(100 + i) + ".int", text("new", i));
   const RunResult r =
-      RunUntilKilled("kvrdbri", {"-m", "all", "-b", "on", "P*.int"}, "^ROUTINE(\"P130\",1)=", 0);
+      RunUntilKilled("kvrdbri", {"-m", "all", "-b", "on", "P*.int"}, "k ^ROUTINE(\"P130\")", 0);
   EXPECT_EQ(r.status, 1);
   Restart();
   int fresh = 0;

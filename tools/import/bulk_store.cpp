@@ -13,6 +13,59 @@ constexpr std::string_view kStage = "rbulk";
 // brings the first of the two.
 std::string transaction(std::string_view commands) { return "ts  " + std::string(commands) + " tc "; }
 
+// Printable bytes that may join a routine's lines into one M string: none
+// needs quoting, none is a digit or a letter.
+constexpr std::string_view kJoiners = "~`{}|@#&<>[]!";
+
+// Doubles the quotes of text, for an M string literal.
+std::string doubledQuotes(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out;
+}
+
+// The routine's replacement as one part with every line a SET of its own:
+// line 1 names its node in full, the others by the naked reference ^(i),
+// which stands for the same global and routine (nothing else in the part
+// touches a global). Building stops once the part passed limit.
+std::string linePart(std::string_view node, const std::vector<std::string>& literals,
+                     const std::string& dateAndHeader, std::size_t limit) {
+  std::string part = "k " + std::string(node) + ")";
+  for (std::size_t i = 0; i < literals.size() && part.size() <= limit; ++i) {
+    part += i == 0 ? " s " + std::string(node) + ",1)=" : ",^(" + std::to_string(i + 1) + ")=";
+    part += literals[i];
+  }
+  return transaction(part + " " + dateAndHeader);
+}
+
+// The same with the lines joined into one string by a byte none of them
+// holds and cut apart on the server: a line costs one byte more than its
+// text instead of its own SET. The loop runs under XECUTE so that the
+// commands after it are not part of its body. Nothing when every joiner
+// occurs in the routine or the text cannot be quoted.
+std::optional<std::string> joinedPart(std::string_view node, const std::vector<std::string>& lines,
+                                      const std::string& dateAndHeader, const Quoter& quote) {
+  if (lines.empty()) return std::nullopt;
+  for (char joiner : kJoiners) {
+    bool absent = true;
+    for (const std::string& line : lines) absent = absent && line.find(joiner) == std::string::npos;
+    if (!absent) continue;
+    std::string text;
+    for (const std::string& line : lines) (text += line) += joiner;
+    text.pop_back();
+    const std::optional<std::string> literal = quote(text);
+    if (!literal) return std::nullopt;
+    const std::string cut = "f rbi=1:1:" + std::to_string(lines.size()) + " s " + std::string(node) +
+                            ",rbi)=$p(rbt,\"" + std::string(1, joiner) + "\",rbi)";
+    return transaction("k " + std::string(node) + ") s rbt=" + *literal + " x \"" + doubledQuotes(cut) + "\" " +
+                       dateAndHeader);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::string>> bulkStoreParts(std::string_view node, const std::vector<std::string>& lines,
@@ -29,22 +82,10 @@ std::optional<std::vector<std::string>> bulkStoreParts(std::string_view node, co
     literals.push_back(std::move(*literal));
   }
   // One part: remove, lines, node 0, header, as the line-by-line store
-  // orders them. Line 1 names its node in full; the others by the naked
-  // reference ^(i), which stands for the same global and routine (nothing
-  // else in the part touches a global), so a line costs a few bytes more
-  // than its literal, not the routine's whole node.
-  std::string whole = "k " + top;
-  for (std::size_t i = 0; i < literals.size() && whole.size() <= limit; ++i) {
-    if (i == 0) {
-      whole += " s " + std::string(node) + ",1)=";
-    } else {
-      whole += ",^(" + std::to_string(i + 1) + ")=";
-    }
-    whole += literals[i];
-  }
-  whole += " " + dateAndHeader;
-  whole = transaction(whole);
-  if (whole.size() <= limit) return std::vector<std::string>{std::move(whole)};
+  // orders them.
+  std::optional<std::string> whole = joinedPart(node, lines, dateAndHeader, quote);
+  if (!whole || whole->size() > limit) whole = linePart(node, literals, dateAndHeader, limit);
+  if (whole && whole->size() <= limit) return std::vector<std::string>{std::move(*whole)};
   // Staged: rbulk(i) a line to a part, moved in by the last part.
   std::vector<std::string> parts{"k " + std::string(kStage)};
   parts.reserve(literals.size() + 2);

@@ -23,12 +23,23 @@ std::optional<std::string> literal(std::string_view text) {
 const std::string kNode = "^ROUTINE(\"ABC\"";
 
 TEST(BulkStoreTest, AShortRoutineIsReplacedByOnePartInTheLineByLineOrder) {
-  const auto parts = bulkStoreParts(kNode, {"ABC ; x", "", " w \"hi\""}, "\"66000,1\"", literal);
+  // The lines joined by the first byte none of them holds, cut apart on the
+  // server.
+  const auto parts = bulkStoreParts(kNode, {"ABC ; x~", "", " w \"hi\""}, "\"66000,1\"", literal);
   ASSERT_TRUE(parts);
   ASSERT_EQ(parts->size(), 1u);
   EXPECT_EQ((*parts)[0],
-            "ts  k ^ROUTINE(\"ABC\") s ^ROUTINE(\"ABC\",1)=\"ABC ; x\",^(2)=\"\","
-            "^(3)=\" w \"\"hi\"\"\" s ^ROUTINE(\"ABC\",0)=\"66000,1\",^ROUTINE(\"ABC\")=\"3,14\" tc ");
+            "ts  k ^ROUTINE(\"ABC\") s rbt=\"ABC ; x~`` w \"\"hi\"\"\" x \"f rbi=1:1:3 s "
+            "^ROUTINE(\"\"ABC\"\",rbi)=$p(rbt,\"\"`\"\",rbi)\" s ^ROUTINE(\"ABC\",0)=\"66000,1\","
+            "^ROUTINE(\"ABC\")=\"3,15\" tc ");
+  // With every joiner in its lines, a SET per line, naked after the first.
+  const std::vector<std::string> joiners{"~`{}|@#&<>[]!", "", " w \"hi\""};
+  const auto perLine = bulkStoreParts(kNode, joiners, "$h", literal);
+  ASSERT_TRUE(perLine);
+  ASSERT_EQ(perLine->size(), 1u);
+  EXPECT_EQ((*perLine)[0],
+            "ts  k ^ROUTINE(\"ABC\") s ^ROUTINE(\"ABC\",1)=\"~`{}|@#&<>[]!\",^(2)=\"\",^(3)=\" w \"\"hi\"\"\" s "
+            "^ROUTINE(\"ABC\",0)=$h,^ROUTINE(\"ABC\")=\"3,20\" tc ");
 }
 
 TEST(BulkStoreTest, AnEmptyRoutineStoresItsDateAndAZeroHeader) {
