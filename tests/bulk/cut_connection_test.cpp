@@ -38,7 +38,7 @@ TEST_F(CutConnectionTest, AnImportCutBeforeTheLastRequestLeavesTheOldRoutine) {
   dir_.write("MANY.int", old);
   ASSERT_EQ(Run("kvrdbri", {"-m", "all", "MANY.int"}).status, 0);
   dir_.write("MANY.int", Lines("new", 4000));
-  const RunResult r = RunUntilKilled("kvrdbri", {"-m", "all", "-b", "on", "MANY.int"}, "rbulk(2000)=", 0);
+  const RunResult r = RunUntilKilled("kvrdbri", {"-m", "all", "-b", "on", "MANY.int"}, "x(2000)=\"\"new", 0);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Socket is not connected.\n");
   Restart();

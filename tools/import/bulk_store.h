@@ -5,9 +5,11 @@
 // call record holds (packed_import.h puts them together).
 //
 // A routine whose parts fit together in one request is replaced by one part:
-// remove, lines, node 0, header, inside a transaction. A longer one is
-// staged in the connection's local rbulk, a line to a part, and moved into
-// its global with MERGE by its last part, which also removes the old
+// remove, lines, node 0, header, inside a transaction; its lines travel
+// joined into one string by a byte none of them holds and are cut apart on
+// the server. A longer one is staged in the connection's local rbulk, a few
+// lines to a part, and moved into its global with MERGE by its last part,
+// which also removes the old
 // routine, sets node 0 and the header (inside a transaction) and kills
 // rbulk. Until that last part runs the old routine is untouched, a lost
 // connection takes rbulk with it, and a server that stops inside the
@@ -41,5 +43,12 @@ using Quoter = std::function<std::optional<std::string>(std::string_view)>;
 std::optional<std::vector<std::string>> bulkStoreParts(std::string_view node, const std::vector<std::string>& lines,
                                                        std::string_view dateValue, const Quoter& quote,
                                                        std::size_t limit = kRequestLimit);
+
+// The staged parts of the same routine whatever its length, for a caller
+// that fills the rest of a request with the start of a routine that does not
+// fit there whole. Nothing as above.
+std::optional<std::vector<std::string>> bulkStagedParts(std::string_view node, const std::vector<std::string>& lines,
+                                                        std::string_view dateValue, const Quoter& quote,
+                                                        std::size_t limit = kRequestLimit);
 
 }  // namespace kvrimport

@@ -69,6 +69,33 @@ TEST(BulkStoreTest, ALongRoutineIsStagedAndTheOldOneReplacedOnlyByTheLastPart) {
   for (const std::string& part : *parts) EXPECT_LE(part.size(), kLimit);
 }
 
+TEST(BulkStoreTest, AStagedRoutineTravelsAFewJoinedLinesToAPartCoveringEveryLineOnce) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 3000; ++i) lines.push_back(" s x(" + std::to_string(i) + ")=\"" + std::string(i % 30, '"') + "\"");
+  const auto parts = bulkStagedParts(kNode, lines, "$h", literal);
+  ASSERT_TRUE(parts);
+  EXPECT_EQ(parts->front(), "k rbulk");
+  EXPECT_TRUE(parts->back().starts_with("ts  k ^ROUTINE(\"ABC\") m ^ROUTINE(\"ABC\")=rbulk ")) << parts->back();
+  std::size_t next = 0;  // lines staged so far, in order
+  for (std::size_t p = 1; p + 1 < parts->size(); ++p) {
+    const std::string& part = (*parts)[p];
+    EXPECT_LE(part.size(), kRequestLimit);
+    // s rbt="<lines joined by ~>" x "f rbi=1:1:<n> s rbulk(rbi+<first>)=$p(rbt,""~"",rbi)"
+    const std::size_t loop = part.rfind(" x \"f rbi=1:1:");
+    ASSERT_NE(loop, std::string::npos) << part.substr(0, 100);
+    const std::string tail = part.substr(loop);
+    const std::size_t count = std::stoul(tail.substr(14));
+    const std::size_t first = std::stoul(tail.substr(tail.find("(rbi+") + 5));
+    EXPECT_EQ(first, next);
+    std::string text;
+    for (std::size_t i = first; i < first + count; ++i) text += (i == first ? "" : "~") + lines[i];
+    EXPECT_EQ(part.substr(0, loop), "s rbt=" + *literal(text));
+    next += count;
+  }
+  EXPECT_EQ(next, lines.size());
+  EXPECT_GT(parts->size(), 20u);  // a few lines to a part, not all
+}
+
 TEST(BulkStoreTest, ALineThatFitsNoPartLeavesTheRoutineToTheLineByLineStore) {
   const std::vector<std::string> lines{"short", std::string(32767, 'x')};
   EXPECT_FALSE(bulkStoreParts(kNode, lines, "$h", literal));

@@ -11,6 +11,9 @@ namespace kvrimport {
 namespace {
 
 constexpr std::size_t kBoundaryLength = 24;
+// The room left in a request below which a routine that does not fit it
+// whole waits for the next request rather than start its stage there.
+constexpr std::size_t kFillAtLeast = 4096;
 // Opens the request after a refusal: ends a transaction the refused store
 // may have left open, so its part of the routine is undone. An argumentless
 // command: the blank here and the one that joins the next part make two.
@@ -90,6 +93,15 @@ void PackedImport::add(PackedRoutine routine) {
   store.out = std::move(routine.announcement);
   store.parts = std::move(*parts);
   store.parts.back() += mark_;
+  // A routine that fits a request whole but may not fit the rest of one can
+  // fill that rest with the start of its stage instead.
+  if (store.parts.size() == 1 && store.parts[0].size() > kFillAtLeast) {
+    if (std::optional<std::vector<std::string>> staged = bulkStagedParts(
+            node, routine.text.lines, dateValue(routine.text.timestamp), kvrtools::quoteM, partLimit)) {
+      store.staged = std::move(*staged);
+      store.staged.back() += mark_;
+    }
+  }
   store.name = routine.text.name;
   store.stored = std::move(routine.stored);
   push(std::move(store));
@@ -165,6 +177,14 @@ void PackedImport::sendRequest() {
   std::string request(rollBack_ ? kRollBack : "");
   for (Step& step : steps_) {
     bool full = false;
+    if (step.sent == 0 && !step.staged.empty() && !request.empty() &&
+        request.size() + 1 + step.parts[0].size() > kRequestLimit &&
+        kRequestLimit - request.size() >= kFillAtLeast) {
+      unsent_ -= step.parts[0].size() + 1;
+      step.parts = std::move(step.staged);
+      step.staged.clear();
+      for (const std::string& part : step.parts) unsent_ += part.size() + 1;
+    }
     while (step.sent < step.parts.size()) {
       const std::string& part = step.parts[step.sent];
       if (!request.empty() && request.size() + 1 + part.size() > kRequestLimit) {

@@ -77,6 +77,7 @@ class PackedImport {
     std::string out;  // standard output when its turn comes
     std::string err;  // a note's standard error, after out
     std::vector<std::string> parts;  // server text, the last ending in the boundary
+    std::vector<std::string> staged;  // a store's staged parts, should it start a request's rest
     std::size_t sent = 0;  // parts sent so far
     std::string name;      // a store's routine
     std::function<void(bool)> stored;
