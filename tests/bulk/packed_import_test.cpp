@@ -44,11 +44,11 @@ std::vector<Routine> MixedRoutines() {
                                                                   std::string(i % 40, '"') + "\"");
   routines.push_back({"BIG", "INT", big});
   routines.push_back({"AFTER", "INT", {"AFTER ; right after a staged one", " q"}});
-  // Some 9 kB each: whole in a request, or started in the rest of one.
+  // Some 12 kB each: whole in a request, or started in the rest of one.
   for (int i = 0; i < 8; ++i) {
     const std::string name = "MID" + std::to_string(i);
     std::vector<std::string> lines{name + " ; middle"};
-    for (int n = 0; n < 150; ++n) lines.push_back(" s y(" + std::to_string(n) + ")=\"" + std::string(50, 'm') + "\"");
+    for (int n = 0; n < 190; ++n) lines.push_back(" s y(" + std::to_string(n) + ")=\"" + std::string(50, 'm') + "\"");
     lines.push_back(" w (");
     routines.push_back({name, "INT", lines});
   }
