@@ -13,6 +13,7 @@
 #include "binding.h"
 #include "file_list.h"
 #include "local_files.h"
+#include "message_text.h"
 #include "packed_import.h"
 #include "routine_name.h"
 #include "routine_store.h"
@@ -123,7 +124,7 @@ RoutineHeader splitHeaderHere(const std::string& header) {
 const kvrtools::RoutineType* typeOf(const RoutineHeader& fields, std::string& refusal) {
   const std::string type = fields.type.empty() ? "INT" : fields.type;
   if (const kvrtools::RoutineType* known = kvrtools::routineTypeNamed(type)) return known;
-  refusal = "Skipping routine " + fields.name + ": unknown type " + kvrtools::printableName(type) + ".\n";
+  refusal = kvrimport::messageText("Skipping routine %s: unknown type %s.\n", fields.name, kvrtools::printableName(type));
   return nullptr;
 }
 

@@ -5,6 +5,7 @@
 
 #include "bulk_store.h"
 #include "call_failure.h"
+#include "message_text.h"
 #include "routine_name.h"
 
 namespace kvrimport {
@@ -112,15 +113,13 @@ void PackedImport::add(PackedRoutine routine) {
     compile.parts.push_back(routine.compilation->line + mark_);
     push(std::move(compile));
   }
-  while (unsent_ > kRequestLimit) sendRequest();
+  while (unsent_ > kRequestLimit && sendRequest()) {
+  }
 }
 
 void PackedImport::finish() {
   showTurn();
-  while (!steps_.empty()) {
-    sendRequest();
-    showTurn();
-  }
+  while (!steps_.empty() && sendRequest()) showTurn();
 }
 
 void PackedImport::showTurn() {
@@ -153,7 +152,8 @@ void PackedImport::completeFront() {
 void PackedImport::refuseFront() {
   Step& front = steps_.front();
   if (front.kind == Step::Kind::kStore) {
-    showErr("Routine " + kvrtools::printableName(front.name) + " was not stored: the server refused its text.\n");
+    showErr(messageText("Routine %s was not stored: the server refused its text.\n",
+                        kvrtools::printableName(front.name)));
     if (front.stored) front.stored(false);
     steps_.pop_front();
     // Not stored, so not compiled.
@@ -172,7 +172,7 @@ void PackedImport::refuseFront() {
   showTurn();
 }
 
-void PackedImport::sendRequest() {
+bool PackedImport::sendRequest() {
   showTurn();
   std::string request(rollBack_ ? kRollBack : "");
   for (Step& step : steps_) {
@@ -198,7 +198,7 @@ void PackedImport::sendRequest() {
     }
     if (full) break;
   }
-  if (request.empty()) return;
+  if (request.empty()) return false;
   held_.clear();
   shownOutput_ = kvrtools::setOutputHandler([this](const std::string& piece) { feed(piece); });
   bool done = false;
@@ -212,10 +212,11 @@ void PackedImport::sendRequest() {
   rollBack_ = !done;
   if (!done) {
     if (!steps_.empty() && steps_.front().kind != Step::Kind::kNote) refuseFront();
-    return;
+    return true;
   }
   // The request ran whole: every step it finished is done, boundary or not.
   while (frontInFlight()) completeFront();
+  return true;
 }
 
 void PackedImport::feed(const std::string& piece) {

@@ -84,7 +84,9 @@ class PackedImport {
   };
 
   void push(Step step);
-  void sendRequest();
+  // Sends the next request of what is queued; false when nothing was left
+  // to send.
+  bool sendRequest();
   // Shows the notes and announcements due: up to the first server step.
   void showTurn();
   // The step at the front is done (its boundary came, or its request did).

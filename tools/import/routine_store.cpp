@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "binding.h"
+#include "message_text.h"
 #include "routine_name.h"
 
 namespace kvrimport {
@@ -54,10 +55,10 @@ std::optional<std::string> unsendableReason(Addressing addressing, const kvrtool
   const std::string shown = kvrtools::printableName(routine.name);
   if (!kvrtools::fitsOneCall(longestLine) || !kvrtools::fitsOneCall(lastLineNode) ||
       !kvrtools::fitsOneCall(headerLine))
-    return "Skipping routine " + shown + ": its name is too long to send.\n";
+    return messageText("Skipping routine %s: its name is too long to send.\n", shown);
   for (std::size_t i = 0; i < routine.lines.size(); ++i) {
     if (kvrtools::fitsOneCall(routine.lines[i])) continue;
-    return "Skipping routine " + shown + ": line " + std::to_string(i + 1) + " is too long to send.\n";
+    return messageText("Skipping routine %s: line %s is too long to send.\n", shown, std::to_string(i + 1));
   }
   return std::nullopt;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "message_text.h"
+
 namespace kvrimport {
 namespace {
 
@@ -24,23 +26,23 @@ std::optional<std::vector<std::string>> readSourceFile(const std::string& path) 
 
 SourceText loadSourceFile(const std::string& path) {
   const kvrtools::FilePtr file = kvrtools::openWithoutWaiting(path);
-  if (!file) return refused("Failed to open file " + path + " to read.\n");
+  if (!file) return refused(messageText("Failed to open file %s to read.\n", path));
   struct stat info {};
   if (fstat(fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode))
-    return refused("Failed to read file " + path + ".\n");
-  if (!S_ISREG(info.st_mode)) return refused("Skipping file " + path + ": not a regular file.\n");
+    return refused(messageText("Failed to read file %s.\n", path));
+  if (!S_ISREG(info.st_mode)) return refused(messageText("Skipping file %s: not a regular file.\n", path));
   std::vector<std::string> lines;
   while (std::optional<std::string> line = kvrtools::readTextLine(file.get())) {
     if (line->find('\0') != std::string::npos)
-      return refused("Skipping file " + path + ": it holds a NUL byte, so it is not routine text.\n");
+      return refused(messageText("Skipping file %s: it holds a NUL byte, so it is not routine text.\n", path));
     if (line->size() > kvrtools::kMaxTextLine) {
       static_assert(kvrtools::kMaxTextLine == 32767);
-      return refused("Skipping file " + path + ": line " + std::to_string(lines.size() + 1) +
-                     " is longer than a routine line can be (32767 bytes).\n");
+      return refused(messageText("Skipping file %s: line %s is longer than a routine line can be (32767 bytes).\n",
+                                 path, std::to_string(lines.size() + 1)));
     }
     lines.push_back(std::move(*line));
   }
-  if (std::ferror(file.get())) return refused("Failed to read file " + path + ".\n");
+  if (std::ferror(file.get())) return refused(messageText("Failed to read file %s.\n", path));
   return {std::move(lines), {}};
 }
 
