@@ -90,6 +90,7 @@ def main():
     parser.add_argument("--line-by-line", action="store_true",
                         help="also count the round trips without -b on (on loopback)")
     args = parser.parse_args()
+    args.bin = os.path.abspath(args.bin)
     work = tempfile.mkdtemp(prefix="kovra-import-link.")
     procs = []
     try:

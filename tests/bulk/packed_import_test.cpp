@@ -106,7 +106,8 @@ TEST_F(PackedImportTest, SourceFilesShowAndStoreAsLineByLine) {
   EXPECT_NE(shown.find("Compiling BIG.int\nBIG+2: "), std::string::npos) << shown.substr(0, 2000);
   EXPECT_NE(shown.find("BIG+2998: "), std::string::npos);
   EXPECT_NE(shown.find("Compiling BAD1.int\nBAD1+2: "), std::string::npos);
-  EXPECT_NE(shown.find("Failed to read file DIR.int.\nImporting LONG.int\nCompiling LONG.int\nLONG+3: "), std::string::npos);
+  EXPECT_NE(shown.find("Failed to read file DIR.int.\nImporting LONG.int\nCompiling LONG.int\nLONG+3: "),
+            std::string::npos);
   EXPECT_NE(shown.find("errors in MAC1\n"), std::string::npos);
   EXPECT_LT(shown.find("Compiling SMALL39.int"), shown.find("Importing MAC1.mac"));
   // Update mode after one file changed, and -m changed after another: from

@@ -71,7 +71,8 @@ TEST(BulkStoreTest, ALongRoutineIsStagedAndTheOldOneReplacedOnlyByTheLastPart) {
 
 TEST(BulkStoreTest, AStagedRoutineTravelsAFewJoinedLinesToAPartCoveringEveryLineOnce) {
   std::vector<std::string> lines;
-  for (int i = 0; i < 3000; ++i) lines.push_back(" s x(" + std::to_string(i) + ")=\"" + std::string(i % 30, '"') + "\"");
+  for (int i = 0; i < 3000; ++i)
+    lines.push_back(" s x(" + std::to_string(i) + ")=\"" + std::string(i % 30, '"') + "\"");
   const auto parts = bulkStagedParts(kNode, lines, "$h", literal);
   ASSERT_TRUE(parts);
   EXPECT_EQ(parts->front(), "k rbulk");

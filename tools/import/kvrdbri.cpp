@@ -194,8 +194,9 @@ class Importer {
 };
 
 // -m changed: imports the routines of one type whose stored lines differ
-// from their files' (or that the server lacks); false when a file could not
-// be read or a routine not stored (with -b on: once the importer finished).
+// from their files' (or that the server lacks), counting them; status
+// becomes failed when a file could not be read or a routine not stored
+// (with -b on, by the time the importer has finished).
 void importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, Importer& importer,
                    kvrtools::ComparisonCount& count, int& status) {
   std::vector<std::string> names;
@@ -243,11 +244,12 @@ int importFiles(const std::string& files) {
     kvrtools::reportComparison(count, kvrtools::Moved::kImported);
     return status;
   }
+  const auto noteFailure = [&status](bool stored) {
+    if (!stored) status = kvrtools::kStatusFailed;
+  };
   for (std::size_t t = 0; t < found.size(); ++t)
     for (const auto& [name, path] : found[t])
-      importer.import(name, path, *kvrtools::kRoutineTypes[t], kvrimport::loadSourceFile(path), [&status](bool stored) {
-        if (!stored) status = kvrtools::kStatusFailed;
-      });
+      importer.import(name, path, *kvrtools::kRoutineTypes[t], kvrimport::loadSourceFile(path), noteFailure);
   importer.finish();
   return status;
 }

@@ -124,7 +124,8 @@ RoutineHeader splitHeaderHere(const std::string& header) {
 const kvrtools::RoutineType* typeOf(const RoutineHeader& fields, std::string& refusal) {
   const std::string type = fields.type.empty() ? "INT" : fields.type;
   if (const kvrtools::RoutineType* known = kvrtools::routineTypeNamed(type)) return known;
-  refusal = kvrimport::messageText("Skipping routine %s: unknown type %s.\n", fields.name, kvrtools::printableName(type));
+  refusal =
+      kvrimport::messageText("Skipping routine %s: unknown type %s.\n", fields.name, kvrtools::printableName(type));
   return nullptr;
 }
 
