@@ -5,7 +5,8 @@
 # with its spread, and ratios to the baselines measured in the same run.
 # Then the end-to-end figure again through kvrbench_relay, the stand-in for a
 # network link of 0.5 ms round trip (0.25 ms each way), everything on CPU 0,
-# with a raw ping-pong through the relay as its baseline.
+# with a raw ping-pong through the relay as its baseline; and the importers
+# with -b on at a 20 ms round trip (bench/import_link.py).
 #   KOVRA_BENCH_BUILD  build folder (default build-bench)
 #   KOVRA_BENCH_REPS   repetitions of every figure (default 5)
 #   KOVRA_BENCH_E2E_REPS  repetitions of the end-to-end figure (default 3)
@@ -27,7 +28,8 @@ e2e_reps=${KOVRA_BENCH_E2E_REPS:-3}
 link_reps=${KOVRA_BENCH_LINK_REPS:-1}
 link_delay_us=250
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOVRA_BENCH=ON -DKOVRA_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target kovrasc kvrdevserver kvrdbri kvrdbro kvrdbrorsa kvrbench kvrbench_peer kvrbench_relay
+cmake --build "$build" -j2 --target kovrasc kvrdevserver kvrdbri kvrdbrigtm kvrdbrirsa kvrdbro kvrdbrorsa \
+  kvrbench kvrbench_peer kvrbench_relay
 bin=$build/bin
 bytes=$((20 * 1024 * 1024))
 
@@ -100,11 +102,22 @@ taskset -c 0 python3 "$root/bench/e2e.py" --bin "$bin" --port "$port_devserver_l
   --work "$work" --placement link --samples "$samples" --reps "$link_reps"
 stop_servers
 
+# Figure 7's import rows: the three importers with -b on at a 20 ms round
+# trip (10 ms each way), on 600 real routines; it starts its own server and
+# relay on CPU 0 and stops them.
+import_rows=$work/import-link.md
+taskset -c 0 python3 "$root/bench/import_link.py" --bin "$bin" --reps "$e2e_reps" --link-reps "$link_reps" \
+  >"$import_rows"
+
 table=$build/bench-table.md
 {
   echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC'); $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), Linux $(uname -r); load average $start_load at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end; $reps repetitions ($e2e_reps end to end, $link_reps through the link)."
   echo
   python3 "$root/bench/table.py" "$samples"
+  echo
+  echo "Figure 7, imports with -b on at a 20 ms round trip:"
+  echo
+  cat "$import_rows"
 } | tee "$table"
 cp "$samples" "$build/bench-samples.tsv"
 echo "Table written to $table"

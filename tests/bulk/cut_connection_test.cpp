@@ -38,7 +38,7 @@ TEST_F(CutConnectionTest, AnImportCutBeforeTheLastRequestLeavesTheOldRoutine) {
   dir_.write("MANY.int", old);
   ASSERT_EQ(Run("kvrdbri", {"-m", "all", "MANY.int"}).status, 0);
   dir_.write("MANY.int", Lines("new", 4000));
-  const RunResult r = RunUntilKilled("kvrdbri", {"-m", "all", "-b", "on", "MANY.int"}, "rbulk(2000)=", 0);
+  const RunResult r = RunUntilKilled("kvrdbri", {"-m", "all", "-b", "on", "MANY.int"}, "x(2000)=\"\"new", 0);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Socket is not connected.\n");
   Restart();
@@ -61,6 +61,33 @@ TEST_F(CutConnectionTest, AnImportCutAtTheLastRequestLeavesTheOldOrTheNewRoutine
   const std::string header = M(R"(w ^ROUTINE("MANY"))");
   EXPECT_EQ(header, stored == old ? "3000," + std::to_string(old.size() - 3000)
                                   : "4000," + std::to_string(fresh.size() - 4000));
+}
+
+TEST_F(CutConnectionTest, AnImportCutInsideAPackedRequestLeavesEveryRoutineOldOrNewWhole) {
+  // Sixty routines of some 2 kB: several to a request.
+  auto text = [](const std::string& tag, int i) {
+    std::string t = "P" + std::to_string(100 + i) + " ; " + tag + "\n";
+    for (int n = 0; n < 40; ++n) t += " s x(" + std::to_string(n) + ")=\"" + tag + std::string(n, '"') + "\"\n";
+    return t;
+  };
+  for (int i = 0; i < 60; ++i) dir_.write("P" + std::to_string(100 + i) + ".int", text("old", i));
+  ASSERT_EQ(Run("kvrdbri", {"-m", "all", "-b", "on", "P*.int"}).status, 0);
+  for (int i = 0; i < 60; ++i) dir_.write("P" + std::to_string(100 + i) + ".int", text("new", i));
+  const RunResult r =
+      RunUntilKilled("kvrdbri", {"-m", "all", "-b", "on", "P*.int"}, "k ^ROUTINE(\"P130\")", 0);
+  EXPECT_EQ(r.status, 1);
+  Restart();
+  int fresh = 0;
+  for (int i = 0; i < 60; ++i) {
+    const std::string node = "^ROUTINE(\"P" + std::to_string(100 + i) + "\"";
+    const std::string stored =
+        M("s n=0 f  s n=$o(" + node + ",n)) q:n=\"\"  w " + node + ",n),$c(10)");
+    const bool isNew = stored == text("new", i);
+    EXPECT_TRUE(isNew || stored == text("old", i)) << i << "\n" << stored;
+    EXPECT_EQ(M("w " + node + ")"), "41," + std::to_string(stored.size() - 41)) << i;
+    fresh += isNew;
+  }
+  EXPECT_LT(fresh, 60);  // the cut came before the last routines
 }
 
 TEST_F(CutConnectionTest, AnExportCutInsideABulkReplyLeavesEveryFileAsItWas) {

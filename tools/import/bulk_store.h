@@ -1,13 +1,19 @@
 // Storing a routine in few requests (-b on): instead of one request per line,
-// the lines travel as M string expressions inside SET commands, as many to an
-// execute request as the call record holds.
+// the lines travel as M string expressions inside SET commands. The M text
+// that replaces a routine comes in parts, each of which travels whole inside
+// one request; a request carries as many parts, of as many routines, as its
+// call record holds (packed_import.h puts them together).
 //
-// A routine that fits one request is replaced in it: remove, lines, node 0,
-// header. A longer one is staged in the connection's local rbulk over
-// several requests and moved into its global with MERGE in the last one,
-// which also removes the old routine, sets node 0 and the header, and kills
-// rbulk. Until that last request the old routine is untouched, and a lost
-// connection takes rbulk with it: the routine is old or new, never half.
+// A routine whose parts fit together in one request is replaced by one part:
+// remove, lines, node 0, header, inside a transaction; its lines travel
+// joined into one string by a byte none of them holds and are cut apart on
+// the server. A longer one is staged in the connection's local rbulk, a few
+// lines to a part, and moved into its global with MERGE by its last part,
+// which also removes the old
+// routine, sets node 0 and the header (inside a transaction) and kills
+// rbulk. Until that last part runs the old routine is untouched, a lost
+// connection takes rbulk with it, and a server that stops inside the
+// transaction keeps none of it: the routine is old or new, never half.
 #pragma once
 
 #include <functional>
@@ -17,7 +23,6 @@
 #include <vector>
 
 #include "binding.h"
-#include "routine_store.h"
 
 namespace kvrimport {
 
@@ -29,19 +34,21 @@ inline constexpr std::size_t kRequestLimit = kvrtools::kMaxCallText;
 // quoted.
 using Quoter = std::function<std::optional<std::string>(std::string_view)>;
 
-// The execute requests that replace the routine whose node is node (^G("NAME"
-// without its closing parenthesis): in order, each at most limit bytes.
-// dateValue is the M expression node 0 gets. Nothing when a line's
-// assignment cannot fit a request of its own: such a routine goes line by
-// line.
-std::optional<std::vector<std::string>> bulkStoreRequests(std::string_view node, const std::vector<std::string>& lines,
-                                                          std::string_view dateValue, const Quoter& quote,
-                                                          std::size_t limit = kRequestLimit);
+// The parts that replace the routine whose node is node (^G("NAME" without
+// its closing parenthesis), in order, each at most limit bytes. dateValue is
+// the M expression node 0 gets. The last part ends in an argumentless
+// command and a blank: the caller adds the next command. Nothing when a line
+// cannot be quoted or its assignment cannot fit a part: such a routine goes
+// line by line.
+std::optional<std::vector<std::string>> bulkStoreParts(std::string_view node, const std::vector<std::string>& lines,
+                                                       std::string_view dateValue, const Quoter& quote,
+                                                       std::size_t limit = kRequestLimit);
 
-// Stores routine at node (as above) in bulk; dateValue as above. Nothing,
-// with nothing sent, when it cannot travel in bulk; true when it was stored;
-// false when the server refused one of several requests (reported on
-// standard error; the old routine stays as it was).
-std::optional<bool> storeInBulk(std::string_view node, const RoutineText& routine, std::string_view dateValue);
+// The staged parts of the same routine whatever its length, for a caller
+// that fills the rest of a request with the start of a routine that does not
+// fit there whole. Nothing as above.
+std::optional<std::vector<std::string>> bulkStagedParts(std::string_view node, const std::vector<std::string>& lines,
+                                                        std::string_view dateValue, const Quoter& quote,
+                                                        std::size_t limit = kRequestLimit);
 
 }  // namespace kvrimport

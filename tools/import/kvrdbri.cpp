@@ -5,10 +5,11 @@
 // routines that use them compile. In update mode (the default) a file is
 // imported only when it is newer than the routine in the database; with
 // -m changed, only when its lines differ from the stored ones. -b on moves
-// dates and routines many to a request.
+// dates, routines and their compilations many to a request.
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 #include "date_difference.h"
 #include "file_list.h"
 #include "local_files.h"
+#include "packed_import.h"
 #include "routine_compare.h"
 #include "routine_name.h"
 #include "routine_store.h"
@@ -114,63 +116,115 @@ std::array<FoundRoutines, 3> scan(const kvrtools::StringSet& paths, bool checkDa
   return found;
 }
 
+std::string announcement(const char* action, const std::string& name, const kvrtools::RoutineType& type) {
+  return std::string(action) + " " + name + "." + std::string(type.extension) + "\n";
+}
+
 void announce(const char* action, const std::string& name, const kvrtools::RoutineType& type) {
-  std::printf("%s %s.%.*s\n", action, name.c_str(), static_cast<int>(type.extension.size()), type.extension.data());
+  std::fputs(announcement(action, name, type).c_str(), stdout);
   std::fflush(stdout);
 }
 
-// Stores one routine in place of the old one and compiles it; false when it
-// was not stored.
-bool storeAndCompile(const std::string& name, std::vector<std::string> lines, const std::string& path,
-                     const kvrtools::RoutineType& type) {
-  announce("Importing", name, type);
-  if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
-                               {name, std::move(lines), kvrtools::fileTimestamp(path)}))
-    return false;
-  if (type.compiled) {
-    announce("Compiling", name, type);
-    kvrtools::executeWithOutput("d compile^%RCOMPIL(\"" + name + "." + std::string(type.name) + "\")");
-  }
-  return true;
+std::string compileLine(const std::string& name, const kvrtools::RoutineType& type) {
+  return "d compile^%RCOMPIL(\"" + name + "." + std::string(type.name) + "\")";
 }
 
-// The whole file is read before the old routine is removed.
-bool importRoutine(const std::string& name, const std::string& path, const kvrtools::RoutineType& type) {
-  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
-  if (!lines) return false;
-  return storeAndCompile(name, std::move(*lines), path, type);
-}
+// Where the routines go: one request each line by line, or packed many to a
+// request with -b on. Either way each routine is stored in place of the old
+// one and, INT and MAC, compiled right after.
+class Importer {
+ public:
+  explicit Importer(bool bulk) {
+    if (bulk) packed_.emplace();
+  }
+
+  // Imports the routine read from path (the whole file is read before the
+  // old routine is removed); whenStored is told whether it was stored (a
+  // file that could not be read is reported here, and is not).
+  void import(const std::string& name, const std::string& path, const kvrtools::RoutineType& type,
+              kvrimport::SourceText text, const std::function<void(bool)>& whenStored) {
+    if (!text.lines) {
+      if (packed_) {
+        packed_->note({}, std::move(text.refusal));
+      } else {
+        std::fflush(stdout);
+        std::fputs(text.refusal.c_str(), stderr);
+      }
+      whenStored(false);
+      return;
+    }
+    if (!packed_) {
+      whenStored(storeAndCompile(name, std::move(*text.lines), path, type));
+      return;
+    }
+    kvrimport::PackedRoutine routine{
+        .announcement = announcement("Importing", name, type),
+        .type = &type,
+        .text = {name, std::move(*text.lines), kvrtools::fileTimestamp(path)},
+        .addressing = kvrimport::Addressing::kGlobalInEachLine,
+        .compilation = std::nullopt,
+        .stored = whenStored,
+    };
+    if (type.compiled) routine.compilation = {announcement("Compiling", name, type), compileLine(name, type)};
+    packed_->add(std::move(routine));
+  }
+
+  // Everything sent and shown.
+  void finish() {
+    if (packed_) packed_->finish();
+  }
+
+ private:
+  // Stores one routine line by line in place of the old one and compiles it;
+  // false when it was not stored.
+  static bool storeAndCompile(const std::string& name, std::vector<std::string> lines, const std::string& path,
+                              const kvrtools::RoutineType& type) {
+    announce("Importing", name, type);
+    if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInEachLine, type,
+                                 {name, std::move(lines), kvrtools::fileTimestamp(path)}))
+      return false;
+    if (type.compiled) {
+      announce("Compiling", name, type);
+      kvrtools::executeWithOutput(compileLine(name, type));
+    }
+    return true;
+  }
+
+  std::optional<kvrimport::PackedImport> packed_;
+};
 
 // -m changed: imports the routines of one type whose stored lines differ
-// from their files' (or that the server lacks); false when a file could not
-// be read or a routine not stored.
-bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, kvrtools::ComparisonCount& count) {
+// from their files' (or that the server lacks), counting them; status
+// becomes failed when a file could not be read or a routine not stored
+// (with -b on, by the time the importer has finished).
+void importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, Importer& importer,
+                   kvrtools::ComparisonCount& count, int& status) {
   std::vector<std::string> names;
   for (const auto& entry : found) names.push_back(entry.first);
   kvrtools::RoutineSource stored(type, std::move(names), "\"\"",
                                  kvrtools::bulkTransfer(kvrtools::connectionSettings()));
-  bool allRead = true;
   for (const auto& [name, path] : found) {
     const kvrtools::FetchedRoutine current = stored.next();
-    std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
-    if (!lines) {
-      allRead = false;
-      continue;
+    // A file that cannot be read is reported by the import.
+    kvrimport::SourceText text = kvrimport::loadSourceFile(path);
+    const bool readable = text.lines.has_value();
+    if (readable) {
+      ++count.compared;
+      // A routine whose text could not travel is imported: it may differ.
+      if (current.exists && current.travelled && current.lines == *text.lines) {
+        ++count.unchanged;
+        continue;
+      }
     }
-    ++count.compared;
-    // A routine whose text could not travel is imported: it may differ.
-    if (current.exists && current.travelled && current.lines == *lines) {
-      ++count.unchanged;
-      continue;
-    }
-    if (storeAndCompile(name, std::move(*lines), path, type)) {
-      ++count.moved;
-    } else {
-      ++count.failed;
-      allRead = false;
-    }
+    importer.import(name, path, type, std::move(text), [&count, &status, readable](bool done) {
+      if (done) {
+        ++count.moved;
+        return;
+      }
+      if (readable) ++count.failed;
+      status = kvrtools::kStatusFailed;
+    });
   }
-  return allRead;
 }
 
 int importFiles(const std::string& files) {
@@ -181,16 +235,22 @@ int importFiles(const std::string& files) {
   const kvrtools::StringSet paths = kvrtools::expandFileList(files);
   if (paths.empty()) return kvrtools::kStatusFailed;
   const std::array<FoundRoutines, 3> found = scan(paths, !kvrtools::modeIsAll(settings) && !changedOnly, status);
+  Importer importer(kvrtools::bulkTransfer(settings));
   if (changedOnly) {
     kvrtools::ComparisonCount count;
     for (std::size_t t = 0; t < found.size(); ++t)
-      if (!importChanged(found[t], *kvrtools::kRoutineTypes[t], count)) status = kvrtools::kStatusFailed;
+      importChanged(found[t], *kvrtools::kRoutineTypes[t], importer, count, status);
+    importer.finish();
     kvrtools::reportComparison(count, kvrtools::Moved::kImported);
     return status;
   }
+  const auto noteFailure = [&status](bool stored) {
+    if (!stored) status = kvrtools::kStatusFailed;
+  };
   for (std::size_t t = 0; t < found.size(); ++t)
     for (const auto& [name, path] : found[t])
-      if (!importRoutine(name, path, *kvrtools::kRoutineTypes[t])) status = kvrtools::kStatusFailed;
+      importer.import(name, path, *kvrtools::kRoutineTypes[t], kvrimport::loadSourceFile(path), noteFailure);
+  importer.finish();
   return status;
 }
 

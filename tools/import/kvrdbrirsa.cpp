@@ -3,7 +3,8 @@
 // Each file: two header lines, then routines, each a header line, its lines
 // and one empty line; an empty line where a header is due ends the file.
 // Routines are stored, not compiled. The headers are taken apart on the
-// server, exactly as the server splits pieces.
+// server, exactly as the server splits pieces; with -b on, which packs many
+// routines into a request, here where the result is the same.
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -12,9 +13,12 @@
 #include "binding.h"
 #include "file_list.h"
 #include "local_files.h"
+#include "message_text.h"
+#include "packed_import.h"
 #include "routine_name.h"
 #include "routine_store.h"
 #include "routine_types.h"
+#include "settings.h"
 #include "source_file.h"
 #include "tool_run.h"
 
@@ -90,32 +94,117 @@ RoutineHeader splitHeader(const std::string& header) {
   return fields;
 }
 
-// The type a header names (INT when it names none); nothing, with the
-// routine reported, for a type the server does not keep.
-const kvrtools::RoutineType* typeOf(const RoutineHeader& fields) {
+// Field n (from 1) of text between the delimiters, as $p gives it.
+std::string piece(const std::string& text, char delimiter, std::size_t n) {
+  std::size_t begin = 0;
+  for (std::size_t i = 1; i < n; ++i) {
+    begin = text.find(delimiter, begin);
+    if (begin == std::string::npos) return {};
+    ++begin;
+  }
+  return text.substr(begin, text.find(delimiter, begin) - begin);
+}
+
+// splitHeader without a request where the result is the same: cutting at
+// "." or "^" is byte work, and so is upper-casing ASCII letters. A type
+// field with other bytes is upper-cased as the server does it, so the
+// header goes to the server as line by line sends it.
+RoutineHeader splitHeaderHere(const std::string& header) {
+  const char delimiter = header.find('.') != std::string::npos ? '.' : '^';
+  RoutineHeader fields{piece(header, delimiter, 1), piece(header, delimiter, 2), piece(header, delimiter, 4)};
+  for (char& c : fields.type) {
+    if (static_cast<unsigned char>(c) >= 128) return splitHeader(header);
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return fields;
+}
+
+// The type a header names (INT when it names none), or the message for
+// standard error that skips the routine.
+const kvrtools::RoutineType* typeOf(const RoutineHeader& fields, std::string& refusal) {
   const std::string type = fields.type.empty() ? "INT" : fields.type;
   if (const kvrtools::RoutineType* known = kvrtools::routineTypeNamed(type)) return known;
-  std::fflush(stdout);
-  std::fprintf(stderr, "Skipping routine %s: unknown type %s.\n", fields.name.c_str(),
-               kvrtools::printableName(type).c_str());
+  refusal =
+      kvrimport::messageText("Skipping routine %s: unknown type %s.\n", fields.name, kvrtools::printableName(type));
   return nullptr;
 }
 
+// Where the routines go: one request per line, or with -b on packed many to
+// a request, the messages in their turn.
+class Importer {
+ public:
+  explicit Importer(bool bulk) {
+    if (bulk) packed_.emplace();
+  }
+
+  RoutineHeader split(const std::string& header) { return packed_ ? splitHeaderHere(header) : splitHeader(header); }
+
+  void say(const std::string& text) {
+    if (packed_) {
+      packed_->note(text);
+    } else {
+      std::fputs(text.c_str(), stdout);
+    }
+  }
+
+  void complain(const std::string& text) {
+    if (packed_) {
+      packed_->note({}, text);
+      return;
+    }
+    std::fflush(stdout);
+    std::fputs(text.c_str(), stderr);
+  }
+
+  // acceptRoutineName in its turn.
+  bool acceptName(const std::string& name) {
+    if (packed_ && !kvrtools::isTransferableRoutineName(name)) packed_->finish();
+    return kvrtools::acceptRoutineName(name);
+  }
+
+  void store(const std::string& announcement, const kvrtools::RoutineType& type, kvrimport::RoutineText routine) {
+    if (!packed_) {
+      say(announcement);
+      if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, type, routine)) failed_ = true;
+      return;
+    }
+    packed_->add({.announcement = announcement,
+                  .type = &type,
+                  .text = std::move(routine),
+                  .addressing = kvrimport::Addressing::kGlobalInLocal,
+                  .compilation = std::nullopt,
+                  .stored = [this](bool stored) { failed_ = failed_ || !stored; }});
+  }
+
+  // Everything sent and shown; true when every routine handed to store was
+  // stored.
+  bool finish() {
+    if (packed_) packed_->finish();
+    return !failed_;
+  }
+
+ private:
+  std::optional<kvrimport::PackedImport> packed_;
+  bool failed_ = false;
+};
+
 // Imports every routine of one file's lines; false when a routine was
-// skipped.
-bool importFile(const std::string& path, LineCursor file) {
+// skipped here (one the server refused counts in the importer).
+bool importFile(Importer& importer, const std::string& path, LineCursor file) {
   file.take();
   file.take();
   bool allStored = true;
   while (std::optional<std::string> header = nextHeader(file)) {
-    const RoutineHeader fields = splitHeader(*header);
+    const RoutineHeader fields = importer.split(*header);
     kvrimport::RoutineText routine{fields.name, routineLines(file), ""};
-    if (!kvrtools::acceptRoutineName(fields.name)) {
+    if (!importer.acceptName(fields.name)) {
       allStored = false;
       continue;
     }
-    const kvrtools::RoutineType* type = typeOf(fields);
+    std::string refusal;
+    const kvrtools::RoutineType* type = typeOf(fields, refusal);
     if (!type) {
+      importer.complain(refusal);
       allStored = false;
       continue;
     }
@@ -123,20 +212,30 @@ bool importFile(const std::string& path, LineCursor file) {
     // anything else counts as no timestamp.
     routine.timestamp = kvrimport::isRoutineTimestamp(fields.timestamp) ? fields.timestamp : "";
     if (routine.timestamp.empty()) routine.timestamp = kvrtools::fileTimestamp(path);
-    std::printf("Importing routine %s.%.*s\n", fields.name.c_str(), static_cast<int>(type->name.size()),
-                type->name.data());
-    if (!kvrimport::storeRoutine(kvrimport::Addressing::kGlobalInLocal, *type, routine)) allStored = false;
+    importer.store("Importing routine " + fields.name + "." + std::string(type->name) + "\n", *type,
+                   std::move(routine));
   }
   return allStored;
 }
 
 // One file: announced, read whole, its routines imported. A file that cannot
 // be read is reported and imports nothing; the run goes on and ends with 1.
-bool processFile(const std::string& path) {
-  std::printf("Processing file %s\n", path.c_str());
-  std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
-  if (!lines) return false;
-  return importFile(path, LineCursor(std::move(*lines)));
+bool processFile(Importer& importer, const std::string& path) {
+  importer.say("Processing file " + path + "\n");
+  kvrimport::SourceText text = kvrimport::loadSourceFile(path);
+  if (!text.lines) {
+    importer.complain(text.refusal);
+    return false;
+  }
+  return importFile(importer, path, LineCursor(std::move(*text.lines)));
+}
+
+int importFiles(const std::string& files) {
+  Importer importer(kvrtools::bulkTransfer(kvrtools::connectionSettings()));
+  const bool allRead =
+      kvrtools::forEachListedFile(files, [&importer](const std::string& path) { return processFile(importer, path); });
+  const bool allStored = importer.finish();
+  return kvrtools::statusOf(allRead && allStored);
 }
 
 }  // namespace
@@ -144,6 +243,6 @@ bool processFile(const std::string& path) {
 int main(int argc, char** argv) {
   const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for import does not specified."};
   return kvrtools::runTool(argc, argv, tool, [](const std::string& files, const kvrtools::CommandLine&) {
-    return kvrtools::statusOf(kvrtools::forEachListedFile(files, processFile));
+    return importFiles(files);
   });
 }

@@ -3,9 +3,8 @@
 #include <cstdio>
 
 #include "binding.h"
-#include "bulk_store.h"
+#include "message_text.h"
 #include "routine_name.h"
-#include "settings.h"
 
 namespace kvrimport {
 namespace {
@@ -24,43 +23,6 @@ std::string nodeText(Addressing addressing, const kvrtools::RoutineType& type, c
   return "@rglobal@(\"" + name + "\"";
 }
 
-// nodeText, with rglobal set on the server where the node names it.
-std::string openNode(Addressing addressing, const kvrtools::RoutineType& type, const std::string& name) {
-  if (addressing == Addressing::kGlobalInLocal) kvrtools::setVariable("rglobal", type.global);
-  return nodeText(addressing, type, name);
-}
-
-// Without a file time the routine is dated by the server's clock, the same in
-// every importer: an empty date would make update mode import it every time.
-std::string dateValue(const std::string& timestamp) {
-  if (timestamp.empty()) return "$h";
-  return "\"" + timestamp + "\"";
-}
-
-// True when every text the routine needs fits in one call; otherwise says
-// why on standard error. Asked before the old routine is removed.
-bool sendableWhole(const std::string& node, const RoutineText& routine) {
-  const std::string longestLine = "s " + node + ",0)=\"" + routine.timestamp + "\"";
-  const std::string lastLineNode = node + "," + std::to_string(routine.lines.size()) + ")";
-  const std::string headerLine = "s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," +
-                                 std::to_string(routine.lines.size() * kvrtools::kMaxCallText) + "\"";
-  if (!kvrtools::fitsOneCall(longestLine) || !kvrtools::fitsOneCall(lastLineNode) ||
-      !kvrtools::fitsOneCall(headerLine)) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "Skipping routine %s: its name is too long to send.\n",
-                 kvrtools::printableName(routine.name).c_str());
-    return false;
-  }
-  for (std::size_t i = 0; i < routine.lines.size(); ++i) {
-    if (kvrtools::fitsOneCall(routine.lines[i])) continue;
-    std::fflush(stdout);
-    std::fprintf(stderr, "Skipping routine %s: line %s is too long to send.\n",
-                 kvrtools::printableName(routine.name).c_str(), std::to_string(i + 1).c_str());
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string headerValue(const std::vector<std::string>& lines) {
@@ -74,16 +36,41 @@ bool isRoutineTimestamp(std::string_view text) {
   return comma != std::string_view::npos && allDigits(text.substr(0, comma)) && allDigits(text.substr(comma + 1));
 }
 
-bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
-  if (kvrtools::bulkTransfer(kvrtools::connectionSettings())) {
-    // What line by line would skip is skipped before anything is sent. In
-    // bulk the requests name the global itself.
-    if (!sendableWhole(nodeText(addressing, type, routine.name), routine)) return false;
-    const std::string node = nodeText(Addressing::kGlobalInEachLine, type, routine.name);
-    if (const std::optional<bool> stored = storeInBulk(node, routine, dateValue(routine.timestamp))) return *stored;
+// Without a file time the routine is dated by the server's clock, the same in
+// every importer: an empty date would make update mode import it every time.
+std::string dateValue(const std::string& timestamp) {
+  if (timestamp.empty()) return "$h";
+  return "\"" + timestamp + "\"";
+}
+
+// Every text the routine needs must fit in one call; asked before the old
+// routine is removed.
+std::optional<std::string> unsendableReason(Addressing addressing, const kvrtools::RoutineType& type,
+                                            const RoutineText& routine) {
+  const std::string node = nodeText(addressing, type, routine.name);
+  const std::string longestLine = "s " + node + ",0)=\"" + routine.timestamp + "\"";
+  const std::string lastLineNode = node + "," + std::to_string(routine.lines.size()) + ")";
+  const std::string headerLine = "s " + node + ")=\"" + std::to_string(routine.lines.size()) + "," +
+                                 std::to_string(routine.lines.size() * kvrtools::kMaxCallText) + "\"";
+  const std::string shown = kvrtools::printableName(routine.name);
+  if (!kvrtools::fitsOneCall(longestLine) || !kvrtools::fitsOneCall(lastLineNode) ||
+      !kvrtools::fitsOneCall(headerLine))
+    return messageText("Skipping routine %s: its name is too long to send.\n", shown);
+  for (std::size_t i = 0; i < routine.lines.size(); ++i) {
+    if (kvrtools::fitsOneCall(routine.lines[i])) continue;
+    return messageText("Skipping routine %s: line %s is too long to send.\n", shown, std::to_string(i + 1));
   }
-  const std::string node = openNode(addressing, type, routine.name);
-  if (!sendableWhole(node, routine)) return false;
+  return std::nullopt;
+}
+
+bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine) {
+  if (const std::optional<std::string> reason = unsendableReason(addressing, type, routine)) {
+    std::fflush(stdout);
+    std::fputs(reason->c_str(), stderr);
+    return false;
+  }
+  if (addressing == Addressing::kGlobalInLocal) kvrtools::setVariable("rglobal", type.global);
+  const std::string node = nodeText(addressing, type, routine.name);
   kvrtools::execute("k " + node + ")");
   for (std::size_t i = 0; i < routine.lines.size(); ++i)
     kvrtools::setVariable(node + "," + std::to_string(i + 1) + ")", routine.lines[i]);

@@ -4,6 +4,7 @@
 // the header "count,characters".
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,12 +35,22 @@ std::string headerValue(const std::vector<std::string>& lines);
 // seconds, nothing else. Only such a text is put into an M line.
 bool isRoutineTimestamp(std::string_view text);
 
-// Replaces the routine of type named routine.name by routine. Call only with
-// a whole routine in hand, so a routine that cannot be read never leaves the
-// old one deleted. A routine with a text that cannot be sent whole (a line or
-// name too long for one call) is skipped before anything is sent, with a
-// message on standard error: false, as it is when the server refused part of
-// a routine sent with -b on (reported, the old routine left as it was).
+// The M expression node 0 gets: the timestamp, or the server's $h when
+// there is none.
+std::string dateValue(const std::string& timestamp);
+
+// Why routine cannot be stored under addressing, line by line or in bulk
+// alike: the message for standard error (a line or name too long for one
+// call), or nothing when it can.
+std::optional<std::string> unsendableReason(Addressing addressing, const kvrtools::RoutineType& type,
+                                            const RoutineText& routine);
+
+// Replaces the routine of type named routine.name by routine, one request
+// per line. Call only with a whole routine in hand, so a routine that cannot
+// be read never leaves the old one deleted. A routine with a text that
+// cannot be sent whole is skipped before anything is sent, with its
+// unsendableReason on standard error: false. (-b on stores through
+// packed_import.h.)
 bool storeRoutine(Addressing addressing, const kvrtools::RoutineType& type, const RoutineText& routine);
 
 }  // namespace kvrimport

@@ -19,4 +19,12 @@ namespace kvrimport {
 // refused whole: a part of it, or a line split in two, would be other code.
 std::optional<std::vector<std::string>> readSourceFile(const std::string& path);
 
+// readSourceFile without the message: the lines, or the message for
+// standard error in refusal; for a caller that shows it later, in its turn.
+struct SourceText {
+  std::optional<std::vector<std::string>> lines;
+  std::string refusal;
+};
+SourceText loadSourceFile(const std::string& path);
+
 }  // namespace kvrimport
