@@ -54,7 +54,7 @@ TEST_F(RoutineTest, RunsDottedBlocksAndGoto) {
 }
 
 TEST_F(RoutineTest, ChecksCallsAndReturns) {
-  EXPECT_EQ(evalError("$$noval^MATH"), "<COMMAND>");
+  EXPECT_EQ(evalError("$$noval^MATH"), "<PARAMETER>");
   EXPECT_EQ(errorOf("d add^MATH(1,2)"), "<COMMAND>");
   EXPECT_EQ(errorOf("d add^MATH(1,2,3)"), "<PARAMETER>");
   EXPECT_EQ(errorOf("d nolabel^MATH"), "<NOLINE> *nolabel^MATH");

@@ -21,6 +21,8 @@ std::string errorCode(const std::string& text) {
       {"<MAXNUMBER>", "M92"},
   };
   if (name == "<UNDEFINED>") return text.find(" *^") != std::string::npos ? "M7" : "M6";
+  // An unknown special variable; those that exist but cannot be set say so.
+  if (name == "<SVN>" && text.find(" cannot ") == std::string::npos) return "M8";
   for (const Code& c : kCodes)
     if (name == c.name) return c.code;
   std::string z = "Z";
@@ -33,7 +35,8 @@ std::string errorCode(const std::string& text) {
 
 void Job::Impl::recordError(const MError& e) {
   if (dynamic_cast<const TrappedError*>(&e)) return;
-  std::string code = errorCode(e.what());
+  auto* coded = dynamic_cast<const CodedError*>(&e);
+  std::string code = coded ? coded->code() : errorCode(e.what());
   ecode = (ecode.empty() ? "," : ecode) + code + ",";
   frames.back().ecode += "," + code + ",";
 }

@@ -32,7 +32,7 @@ long double modulo(long double a, long double b) {
 
 long double power(long double a, long double b) {
   if (a == 0 && b < 0) throw MError("<DIVIDE>");
-  if (a < 0 && b != std::trunc(b)) throw MError("<ILLEGAL VALUE>");
+  if (a < 0 && b != std::trunc(b)) throw CodedError("M95", "<ILLEGAL VALUE>");
   return std::pow(a, b);
 }
 
@@ -111,7 +111,8 @@ std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
     case Op::Equals: result = l == r; break;
     case Op::Contains: result = l.find(r) != std::string::npos; break;
     case Op::Follows: result = l > r; break;
-    case Op::SortsAfter: result = Collate()(r, l); break;
+    // The empty string collates before every subscript.
+    case Op::SortsAfter: result = !l.empty() && (r.empty() || Collate()(r, l)); break;
     case Op::And: result = isTrue(l) && isTrue(r); break;
     case Op::Or: result = isTrue(l) || isTrue(r); break;
     case Op::Less: result = toNumber(l) < toNumber(r); break;

@@ -80,10 +80,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
       for (const auto& arg : c.merges) runMerge(arg);
       return Flow::Next;
     case Cmd::Xecute:
-      for (size_t i = 0; i < c.exprs.size(); ++i) {
-        if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
-        runXecute(eval(*c.exprs[i]));
-      }
+      runXecuteCommand(c);
       return Flow::Next;
     case Cmd::Halt:
       halt();
@@ -101,11 +98,26 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
 
 bool Job::Impl::runIf(const Command& c) {
   if (c.argless) return test;
-  for (const auto& e : c.exprs) {
-    test = isTrue(eval(*e));
+  for (size_t i = 0; i < c.exprs.size(); ++i) {
+    if (isIndirect(c, i)) {
+      if (!runIf(parseArguments(Cmd::If, eval(*c.exprs[i])))) return false;
+      continue;
+    }
+    test = isTrue(eval(*c.exprs[i]));
     if (!test) return false;
   }
   return true;
+}
+
+void Job::Impl::runXecuteCommand(const Command& c) {
+  for (size_t i = 0; i < c.exprs.size(); ++i) {
+    if (isIndirect(c, i)) {
+      runXecuteCommand(parseArguments(Cmd::Xecute, eval(*c.exprs[i])));
+      continue;
+    }
+    if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
+    runXecute(eval(*c.exprs[i]));
+  }
 }
 
 Flow Job::Impl::runQuit(const Command& c, Context& ctx, int forDepth) {
@@ -114,7 +126,11 @@ Flow Job::Impl::runQuit(const Command& c, Context& ctx, int forDepth) {
     if (!c.argless) throw MError("<COMMAND>");
     return Flow::QuitFor;
   }
-  if (c.argless == ctx.extrinsic) throw MError("<COMMAND>");
+  // While an error is being handled, an extrinsic may end without a value:
+  // the error goes on to its caller.
+  if (c.argless && ctx.extrinsic && ecode.empty())
+    throw CodedError("M17", "<COMMAND>");
+  if (!c.argless && !ctx.extrinsic) throw CodedError("M16", "<COMMAND>");
   if (!c.argless) ctx.quitValue = eval(*c.exprs[0]);
   return Flow::Quit;
 }
@@ -145,24 +161,37 @@ Flow Job::Impl::runDoCommand(const Command& c, Context& ctx) {
 
 void Job::Impl::runKillOrNew(const Command& c) {
   bool kill = c.cmd == Cmd::Kill;
-  std::vector<std::string> names;
-  for (const auto& ref : c.refs) {
-    if (ref.special) {
-      newSpecial(*ref.special);
+  if (c.argless) {
+    kill ? killAllExcept({}) : newAllExcept({});
+    return;
+  }
+  // Each argument acts on its own, in order: K (A,B),(A,C) leaves only A.
+  for (const auto& arg : c.kills) {
+    if (arg.indirect) {
+      runKillOrNew(parseArguments(c.cmd, eval(*arg.indirect)));
       continue;
     }
-    if (c.exclusive) {
-      names.push_back(ref.name);
+    if (arg.exclusive) {
+      std::vector<std::string> names;
+      for (const auto& ref : arg.refs) {
+        if (ref.indirect) {
+          // K (@X): the name is the value.
+          const Ref& inner = cachedReference(eval(*ref.indirect));
+          if (inner.global || inner.indirect || !inner.subs.empty()) throw MError("<SYNTAX>");
+          names.push_back(inner.name);
+        } else {
+          names.push_back(ref.name);
+        }
+      }
+      kill ? killAllExcept(names) : newAllExcept(names);
       continue;
     }
-    std::vector<Ref> refs;
-    if (ref.indirect && ref.subs.empty()) {
-      refs = parseReferences(eval(*ref.indirect));
-    } else {
-      refs.push_back(ref);
-    }
-    for (const auto& r : refs) {
-      Target t = resolve(r);
+    for (const auto& ref : arg.refs) {
+      if (ref.special) {
+        newSpecial(*ref.special);
+        continue;
+      }
+      Target t = resolve(ref);
       if (kill) {
         killTarget(t);
       } else {
@@ -171,12 +200,6 @@ void Job::Impl::runKillOrNew(const Command& c) {
       }
     }
   }
-  if (!c.argless && !c.exclusive) return;
-  if (kill) {
-    killAllExcept(names);
-  } else {
-    newAllExcept(names);
-  }
 }
 
 void Job::Impl::runMerge(const MergeArg& arg) {
@@ -184,8 +207,18 @@ void Job::Impl::runMerge(const MergeArg& arg) {
     for (const auto& inner : parseMergeArguments(eval(*arg.indirect))) runMerge(inner);
     return;
   }
-  Target target = resolve(arg.target);
+  // The source is referenced first: ^(2) in M ^B(2)=^(2) continues the
+  // reference made before the MERGE, and the target sets the naked indicator.
+  Target target = resolveSubscripts(arg.target);
   Target source = resolve(arg.source);
+  bindNaked(target);
+  if (target.global == source.global && target.name == source.name &&
+      target.database == source.database && !target.ssvn && !source.ssvn) {
+    size_t n = std::min(target.subs.size(), source.subs.size());
+    if (std::equal(target.subs.begin(), target.subs.begin() + static_cast<long>(n),
+                   source.subs.begin()) && target.subs.size() != source.subs.size())
+      throw CodedError("M19", "<MERGE> *" + displayName(target) + "=" + displayName(source));
+  }
   mergeInto(target, source);
 }
 
@@ -215,8 +248,13 @@ void Job::Impl::forEachValueBelow(
 }
 
 void Job::Impl::runHang(const Command& c) {
-  for (const auto& e : c.exprs) {
-    long double seconds = std::min(toNumber(eval(*e)), 86400.0L);
+  for (size_t i = 0; i < c.exprs.size(); ++i) {
+    const Expr& e = *c.exprs[i];
+    if (isIndirect(c, i)) {
+      runHang(parseArguments(Cmd::Hang, eval(e)));
+      continue;
+    }
+    long double seconds = std::min(toNumber(eval(e)), 86400.0L);
     auto end = std::chrono::steady_clock::now() +
                std::chrono::milliseconds(static_cast<long long>(std::max(seconds, 0.0L) * 1000));
     // In slices, so that a client that goes away ends the wait.
@@ -314,9 +352,12 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
     long double step = toNumber(eval(*range.increment));
     bool bounded = static_cast<bool>(range.limit);
     long double limit = bounded ? toNumber(eval(*range.limit)) : 0;
-    while (true) {
+    // The start value is assigned even when the body never runs; later
+    // values only when they are within the limit.
+    store(var, formatNumber(value));
+    for (bool first = true;; first = false) {
       if (bounded && ((step >= 0 && value > limit) || (step < 0 && value < limit))) break;
-      store(var, formatNumber(value));
+      if (!first) store(var, formatNumber(value));
       Flow flow = body();
       if (flow == Flow::QuitFor) return Flow::Next;
       if (flow != Flow::Next) return flow;
@@ -331,7 +372,9 @@ void Job::Impl::runSet(const SetArg& arg) {
     for (const auto& inner : parseSetArguments(eval(*arg.indirect))) runSet(inner);
     return;
   }
-  // The targets' names and subscripts first, then the value.
+  // The targets' subscripts first, then the value; a target's global takes
+  // the naked indicator only when it is assigned, so in S ^B=^(2) the naked
+  // reference still continues the reference made before the SET.
   struct Resolved {
     Target target;
     std::string a2, a3, a4;
@@ -343,7 +386,7 @@ void Job::Impl::runSet(const SetArg& arg) {
       targets.push_back(std::move(r));
       continue;
     }
-    r.target = resolve(t.ref);
+    r.target = resolveSubscripts(t.ref);
     if (t.arg2) r.a2 = eval(*t.arg2);
     if (t.arg3) r.a3 = eval(*t.arg3);
     if (t.arg4) r.a4 = eval(*t.arg4);
@@ -358,26 +401,34 @@ void Job::Impl::runSet(const SetArg& arg) {
       continue;
     }
     if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION>");
+    bindNaked(r.target);
     if (t.kind == SetTarget::Kind::Var) {
       store(r.target, value);
-      continue;
-    }
-    std::string old = fetch(r.target).value_or("");
-    if (t.kind == SetTarget::Kind::Piece) {
-      long from = t.arg3 ? toInteger(r.a3) : 1;
-      long to = t.arg4 ? toInteger(r.a4) : from;
-      store(r.target, replacePieces(old, r.a2, from, to, value));
     } else {
-      long from = t.arg2 ? toInteger(r.a2) : 1;
-      long to = t.arg3 ? toInteger(r.a3) : from;
-      store(r.target, replaceCharacters(old, from, to, value));
+      setPart(t, r.target, r.a2, r.a3, r.a4, value);
     }
   }
 }
 
-
-
-
+// SET $PIECE and SET $EXTRACT. A range that selects nothing leaves the
+// variable as it was, undefined included; an empty delimiter makes the
+// whole value the one piece.
+void Job::Impl::setPart(const SetTarget& t, const Target& target, const std::string& a2,
+                        const std::string& a3, const std::string& a4, const std::string& value) {
+  long from, to;
+  if (t.kind == SetTarget::Kind::Piece) {
+    from = t.arg3 ? toInteger(a3) : 1;
+    to = t.arg4 ? toInteger(a4) : from;
+  } else {
+    from = t.arg2 ? toInteger(a2) : 1;
+    to = t.arg3 ? toInteger(a3) : from;
+  }
+  if (to < from || to < 1) return;
+  if (t.kind == SetTarget::Kind::Piece && a2.empty()) return store(target, value);
+  std::string old = fetch(target).value_or("");
+  store(target, t.kind == SetTarget::Kind::Piece ? replacePieces(old, a2, from, to, value)
+                                                 : replaceCharacters(old, from, to, value));
+}
 
 Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   if (arg.indirect) {
@@ -411,7 +462,17 @@ void Job::Impl::runLock(const Command& c) {
     table.releaseAll(lockOwner);
     return;
   }
-  for (const auto& arg : c.locks) {
+  for (const auto& arg : c.locks) runLockArgument(arg);
+}
+
+void Job::Impl::runLockArgument(const LockArg& arg) {
+  LockTable& table = server.impl().locks;
+  if (arg.indirect) {
+    for (const auto& inner : parseArguments(Cmd::Lock, eval(*arg.indirect)).locks)
+      runLockArgument(inner);
+    return;
+  }
+  {
     std::vector<LockTable::Name> names;
     for (const auto& ref : arg.refs) {
       Target t = resolve(ref);
@@ -421,7 +482,7 @@ void Job::Impl::runLock(const Command& c) {
     }
     if (arg.sign == '-') {
       for (const auto& name : names) table.release(lockOwner, name);
-      continue;
+      return;
     }
     LockTable::Deadline deadline;
     if (arg.timeout) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ast.h"
+#include "coded_error.h"
 #include "devices.h"
 #include "parse_cache.h"
 #include "mengine/engine.h"
@@ -26,6 +27,7 @@ struct Target {
   Subscripts subs;
   Database* database = nullptr;  // another database than the job's (^|"USER"|X)
   std::optional<Ssvn> ssvn;      // ^$ROUTINE(...) and the like
+  bool naked = false;  // ^(subs) whose name bindNaked has yet to take
 };
 
 inline Target localTarget(const std::string& name) {
@@ -99,6 +101,7 @@ struct Job::Impl {
     std::string name;
     std::shared_ptr<Node> node;
     std::optional<std::map<std::string, std::shared_ptr<Node>>> all;
+    std::vector<std::string> kept;  // with all: the names an exclusive NEW left alone
   };
   struct Frame {
     std::vector<Saved> saved;
@@ -148,7 +151,14 @@ struct Job::Impl {
   // ^$ROUTINE and ^$GLOBAL (structured.cpp).
   std::optional<std::string> structuredValue(const Target& t);
   std::string structuredOrder(const Target& t, bool forward);
+  // A reference's subscripts and indirection evaluated and its naked form
+  // bound, setting the naked indicator for a global.
   Target resolve(const Ref& ref);
+  // The first half of resolve: a naked reference stays unbound and the naked
+  // indicator untouched, for the commands whose targets take their place
+  // only after the value is known (SET, MERGE).
+  Target resolveSubscripts(const Ref& ref);
+  void bindNaked(Target& t, bool setIndicator = true);
   std::optional<std::string> fetch(const Target& t);
   std::string fetchOrThrow(const Target& t);
   void store(const Target& t, std::string value);
@@ -202,6 +212,8 @@ struct Job::Impl {
   unsigned long steps = 0;  // commands run, to ask for the client now and then
   void runZnspace(const Command& c);
   void runSet(const SetArg& arg);
+  void setPart(const SetTarget& t, const Target& target, const std::string& a2,
+               const std::string& a3, const std::string& a4, const std::string& value);
   void runWrite(const WriteItem& item);
   void runRead(const ReadItem& item);
   // OPEN, USE or CLOSE of one device.
@@ -220,6 +232,12 @@ struct Job::Impl {
   Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
   void runXecute(const std::string& text);
   void runLock(const Command& c);
+  void runLockArgument(const LockArg& arg);
+  void runXecuteCommand(const Command& c);
+  // IF, XECUTE, HANG: whether argument i is @expr standing for arguments.
+  static bool isIndirect(const Command& c, size_t i) {
+    return i < c.indirectArgs.size() && c.indirectArgs[i];
+  }
   int lockOwner;  // this job's identity in the lock table
   // Runs the lines of a routine from index at the given block level.
   Flow runLines(Context& ctx, size_t index);

@@ -76,6 +76,13 @@ void Parser::arguments(Command& cmd) {
       return;
     case Cmd::Xecute: case Cmd::Break: case Cmd::View:
       return expressionsWithConditions(cmd);
+    case Cmd::If: case Cmd::Hang:
+      do {
+        ExprP ind = argumentIndirection(false);
+        cmd.indirectArgs.push_back(ind != nullptr);
+        cmd.exprs.push_back(ind ? ind : expression());
+      } while (accept(','));
+      return;
     case Cmd::Quit: case Cmd::TRollback:
       // QUIT *name hands back a whole array elsewhere; it is not run here.
       if (cmd.cmd == Cmd::Quit && accept('*')) cmd.zname = "QUIT *";
@@ -87,7 +94,7 @@ void Parser::arguments(Command& cmd) {
       fail();
     case Cmd::ZOther:
       return skipUnknownArguments();
-    case Cmd::If: case Cmd::Hang: case Cmd::ZNspace:
+    case Cmd::ZNspace:
       do cmd.exprs.push_back(expression());
       while (accept(','));
       return;
@@ -107,6 +114,13 @@ ExprP Parser::argumentIndirection(bool colonEnds) {
 // (VIEW: :values).
 void Parser::expressionsWithConditions(Command& cmd) {
   do {
+    ExprP ind = cmd.cmd == Cmd::Xecute ? argumentIndirection(false) : nullptr;
+    cmd.indirectArgs.push_back(ind != nullptr);
+    if (ind) {
+      cmd.exprs.push_back(ind);
+      cmd.xecuteConds.push_back(nullptr);
+      continue;
+    }
     cmd.exprs.push_back(expression());
     cmd.xecuteConds.push_back(accept(':') ? expression() : nullptr);
     while (cmd.cmd == Cmd::View && accept(':')) expression();
@@ -143,6 +157,10 @@ void Parser::forArguments(Command& cmd) {
 
 LockArg Parser::lockArgument() {
   LockArg arg;
+  if (ExprP ind = argumentIndirection(false)) {
+    arg.indirect = ind;
+    return arg;
+  }
   if (at('+') || at('-')) arg.sign = s_[p_++];
   if (accept('(')) {
     do arg.refs.push_back(reference());
@@ -158,14 +176,18 @@ LockArg Parser::lockArgument() {
 void Parser::killOrNewArguments(Command& cmd) {
   bool isNew = cmd.cmd == Cmd::New;
   do {
-    if (accept('(')) {
-      cmd.exclusive = true;
-      do cmd.refs.push_back(newName(isNew));
+    KillArg arg;
+    if (ExprP ind = argumentIndirection(false)) {
+      arg.indirect = ind;
+    } else if (accept('(')) {
+      arg.exclusive = true;
+      do arg.refs.push_back(newName(isNew));
       while (accept(','));
       expect(')');
     } else {
-      cmd.refs.push_back(isNew ? newName(true) : reference());
+      arg.refs.push_back(isNew ? newName(true) : reference());
     }
+    cmd.kills.push_back(std::move(arg));
   } while (accept(','));
 }
 
@@ -533,6 +555,23 @@ std::vector<ReadItem> parseReadArguments(std::string_view text) {
   Command cmd;
   p.argumentList([&] { p.readArgument(cmd); return 0; });
   return cmd.reads;
+}
+
+Command parseArguments(Cmd cmd, std::string_view text) {
+  Parser p(text);
+  Command c;
+  c.cmd = cmd;
+  c.argless = false;
+  p.arguments(c);
+  p.requireEnd();
+  return c;
+}
+
+EntryRef parseTextArgument(std::string_view text) {
+  Parser p(text);
+  EntryRef e = p.textArgument();
+  p.requireEnd();
+  return e;
 }
 
 EntryRef parseEntryRef(std::string_view text) {

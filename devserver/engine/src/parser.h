@@ -36,7 +36,12 @@ std::vector<DeviceArg> parseDeviceArguments(std::string_view text);
 // Comma lists of WRITE and READ arguments (argument indirection).
 std::vector<WriteItem> parseWriteArguments(std::string_view text);
 std::vector<ReadItem> parseReadArguments(std::string_view text);
-// A whole entry reference (indirection of $TEXT).
+// The whole text as the arguments of a command (argument indirection of
+// IF, XECUTE, KILL, NEW, LOCK and HANG).
+Command parseArguments(Cmd cmd, std::string_view text);
+// A whole argument of $TEXT: [label][+offset][^routine] (its indirection).
+EntryRef parseTextArgument(std::string_view text);
+// A whole entry reference.
 EntryRef parseEntryRef(std::string_view text);
 // A whole pattern (pattern indirection).
 std::shared_ptr<const Pattern> parsePattern(std::string_view text);
