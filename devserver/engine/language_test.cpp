@@ -42,7 +42,7 @@ const char* const kStandardLines[] = {
 TEST(LanguageTest, ParsesEveryConstructOfTheStandard) {
   for (const char* line : kStandardLines) {
     try {
-      parseRoutineLine(line);
+      parseRoutineLine(line, true);
     } catch (const ParseError& e) {
       ADD_FAILURE() << line << "\n" << e.what() << " at column " << e.column();
     }
@@ -56,7 +56,7 @@ TEST(LanguageTest, ParsesZNamesByTheGeneralSyntax) {
         " S $ZTRAP=\"\",$ZPIECE(X,\"^\",2)=1,$ZFOO(1,,3)=2 W $ZVER,$ZDATE($H,\"YEAR\",,),$ZL(X,\"a\")",
         " ZWRITE $ZVERSION,$ECODE,X ZWR ^G Q *fields", " zhalt:x 2 ZK X(1)"}) {
     try {
-      parseRoutineLine(line);
+      parseRoutineLine(line, true);
     } catch (const ParseError& e) {
       ADD_FAILURE() << line << "\n" << e.what() << " at column " << e.column();
     }
@@ -80,7 +80,7 @@ TEST(LanguageTest, StopsAtTheColumnOfTheError) {
   };
   for (const auto& c : cases) {
     try {
-      parseRoutineLine(c.line);
+      parseRoutineLine(c.line, true);
       ADD_FAILURE() << c.line << " parsed";
     } catch (const ParseError& e) {
       EXPECT_EQ(std::string(e.what()), c.error) << c.line;

@@ -168,3 +168,27 @@ TEST_F(StandardCodeTest, NakedReferenceWithoutIndicator) {
 
 }  // namespace
 }  // namespace mengine::test
+
+namespace mengine::test {
+namespace {
+
+using RuntimeSyntaxTest = EngineTest;
+
+TEST_F(RuntimeSyntaxTest, ALineRunsUpToItsSyntaxError) {
+  EXPECT_EQ(output("w 1 i 0 s X=$PRINCIPLE"), "1");
+  io_.output.clear();
+  EXPECT_EQ(errorOf("w 2 s X=(1"), "<SYNTAX>");
+  EXPECT_EQ(io_.output, "2");
+  io_.output.clear();
+  EXPECT_EQ(errorOf("x \"w 3 w $nofunction(1)\""), "<FUNCTION>");
+  EXPECT_EQ(io_.output, "3");
+  // A branch in another dialect that never runs is no obstacle.
+  storeRoutine("RS", {"RS ;", "A w \"a\" q:1  s x=(1", " q", "B i 0 zz ,("});
+  EXPECT_EQ(output("d A^RS,B^RS"), "a");
+  // The compiler still reports both lines.
+  std::string report = output("d compile^%RCOMPIL(\"RS.INT\")");
+  EXPECT_NE(report.find("2 errors in RS"), std::string::npos) << report;
+}
+
+}  // namespace
+}  // namespace mengine::test

@@ -181,7 +181,8 @@ struct KillArg {
 
 struct Command {
   Cmd cmd = Cmd::Set;
-  std::string zname;  // ZOther: the command word as written
+  std::string zname;  // ZOther: the command word as written; Invalid: the error
+  size_t errorColumn = 0;  // Invalid: where parsing stopped
   ExprP postcond;
   bool argless = true;
   std::vector<ReadItem> reads;

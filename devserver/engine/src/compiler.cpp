@@ -42,7 +42,7 @@ void Job::Impl::compile(const std::string& nameWithType) {
     ++lineNumber;
     const std::string& text = child.value.value_or("");
     try {
-      parseRoutineLine(text);
+      parseRoutineLine(text, true);
     } catch (const MError& e) {
       ++errors;
       auto* parse = dynamic_cast<const ParseError*>(&e);

@@ -90,6 +90,8 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
     case Cmd::ZNspace:
       runZnspace(c);
       return Flow::Next;
+    case Cmd::Invalid:
+      throw ParseError(c.zname, c.errorColumn);
     default:
       return runOtherCommand(c);
   }

@@ -15,6 +15,7 @@ enum class Cmd {
   Break, Close, Do, Else, For, Goto, Halt, Hang, If, Job, Kill, Lock, Merge, New, Open, Quit,
   Read, Set, TCommit, TRestart, TRollback, TStart, Use, View, Write, Xecute,
   ZNspace, ZWrite, ZOther,
+  Invalid,  // a command that did not parse: its error is raised when it is reached
 };
 
 enum class Op {

@@ -94,6 +94,8 @@ void Parser::arguments(Command& cmd) {
       fail();
     case Cmd::ZOther:
       return skipUnknownArguments();
+    case Cmd::Invalid:
+      fail();
     case Cmd::ZNspace:
       do cmd.exprs.push_back(expression());
       while (accept(','));
@@ -451,12 +453,23 @@ void Parser::transactionStart(Command& cmd) {
   }
 }
 
-void Parser::lineBody(Line& line) {
+void Parser::lineBody(Line& line, bool deferErrors) {
   while (true) {
     while (!atEnd() && isBlank(peek())) ++p_;
     if (atEnd() || at(';')) return;
-    line.commands.push_back(command());
-    if (!atEnd() && !isBlank(peek()) && !at(';')) fail();
+    try {
+      line.commands.push_back(command());
+      if (!atEnd() && !isBlank(peek()) && !at(';')) fail();
+    } catch (const ParseError& e) {
+      if (!deferErrors) throw;
+      // The commands before it run; the rest of the line is this error.
+      Command bad;
+      bad.cmd = Cmd::Invalid;
+      bad.zname = e.what();
+      bad.errorColumn = e.column();
+      line.commands.push_back(std::move(bad));
+      return;
+    }
   }
 }
 
@@ -486,17 +499,17 @@ void Parser::routineLineStart(Line& line) {
 std::shared_ptr<const Line> parseCommandLine(std::string_view text) {
   Parser p(text);
   auto line = std::make_shared<Line>();
-  p.lineBody(*line);
+  p.lineBody(*line, true);
   return line;
 }
 
-std::shared_ptr<const Line> parseRoutineLine(std::string_view text) {
+std::shared_ptr<const Line> parseRoutineLine(std::string_view text, bool strict) {
   // A routine imported from a file with CR LF line ends keeps the CR.
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   Parser p(text);
   auto line = std::make_shared<Line>();
   p.routineLineStart(*line);
-  p.lineBody(*line);
+  p.lineBody(*line, !strict);
   return line;
 }
 

@@ -15,10 +15,14 @@ enum PatCode : unsigned {
   kPatA = 1, kPatC = 2, kPatE = 4, kPatL = 8, kPatN = 16, kPatP = 32, kPatU = 64
 };
 
-// A line of direct-mode commands (no label).
+// A line of direct-mode commands (no label). A command that does not parse
+// becomes a Cmd::Invalid command that raises its error when it is reached,
+// so the commands before it run as M systems run them.
 std::shared_ptr<const Line> parseCommandLine(std::string_view text);
-// A routine line: optional label and formal parameters, line start, dots, commands.
-std::shared_ptr<const Line> parseRoutineLine(std::string_view text);
+// A routine line: optional label and formal parameters, line start, dots,
+// commands. A bad line start fails at once; a bad command fails at once when
+// strict (the compiler's check), else it is deferred as above.
+std::shared_ptr<const Line> parseRoutineLine(std::string_view text, bool strict = false);
 // A whole expression.
 ExprP parseExpression(std::string_view text);
 // A whole variable reference (for name indirection and the write request).

@@ -31,7 +31,9 @@ class Parser : public Scanner {
 
   // ---- commands and lines (parse_command.cpp) ----
   void routineLineStart(Line& line);
-  void lineBody(Line& line);
+  // deferErrors: a command that does not parse ends the line as a
+  // Cmd::Invalid command instead of failing the whole line.
+  void lineBody(Line& line, bool deferErrors);
   SetArg setArgument();
   DoArg doArgument();
   MergeArg mergeArgument();
