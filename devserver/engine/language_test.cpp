@@ -97,11 +97,11 @@ TEST_F(CompilerTest, ShowsEachErrorWithACaretAndCountsThem) {
   EXPECT_EQ(eval("$d(^rOBJ(\"OK\"))"), "1");
   storeRoutine("ONE", {"ONE", "\tw 1,(2", " q"});
   EXPECT_EQ(output("d compile^%RCOMPIL(\"ONE.INT\")"),
-            "ONE+2: <SYNTAX>\n\tw 1,(2\n\t      ^\n1 error in ONE\n");
+            "ONE+1: <SYNTAX>\n\tw 1,(2\n\t      ^\n1 error in ONE\n");
   storeRoutine("TWO", {"TWO s x=$zz(1) w $nope(2)", " i 1 e 2", "\r"});
   EXPECT_EQ(output("d compile^%RCOMPIL(\"TWO.INT\")"),
-            "TWO+1: <FUNCTION>\nTWO s x=$zz(1) w $nope(2)\n                  ^\n"
-            "TWO+2: <SYNTAX>\n i 1 e 2\n       ^\n2 errors in TWO\n");
+            "TWO: <FUNCTION>\nTWO s x=$zz(1) w $nope(2)\n                  ^\n"
+            "TWO+1: <SYNTAX>\n i 1 e 2\n       ^\n2 errors in TWO\n");
   EXPECT_EQ(eval("$d(^rOBJ(\"TWO\"))"), "0");
 }
 

@@ -167,7 +167,9 @@ std::string Job::Impl::evalSpecial(const Expr& e) {
     case Svn::Y: return std::to_string(devices.y());
     case Svn::ZEof: return boolText(devices.atEnd());
     case Svn::Storage: return "16777216";
-    case Svn::System: return "47,kvrdevserver";
+    // No system number has been assigned to this engine: 0 claims none.
+    case Svn::System: return "0,kvrdevserver";
+    case Svn::ZError: return zerror;
     case Svn::ZVersion: return "kvrdevserver M engine";
     case Svn::ECode: return ecode;
     case Svn::ETrap: return etrap;

@@ -26,11 +26,16 @@ Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDept
     ~Current() { slot = saved; }
   } restore{current, current};
   current = &ctx;
-  for (size_t i = from; i < line.commands.size(); ++i) {
-    if (++steps % 256 == 0) checkAbandoned();
-    bool lineDone = false;
-    Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
-    if (flow != Flow::Next || lineDone) return flow;
+  try {
+    for (size_t i = from; i < line.commands.size(); ++i) {
+      if (++steps % 256 == 0) checkAbandoned();
+      bool lineDone = false;
+      Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
+      if (flow != Flow::Next || lineDone) return flow;
+    }
+  } catch (const MError& e) {
+    notePlace(e, ctx);
+    throw;
   }
   return Flow::Next;
 }
@@ -513,11 +518,15 @@ void Job::Impl::runXecute(const std::string& text) {
   // Labels of the running routine stay reachable from the XECUTEd line.
   ctx.routine = current ? current->routine : nullptr;
   ctx.xecute = true;
+  ctx.source = &text;
   finishGoto(ctx, runLine(*line, 0, ctx, 0));
 }
 
 void Job::Impl::finishGoto(Context& ctx, Flow flow) {
   while (flow == Flow::Goto) {
+    // From here on the context runs routine lines, wherever it began.
+    ctx.xecute = false;
+    ctx.source = nullptr;
     ctx.routine = ctx.gotoRoutine;
     ctx.level = lineAt(*ctx.routine, ctx.gotoLine).level;
     flow = runLines(ctx, ctx.gotoLine);

@@ -2,6 +2,7 @@
 // extrinsic functions, XECUTE and NEW, and the evaluation of parsed lines.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -54,6 +55,7 @@ struct Context {
   int level = 0;
   bool extrinsic = false;
   bool xecute = false;  // an XECUTEd line: it has no lines after it
+  const std::string* source = nullptr;  // direct mode and XECUTE: the line's text
   std::optional<std::string> quitValue;
   // A pending GOTO: routine and line index to continue at.
   std::shared_ptr<Routine> gotoRoutine;
@@ -127,6 +129,14 @@ struct Job::Impl {
   // when no trap is set or the trap leaves $ECODE set.
   void trap(const MError& e, Context& ctx);
   void recordError(const MError& e);
+  // The error's text with its place: "<UNDEFINED>SUB+1^ERR *x".
+  std::string placedText(const MError& e) const;
+  // Called for an error leaving a line: remembers the line as its place
+  // unless an inner line did, or the line is not a routine's.
+  void notePlace(const MError& e, const Context& ctx);
+  std::exception_ptr placedError;  // the error errorPlace belongs to
+  std::string errorPlace;
+  std::string zerror;  // $ZERROR: the last error's text with its place
   // SET $ECODE: an empty value ends error processing, any other starts it.
   void setEcode(const std::string& value);
   void newSpecial(Svn svn);
@@ -301,6 +311,9 @@ struct Job::Impl::FrameGuard {
 };
 
 [[noreturn]] void throwUndefined(const Target& t);
+// A routine line as M names it: label+offset from the nearest label at or
+// above it ("BAD+1"), the label alone, or +line when no label precedes it.
+std::string lineOffset(const std::vector<std::string>& lines, size_t index);
 std::string displayName(const Target& t);
 
 }  // namespace mengine

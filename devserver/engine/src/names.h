@@ -34,7 +34,7 @@ enum class Fn {
 
 enum class Svn {
   Device, ECode, EStack, ETrap, Horolog, Io, Job, Key, Principal, Quit, Stack, Storage, System,
-  Test, TLevel, TRestart, X, Y, ZEof, ZHorolog, ZVersion, ZOther,
+  Test, TLevel, TRestart, X, Y, ZEof, ZError, ZHorolog, ZVersion, ZOther,
 };
 
 enum class Ssvn { Character, Device, Global, Job, Lock, Routine, System, ZOther };
