@@ -115,7 +115,7 @@ TEST_F(RunTest, FailsOnlyWhenAZNameRuns) {
   EXPECT_EQ(errorOf("s $ztrap=1"), "<SVN>");
   EXPECT_EQ(errorOf("s $zfoo(x)=1"), "<FUNCTION>");
   EXPECT_EQ(eval("$zextract(\"hello\",2,3)_$zpiece(\"a^b\",\"^\",2)_$zlength(\"abc\")"), "elb3");
-  for (const char* cmd : {"JOB", "BREAK", "VIEW", "TRESTART"}) {
+  for (const char* cmd : {"VIEW", "TRESTART"}) {
     std::string line = std::string(cmd) + (std::string(cmd) == "TRESTART" ? "" : " 1");
     EXPECT_EQ(errorOf(line), std::string("<COMMAND> *") + cmd + " not available") << line;
   }

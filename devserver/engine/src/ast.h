@@ -162,6 +162,9 @@ struct DoArg {
   EntryRef entry;
   ExprP postcond;
   ExprP indirect;  // the whole argument is @expr
+  // JOB: the job's parameters and the timeout.
+  std::vector<DeviceParam> jobParams;
+  ExprP timeout;
 };
 
 struct LockArg {

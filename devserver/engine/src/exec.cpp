@@ -296,10 +296,60 @@ Flow Job::Impl::runOtherCommand(const Command& c) {
       runTransaction(c);
       return Flow::Next;
     case Cmd::TRestart: throw MError("<COMMAND> *TRESTART not available");
-    case Cmd::Break: throw MError("<COMMAND> *BREAK not available");
-    case Cmd::Job: throw MError("<COMMAND> *JOB not available");
+    case Cmd::Break:
+      // There is no debugger to break into.
+      return Flow::Next;
+    case Cmd::Job:
+      for (const auto& arg : c.dos) runJob(arg);
+      return Flow::Next;
     case Cmd::View: throw MError("<COMMAND> *VIEW not available");
     default: throw MError("<COMMAND>");
+  }
+}
+
+void Job::Impl::runJob(const DoArg& arg) {
+  if (arg.indirect) {
+    for (const auto& inner : parseArguments(Cmd::Job, eval(*arg.indirect)).dos) runJob(inner);
+    return;
+  }
+  const EntryRef& e = arg.entry;
+  Place place = placeOf(e);
+  if (place.routine.empty() && current && current->routine) place.routine = current->routine->name;
+  if (place.routine.empty()) throw MError("<NOLINE> *" + place.label);
+  // The routine and line must exist now: the new job has no one to tell.
+  findLabel(*loadRoutine(place.routine), place.label, place.offset);
+  std::string line = "d " + place.label + (place.offset ? "+" + std::to_string(place.offset) : "") +
+                     "^" + place.routine;
+  if (e.hasArgs) {
+    line += '(';
+    for (size_t i = 0; i < e.args.size(); ++i) {
+      const Actual& a = e.args[i];
+      if (!a.byRef.empty() || a.byRefIndirect) throw CodedError("M40", "<PARAMETER>");
+      if (i > 0) line += ',';
+      if (!a.absent) line += quoted(eval(*a.expr));
+    }
+    line += ')';
+  }
+  std::string output;
+  for (const auto& p : arg.jobParams) {
+    std::string value = p.value ? eval(*p.value) : "";
+    if (p.keyword == "OUTPUT") output = value;
+  }
+  std::string path;
+  if (!output.empty()) {
+    const std::string& dir = server.options().directory;
+    if (dir.empty() || output.find('/') != std::string::npos || output == "." || output == ".." ||
+        output.find('\0') != std::string::npos)
+      throw MError("<DEVICE> *" + output + " cannot be opened");
+    path = dir + output;
+  }
+  // A job starts at once or not at all: the timeout is never waited for.
+  if (arg.timeout) eval(*arg.timeout);
+  int number = server.impl().background.start(server, db->name, line, path);
+  if (arg.timeout) {
+    test = number != 0;
+  } else if (number == 0) {
+    throw MError("<JOB> *no job can be started now");
   }
 }
 

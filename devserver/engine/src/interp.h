@@ -232,6 +232,8 @@ struct Job::Impl {
   void writeSpecial(const Ref& ref);
   // TSTART, TCOMMIT, TROLLBACK.
   void runTransaction(const Command& c);
+  // JOB: label+offset^routine(values) as a new job of the server.
+  void runJob(const DoArg& arg);
   // SET of a special variable ($X, $Y, $ECODE, $ETRAP).
   void setSpecial(const SetTarget& t, const std::string& value);
   void write(std::string_view text);

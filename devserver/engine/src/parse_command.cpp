@@ -365,11 +365,16 @@ DoArg Parser::doArgument() {
 // JOB entryref[(actuals)][:[parameters][:timeout]]
 DoArg Parser::jobArgument() {
   DoArg arg;
+  if (ExprP ind = argumentIndirection(false)) {
+    arg.indirect = ind;
+    return arg;
+  }
   arg.entry = entryRef(false);
+  const EntryRef& e = arg.entry;
+  if (e.label.empty() && !e.labelIndirect && e.routine.empty() && !e.routineIndirect) fail();
   if (accept(':')) {
-    std::vector<DeviceParam> params;
-    if (!at(':')) deviceParameters(params);
-    if (accept(':')) expression();
+    if (!at(':') && !atArgumentEnd()) deviceParameters(arg.jobParams);
+    if (accept(':')) arg.timeout = expression();
   }
   return arg;
 }
