@@ -52,6 +52,9 @@ TEST_F(SemanticsTest, AnIndirectArgumentMayBeAListOrAnExclusiveForm) {
   run("s X=\"-^L(1)\" l @X");
   EXPECT_EQ(output("s X=\"0,0\" h @X w \"after\""), "after");
   EXPECT_EQ(errorOf("s X=\"1,\" i @X"), "<SYNTAX>");
+  // An argument that names itself fails instead of exhausting the stack.
+  for (const char* cmd : {"s", "i", "k", "x", "l", "h", "w", "d", "j"})
+    EXPECT_EQ(errorOf(std::string("s A=\"@A\" ") + cmd + " @A"), "<FRAMESTACK>") << cmd;
 }
 
 TEST_F(SemanticsTest, ExclusiveKillAndNewActArgumentByArgument) {

@@ -107,6 +107,7 @@ bool Job::Impl::runIf(const Command& c) {
   if (c.argless) return test;
   for (size_t i = 0; i < c.exprs.size(); ++i) {
     if (isIndirect(c, i)) {
+      IndirectionLevel level(*this);
       if (!runIf(parseArguments(Cmd::If, eval(*c.exprs[i])))) return false;
       continue;
     }
@@ -119,6 +120,7 @@ bool Job::Impl::runIf(const Command& c) {
 void Job::Impl::runXecuteCommand(const Command& c) {
   for (size_t i = 0; i < c.exprs.size(); ++i) {
     if (isIndirect(c, i)) {
+      IndirectionLevel level(*this);
       runXecuteCommand(parseArguments(Cmd::Xecute, eval(*c.exprs[i])));
       continue;
     }
@@ -175,6 +177,7 @@ void Job::Impl::runKillOrNew(const Command& c) {
   // Each argument acts on its own, in order: K (A,B),(A,C) leaves only A.
   for (const auto& arg : c.kills) {
     if (arg.indirect) {
+      IndirectionLevel level(*this);
       runKillOrNew(parseArguments(c.cmd, eval(*arg.indirect)));
       continue;
     }
@@ -211,6 +214,7 @@ void Job::Impl::runKillOrNew(const Command& c) {
 
 void Job::Impl::runMerge(const MergeArg& arg) {
   if (arg.indirect) {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseMergeArguments(eval(*arg.indirect))) runMerge(inner);
     return;
   }
@@ -258,6 +262,7 @@ void Job::Impl::runHang(const Command& c) {
   for (size_t i = 0; i < c.exprs.size(); ++i) {
     const Expr& e = *c.exprs[i];
     if (isIndirect(c, i)) {
+      IndirectionLevel level(*this);
       runHang(parseArguments(Cmd::Hang, eval(e)));
       continue;
     }
@@ -309,6 +314,7 @@ Flow Job::Impl::runOtherCommand(const Command& c) {
 
 void Job::Impl::runJob(const DoArg& arg) {
   if (arg.indirect) {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseArguments(Cmd::Job, eval(*arg.indirect)).dos) runJob(inner);
     return;
   }
@@ -426,6 +432,7 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
 
 void Job::Impl::runSet(const SetArg& arg) {
   if (arg.indirect) {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseSetArguments(eval(*arg.indirect))) runSet(inner);
     return;
   }
@@ -491,6 +498,7 @@ Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   if (arg.indirect) {
     std::string text = eval(*arg.indirect);
     if (arg.postcond && !isTrue(eval(*arg.postcond))) return Flow::Next;
+    IndirectionLevel level(*this);
     for (const auto& inner : parseDoArguments(text)) {
       Flow flow = runDo(inner, ctx, isGoto);
       if (flow != Flow::Next) return flow;
@@ -525,6 +533,7 @@ void Job::Impl::runLock(const Command& c) {
 void Job::Impl::runLockArgument(const LockArg& arg) {
   LockTable& table = server.impl().locks;
   if (arg.indirect) {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseArguments(Cmd::Lock, eval(*arg.indirect)).locks)
       runLockArgument(inner);
     return;
