@@ -547,7 +547,6 @@ std::vector<SetArg> parseSetArguments(std::string_view text) {
   return listOf(text, &Parser::setArgument);
 }
 
-std::vector<Ref> parseReferences(std::string_view text) { return listOf(text, &Parser::reference); }
 
 std::vector<DoArg> parseDoArguments(std::string_view text) {
   return listOf(text, &Parser::doArgument);

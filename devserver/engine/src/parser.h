@@ -29,8 +29,6 @@ ExprP parseExpression(std::string_view text);
 Ref parseReference(std::string_view text);
 // A comma list of arguments of SET (argument indirection).
 std::vector<SetArg> parseSetArguments(std::string_view text);
-// A comma list of references (argument indirection of KILL and NEW).
-std::vector<Ref> parseReferences(std::string_view text);
 // A comma list of DO arguments (argument indirection of DO).
 std::vector<DoArg> parseDoArguments(std::string_view text);
 // A comma list of MERGE arguments (argument indirection of MERGE).
