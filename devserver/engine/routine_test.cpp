@@ -54,12 +54,12 @@ TEST_F(RoutineTest, RunsDottedBlocksAndGoto) {
 }
 
 TEST_F(RoutineTest, ChecksCallsAndReturns) {
-  EXPECT_EQ(evalError("$$noval^MATH"), "<COMMAND>");
-  EXPECT_EQ(errorOf("d add^MATH(1,2)"), "<COMMAND>");
+  EXPECT_EQ(evalError("$$noval^MATH"), "<PARAMETER>");
+  EXPECT_EQ(errorOf("d add^MATH(1,2)"), "<COMMAND>add^MATH");
   EXPECT_EQ(errorOf("d add^MATH(1,2,3)"), "<PARAMETER>");
   EXPECT_EQ(errorOf("d nolabel^MATH"), "<NOLINE> *nolabel^MATH");
   EXPECT_EQ(errorOf("d ^NOROUTINE"), "<NOROUTINE> *NOROUTINE");
-  EXPECT_EQ(evalError("$$deep^MATH(1)"), "<FRAMESTACK>");
+  EXPECT_EQ(evalError("$$deep^MATH(1)"), "<FRAMESTACK>deep^MATH");
   // The job survives a runaway recursion with its variables intact.
   run("s survivor=1");
   EXPECT_EQ(eval("survivor_$$add^MATH(1,1)"), "12");

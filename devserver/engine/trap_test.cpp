@@ -34,7 +34,7 @@ TEST_F(TrapTest, RunsTheTrapWhereTheErrorHappened) {
   EXPECT_EQ(output("d main^ET w \"|\",$ec"), "atrapped:,M9,|");
   EXPECT_EQ(eval("$$value^ET()"), "7");
   // An error that reaches the client from an evaluation leaves nothing behind.
-  EXPECT_EQ(evalError("$$undefv^ET()"), "<UNDEFINED> *nope");
+  EXPECT_EQ(evalError("$$undefv^ET()"), "<UNDEFINED>undefv^ET *nope");
   EXPECT_EQ(eval("$ec"), "");
 }
 
@@ -43,7 +43,7 @@ TEST_F(TrapTest, PassesAnUnclearedErrorToTheCaller) {
   EXPECT_EQ(eval("$ec"), "");
   // With no trap at the top the error reaches the client unchanged, and
   // the next request starts without it.
-  EXPECT_EQ(errorOf("d inner^ET"), "<DIVIDE>");
+  EXPECT_EQ(errorOf("d inner^ET"), "<DIVIDE>inner^ET");
   EXPECT_EQ(io_.output.substr(io_.output.size() - 12), "[inner ,M9,]");
   EXPECT_EQ(eval("$ec"), "");
 }

@@ -133,7 +133,7 @@ TEST_F(UtilityLinesTest, CompilesSelectedRoutines) {
   run(kSelect);
   EXPECT_EQ(output("s rn=\"\" f  s rn=$o(rtn(\"^ROUTINE\",rn)) q:rn=\"\"  i '$d(rtn(\"^rMAC\",rn)) "
                    "w \"Compile \"_rn_\".INT\"_$c(10) d compile^%RCOMPIL(rn_\".INT\")"),
-            "Compile BAD.INT\nBAD+2: <SYNTAX>\n s x=\n     ^\nBAD+4: <SYNTAX>\n bogus\n ^\n"
+            "Compile BAD.INT\nBAD+1: <SYNTAX>\n s x=\n     ^\nBAD+3: <SYNTAX>\n bogus\n ^\n"
             "2 errors in BAD\n");
   EXPECT_EQ(eval("$d(^rOBJ(\"BAD\"))"), "0");
   EXPECT_EQ(output("s rn=\"\" f  s rn=$o(rtn(\"^rMAC\",rn)) q:rn=\"\"  i '$d(rtn(\"^ROUTINE\",rn)) "

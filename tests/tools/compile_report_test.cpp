@@ -12,8 +12,8 @@ TEST_F(CompileReportTest, ShowsEachBadLineWithACaretAndACount) {
   const RunResult r = Run("kvrdbcompile", {"bad"});
   EXPECT_EQ(r.out,
             "Compile bad.INT\n"
-            "bad+2: <SYNTAX>\n\tw 1,(2\n\t      ^\n"
-            "bad+3: <FUNCTION>\n s x=$nope(1) q\n      ^\n"
+            "bad+1: <SYNTAX>\n\tw 1,(2\n\t      ^\n"
+            "bad+2: <FUNCTION>\n s x=$nope(1) q\n      ^\n"
             "2 errors in bad\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Exists("^rOBJ(\"bad\")"), "0");

@@ -45,10 +45,11 @@ struct Ref {
   std::vector<ExprP> subs;
 };
 
-// An actual parameter: an expression, .name (by reference) or absent.
+// An actual parameter: an expression, .name or .@expr (by reference) or absent.
 struct Actual {
   ExprP expr;
   std::string byRef;
+  ExprP byRefIndirect;  // .@expr: the name is the expression's value
   bool absent = false;
 };
 
@@ -161,17 +162,30 @@ struct DoArg {
   EntryRef entry;
   ExprP postcond;
   ExprP indirect;  // the whole argument is @expr
+  // JOB: the job's parameters and the timeout.
+  std::vector<DeviceParam> jobParams;
+  ExprP timeout;
 };
 
 struct LockArg {
   char sign = ' ';  // '+' adds, '-' releases, ' ' replaces all locks held
   std::vector<Ref> refs;
   ExprP timeout;
+  ExprP indirect;  // the whole argument is @expr
+};
+
+// An argument of KILL or NEW: names, or (names) for the exclusive form, or
+// @expr standing for a list of arguments.
+struct KillArg {
+  bool exclusive = false;
+  std::vector<Ref> refs;
+  ExprP indirect;
 };
 
 struct Command {
   Cmd cmd = Cmd::Set;
-  std::string zname;  // ZOther: the command word as written
+  std::string zname;  // ZOther: the command word as written; Invalid: the error
+  size_t errorColumn = 0;  // Invalid: where parsing stopped
   ExprP postcond;
   bool argless = true;
   std::vector<ReadItem> reads;
@@ -183,8 +197,10 @@ struct Command {
   std::vector<WriteItem> writes;
   std::vector<ExprP> exprs;  // IF, XECUTE, QUIT, ZN, HANG, BREAK, VIEW, TROLLBACK
   std::vector<ExprP> xecuteConds;
-  std::vector<Ref> refs;  // KILL, NEW, ZWRITE, TSTART's restart variables
-  bool exclusive = false;
+  // IF, XECUTE, HANG: exprs[i] stands for a list of arguments (@expr).
+  std::vector<bool> indirectArgs;
+  std::vector<Ref> refs;  // ZWRITE, TSTART's restart variables
+  std::vector<KillArg> kills;  // KILL, NEW
   std::vector<DoArg> dos;  // DO, GOTO, JOB
   std::vector<LockArg> locks;
 };

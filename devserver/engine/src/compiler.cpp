@@ -35,18 +35,18 @@ void Job::Impl::compile(const std::string& nameWithType) {
   }
   Node routine = srv.snapshot(*db, "ROUTINE", {name});
   if (routine.empty()) return missing(name + ".INT");
+  std::vector<std::string> lines;
+  for (const auto& [sub, child] : routine.children)
+    if (sub != "0") lines.push_back(child.value.value_or(""));
   size_t errors = 0;
-  size_t lineNumber = 0;
-  for (const auto& [sub, child] : routine.children) {
-    if (sub == "0") continue;
-    ++lineNumber;
-    const std::string& text = child.value.value_or("");
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& text = lines[i];
     try {
-      parseRoutineLine(text);
+      parseRoutineLine(text, true);
     } catch (const MError& e) {
       ++errors;
       auto* parse = dynamic_cast<const ParseError*>(&e);
-      write(name + "+" + std::to_string(lineNumber) + ": " + e.what() + "\n" +
+      write(lineOffset(lines, i) + ": " + e.what() + "\n" +
             caretLines(text, parse ? parse->column() : text.size()));
     }
   }

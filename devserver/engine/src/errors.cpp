@@ -21,6 +21,8 @@ std::string errorCode(const std::string& text) {
       {"<MAXNUMBER>", "M92"},
   };
   if (name == "<UNDEFINED>") return text.find(" *^") != std::string::npos ? "M7" : "M6";
+  // An unknown special variable; those that exist but cannot be set say so.
+  if (name == "<SVN>" && text.find(" cannot ") == std::string::npos) return "M8";
   for (const Code& c : kCodes)
     if (name == c.name) return c.code;
   std::string z = "Z";
@@ -31,9 +33,28 @@ std::string errorCode(const std::string& text) {
 
 }  // namespace
 
+void Job::Impl::notePlace(const MError& e, const Context& ctx) {
+  if (dynamic_cast<const TrappedError*>(&e) || !ctx.routine || ctx.xecute) return;
+  std::exception_ptr error = std::current_exception();
+  if (error == placedError) return;
+  placedError = error;
+  errorPlace = placeText(ctx);
+}
+
+std::string Job::Impl::placedText(const MError& e) const {
+  std::string text = e.what();
+  if (dynamic_cast<const TrappedError*>(&e) || std::current_exception() != placedError) return text;
+  size_t close = text.find('>');
+  if (close == std::string::npos || text[0] != '<') return text;
+  return text.insert(close + 1, errorPlace);
+}
+
 void Job::Impl::recordError(const MError& e) {
   if (dynamic_cast<const TrappedError*>(&e)) return;
-  std::string code = errorCode(e.what());
+  zerror = placedText(e);
+  placedError = nullptr;
+  auto* coded = dynamic_cast<const CodedError*>(&e);
+  std::string code = coded ? coded->code() : errorCode(e.what());
   ecode = (ecode.empty() ? "," : ecode) + code + ",";
   frames.back().ecode += "," + code + ",";
 }
@@ -59,8 +80,11 @@ void Job::Impl::runTrapped(Context& ctx, size_t index) {
 }
 
 void Job::Impl::trap(const MError& e, Context& ctx) {
+  bool first = !dynamic_cast<const TrappedError*>(&e);
   recordError(e);
-  if (etrap.empty()) throw TrappedError(e.what());
+  // The text that goes on names the place where the error happened.
+  std::string text = first ? zerror : std::string(e.what());
+  if (etrap.empty()) throw TrappedError(text);
   auto line = cachedLine(etrap);
   Context handler;
   handler.routine = ctx.routine;
@@ -70,7 +94,7 @@ void Job::Impl::trap(const MError& e, Context& ctx) {
   finishGoto(handler, runLine(*line, 0, handler, 0));
   ctx.quitValue = handler.quitValue;
   // The trap ends this level; an error still in $ECODE goes on to the caller.
-  if (!ecode.empty()) throw TrappedError(e.what());
+  if (!ecode.empty()) throw TrappedError(text);
 }
 
 void Job::Impl::setSpecial(const SetTarget& t, const std::string& value) {
@@ -83,6 +107,9 @@ void Job::Impl::setSpecial(const SetTarget& t, const std::string& value) {
     }
     case Svn::ETrap:
       etrap = value;
+      return;
+    case Svn::ZError:
+      zerror = value;
       return;
     case Svn::ECode:
       return setEcode(value);
@@ -108,19 +135,23 @@ void Job::Impl::newSpecial(Svn svn) {
   }
 }
 
-std::string Job::Impl::placeText(const Context& ctx) {
-  if (!ctx.routine) return "";
-  const Routine& r = *ctx.routine;
-  size_t i = std::min(ctx.lineIndex, r.lines.empty() ? 0 : r.lines.size() - 1);
+std::string lineOffset(const std::vector<std::string>& lines, size_t index) {
+  if (lines.empty()) return "+1";
+  size_t i = std::min(index, lines.size() - 1);
   size_t offset = 0;
   // The nearest label at or above the line.
   for (size_t k = i + 1; k-- > 0; ++offset) {
-    const std::string& text = r.lines[k];
-    size_t end = text.find_first_of(" \t(;");
+    const std::string& text = lines[k];
+    size_t end = text.find_first_of(" \t(;\r");
     std::string label = text.substr(0, end);
-    if (!label.empty()) return label + (offset ? "+" + std::to_string(offset) : "") + "^" + r.name;
+    if (!label.empty()) return label + (offset ? "+" + std::to_string(offset) : "");
   }
-  return "+" + std::to_string(i + 1) + "^" + r.name;
+  return "+" + std::to_string(i + 1);
+}
+
+std::string Job::Impl::placeText(const Context& ctx) {
+  if (!ctx.routine) return "";
+  return lineOffset(ctx.routine->lines, ctx.lineIndex) + "^" + ctx.routine->name;
 }
 
 std::string Job::Impl::stackInfo(long level, const std::string& what) {
@@ -130,10 +161,12 @@ std::string Job::Impl::stackInfo(long level, const std::string& what) {
   const Frame& frame = frames[static_cast<size_t>(level)];
   std::string w = upperCase(what);
   if (w.empty()) return level == 0 ? "" : frame.how;
-  const Context* ctx = level == top && current ? current : frame.ctx;
+  // The frame's own lines, also while its error trap runs.
+  const Context* ctx = frame.ctx ? frame.ctx : current;
   if (w == "ECODE") return frame.ecode;
   if (w == "PLACE") return ctx ? placeText(*ctx) : "";
   if (w == "MCODE") {
+    if (ctx && ctx->source) return *ctx->source;
     if (!ctx || !ctx->routine || ctx->lineIndex >= ctx->routine->lines.size()) return "";
     return ctx->routine->lines[ctx->lineIndex];
   }

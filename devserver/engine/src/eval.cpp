@@ -92,7 +92,8 @@ std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
     case Op::Equals: result = l == r; break;
     case Op::Contains: result = l.find(r) != std::string::npos; break;
     case Op::Follows: result = l > r; break;
-    case Op::SortsAfter: result = Collate()(r, l); break;
+    // The empty string collates before every subscript.
+    case Op::SortsAfter: result = !l.empty() && (r.empty() || Collate()(r, l)); break;
     case Op::And: result = isTrue(l) && isTrue(r); break;
     case Op::Or: result = isTrue(l) || isTrue(r); break;
     case Op::Less: result = toNumber(l) < toNumber(r); break;
@@ -145,7 +146,9 @@ std::string Job::Impl::evalSpecial(const Expr& e) {
     case Svn::Y: return std::to_string(devices.y());
     case Svn::ZEof: return boolText(devices.atEnd());
     case Svn::Storage: return "16777216";
-    case Svn::System: return "47,kvrdevserver";
+    // No system number has been assigned to this engine: 0 claims none.
+    case Svn::System: return "0,kvrdevserver";
+    case Svn::ZError: return zerror;
     case Svn::ZVersion: return "kvrdevserver M engine";
     case Svn::ECode: return ecode;
     case Svn::ETrap: return etrap;

@@ -26,11 +26,16 @@ Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDept
     ~Current() { slot = saved; }
   } restore{current, current};
   current = &ctx;
-  for (size_t i = from; i < line.commands.size(); ++i) {
-    if (++steps % 256 == 0) checkAbandoned();
-    bool lineDone = false;
-    Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
-    if (flow != Flow::Next || lineDone) return flow;
+  try {
+    for (size_t i = from; i < line.commands.size(); ++i) {
+      if (++steps % 256 == 0) checkAbandoned();
+      bool lineDone = false;
+      Flow flow = runCommand(line, i, ctx, forDepth, lineDone);
+      if (flow != Flow::Next || lineDone) return flow;
+    }
+  } catch (const MError& e) {
+    notePlace(e, ctx);
+    throw;
   }
   return Flow::Next;
 }
@@ -80,10 +85,7 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
       for (const auto& arg : c.merges) runMerge(arg);
       return Flow::Next;
     case Cmd::Xecute:
-      for (size_t i = 0; i < c.exprs.size(); ++i) {
-        if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
-        runXecute(eval(*c.exprs[i]));
-      }
+      runXecuteCommand(c);
       return Flow::Next;
     case Cmd::Halt:
       halt();
@@ -93,6 +95,8 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
     case Cmd::ZNspace:
       runZnspace(c);
       return Flow::Next;
+    case Cmd::Invalid:
+      throw ParseError(c.zname, c.errorColumn);
     default:
       return runOtherCommand(c);
   }
@@ -101,11 +105,28 @@ Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int for
 
 bool Job::Impl::runIf(const Command& c) {
   if (c.argless) return test;
-  for (const auto& e : c.exprs) {
-    test = isTrue(eval(*e));
+  for (size_t i = 0; i < c.exprs.size(); ++i) {
+    if (isIndirect(c, i)) {
+      IndirectionLevel level(*this);
+      if (!runIf(parseArguments(Cmd::If, eval(*c.exprs[i])))) return false;
+      continue;
+    }
+    test = isTrue(eval(*c.exprs[i]));
     if (!test) return false;
   }
   return true;
+}
+
+void Job::Impl::runXecuteCommand(const Command& c) {
+  for (size_t i = 0; i < c.exprs.size(); ++i) {
+    if (isIndirect(c, i)) {
+      IndirectionLevel level(*this);
+      runXecuteCommand(parseArguments(Cmd::Xecute, eval(*c.exprs[i])));
+      continue;
+    }
+    if (c.xecuteConds[i] && !isTrue(eval(*c.xecuteConds[i]))) continue;
+    runXecute(eval(*c.exprs[i]));
+  }
 }
 
 Flow Job::Impl::runQuit(const Command& c, Context& ctx, int forDepth) {
@@ -114,7 +135,11 @@ Flow Job::Impl::runQuit(const Command& c, Context& ctx, int forDepth) {
     if (!c.argless) throw MError("<COMMAND>");
     return Flow::QuitFor;
   }
-  if (c.argless == ctx.extrinsic) throw MError("<COMMAND>");
+  // While an error is being handled, an extrinsic may end without a value:
+  // the error goes on to its caller.
+  if (c.argless && ctx.extrinsic && ecode.empty())
+    throw CodedError("M17", "<COMMAND>");
+  if (!c.argless && !ctx.extrinsic) throw CodedError("M16", "<COMMAND>");
   if (!c.argless) ctx.quitValue = eval(*c.exprs[0]);
   return Flow::Quit;
 }
@@ -145,24 +170,39 @@ Flow Job::Impl::runDoCommand(const Command& c, Context& ctx) {
 
 void Job::Impl::runKillOrNew(const Command& c) {
   bool kill = c.cmd == Cmd::Kill;
-  std::vector<std::string> names;
-  for (const auto& ref : c.refs) {
-    if (ref.special) {
-      newSpecial(*ref.special);
+  if (c.argless) {
+    kill ? killAllExcept({}) : newAllExcept({});
+    return;
+  }
+  // Each argument acts on its own, in order: K (A,B),(A,C) leaves only A.
+  for (const auto& arg : c.kills) {
+    if (arg.indirect) {
+      IndirectionLevel level(*this);
+      runKillOrNew(parseArguments(c.cmd, eval(*arg.indirect)));
       continue;
     }
-    if (c.exclusive) {
-      names.push_back(ref.name);
+    if (arg.exclusive) {
+      std::vector<std::string> names;
+      for (const auto& ref : arg.refs) {
+        if (ref.indirect) {
+          // K (@X): the name is the value.
+          const std::shared_ptr<const Ref> held = cachedReference(eval(*ref.indirect));
+          const Ref& inner = *held;
+          if (inner.global || inner.indirect || !inner.subs.empty()) throw MError("<SYNTAX>");
+          names.push_back(inner.name);
+        } else {
+          names.push_back(ref.name);
+        }
+      }
+      kill ? killAllExcept(names) : newAllExcept(names);
       continue;
     }
-    std::vector<Ref> refs;
-    if (ref.indirect && ref.subs.empty()) {
-      refs = parseReferences(eval(*ref.indirect));
-    } else {
-      refs.push_back(ref);
-    }
-    for (const auto& r : refs) {
-      Target t = resolve(r);
+    for (const auto& ref : arg.refs) {
+      if (ref.special) {
+        newSpecial(*ref.special);
+        continue;
+      }
+      Target t = resolve(ref);
       if (kill) {
         killTarget(t);
       } else {
@@ -171,21 +211,26 @@ void Job::Impl::runKillOrNew(const Command& c) {
       }
     }
   }
-  if (!c.argless && !c.exclusive) return;
-  if (kill) {
-    killAllExcept(names);
-  } else {
-    newAllExcept(names);
-  }
 }
 
 void Job::Impl::runMerge(const MergeArg& arg) {
   if (arg.indirect) {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseMergeArguments(eval(*arg.indirect))) runMerge(inner);
     return;
   }
-  Target target = resolve(arg.target);
+  // The source is referenced first: ^(2) in M ^B(2)=^(2) continues the
+  // reference made before the MERGE, and the target sets the naked indicator.
+  Target target = resolveSubscripts(arg.target);
   Target source = resolve(arg.source);
+  bindNaked(target);
+  if (target.global == source.global && target.name == source.name &&
+      target.database == source.database && !target.ssvn && !source.ssvn) {
+    size_t n = std::min(target.subs.size(), source.subs.size());
+    if (std::equal(target.subs.begin(), target.subs.begin() + static_cast<long>(n),
+                   source.subs.begin()) && target.subs.size() != source.subs.size())
+      throw CodedError("M19", "<MERGE> *" + displayName(target) + "=" + displayName(source));
+  }
   mergeInto(target, source);
 }
 
@@ -215,8 +260,14 @@ void Job::Impl::forEachValueBelow(
 }
 
 void Job::Impl::runHang(const Command& c) {
-  for (const auto& e : c.exprs) {
-    long double seconds = std::min(toNumber(eval(*e)).approximate(), 86400.0L);
+  for (size_t i = 0; i < c.exprs.size(); ++i) {
+    const Expr& e = *c.exprs[i];
+    if (isIndirect(c, i)) {
+      IndirectionLevel level(*this);
+      runHang(parseArguments(Cmd::Hang, eval(e)));
+      continue;
+    }
+    long double seconds = std::min(toNumber(eval(e)).approximate(), 86400.0L);
     auto end = std::chrono::steady_clock::now() +
                std::chrono::milliseconds(static_cast<long long>(std::max(seconds, 0.0L) * 1000));
     // In slices, so that a client that goes away ends the wait.
@@ -251,10 +302,61 @@ Flow Job::Impl::runOtherCommand(const Command& c) {
       runTransaction(c);
       return Flow::Next;
     case Cmd::TRestart: throw MError("<COMMAND> *TRESTART not available");
-    case Cmd::Break: throw MError("<COMMAND> *BREAK not available");
-    case Cmd::Job: throw MError("<COMMAND> *JOB not available");
+    case Cmd::Break:
+      // There is no debugger to break into.
+      return Flow::Next;
+    case Cmd::Job:
+      for (const auto& arg : c.dos) runJob(arg);
+      return Flow::Next;
     case Cmd::View: throw MError("<COMMAND> *VIEW not available");
     default: throw MError("<COMMAND>");
+  }
+}
+
+void Job::Impl::runJob(const DoArg& arg) {
+  if (arg.indirect) {
+    IndirectionLevel level(*this);
+    for (const auto& inner : parseArguments(Cmd::Job, eval(*arg.indirect)).dos) runJob(inner);
+    return;
+  }
+  const EntryRef& e = arg.entry;
+  Place place = placeOf(e);
+  if (place.routine.empty() && current && current->routine) place.routine = current->routine->name;
+  if (place.routine.empty()) throw MError("<NOLINE> *" + place.label);
+  // The routine and line must exist now: the new job has no one to tell.
+  findLabel(*loadRoutine(place.routine), place.label, place.offset);
+  std::string line = "d " + place.label + (place.offset ? "+" + std::to_string(place.offset) : "") +
+                     "^" + place.routine;
+  if (e.hasArgs) {
+    line += '(';
+    for (size_t i = 0; i < e.args.size(); ++i) {
+      const Actual& a = e.args[i];
+      if (!a.byRef.empty() || a.byRefIndirect) throw CodedError("M40", "<PARAMETER>");
+      if (i > 0) line += ',';
+      if (!a.absent) line += quoted(eval(*a.expr));
+    }
+    line += ')';
+  }
+  std::string output;
+  for (const auto& p : arg.jobParams) {
+    std::string value = p.value ? eval(*p.value) : "";
+    if (p.keyword == "OUTPUT") output = value;
+  }
+  std::string path;
+  if (!output.empty()) {
+    const std::string& dir = server.options().directory;
+    if (dir.empty() || output.find('/') != std::string::npos || output == "." || output == ".." ||
+        output.find('\0') != std::string::npos)
+      throw MError("<DEVICE> *" + output + " cannot be opened");
+    path = dir + output;
+  }
+  // A job starts at once or not at all: the timeout is never waited for.
+  if (arg.timeout) eval(*arg.timeout);
+  int number = server.impl().background.start(server, db->name, line, path);
+  if (arg.timeout) {
+    test = number != 0;
+  } else if (number == 0) {
+    throw MError("<JOB> *no job can be started now");
   }
 }
 
@@ -314,9 +416,12 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
     Number step = toNumber(eval(*range.increment));
     bool bounded = static_cast<bool>(range.limit);
     Number limit = bounded ? toNumber(eval(*range.limit)) : 0;
-    while (true) {
+    // The start value is assigned even when the body never runs; later
+    // values only when they are within the limit.
+    store(var, formatNumber(value));
+    for (bool first = true;; first = false) {
       if (bounded && ((step >= 0 && value > limit) || (step < 0 && value < limit))) break;
-      store(var, formatNumber(value));
+      if (!first) store(var, formatNumber(value));
       Flow flow = body();
       if (flow == Flow::QuitFor) return Flow::Next;
       if (flow != Flow::Next) return flow;
@@ -328,10 +433,13 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
 
 void Job::Impl::runSet(const SetArg& arg) {
   if (arg.indirect) {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseSetArguments(eval(*arg.indirect))) runSet(inner);
     return;
   }
-  // The targets' names and subscripts first, then the value.
+  // The targets' subscripts first, then the value; a target's global takes
+  // the naked indicator only when it is assigned, so in S ^B=^(2) the naked
+  // reference still continues the reference made before the SET.
   struct Resolved {
     Target target;
     std::string a2, a3, a4;
@@ -343,7 +451,7 @@ void Job::Impl::runSet(const SetArg& arg) {
       targets.push_back(std::move(r));
       continue;
     }
-    r.target = resolve(t.ref);
+    r.target = resolveSubscripts(t.ref);
     if (t.arg2) r.a2 = eval(*t.arg2);
     if (t.arg3) r.a3 = eval(*t.arg3);
     if (t.arg4) r.a4 = eval(*t.arg4);
@@ -358,27 +466,40 @@ void Job::Impl::runSet(const SetArg& arg) {
       continue;
     }
     if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION>");
+    bindNaked(r.target);
     if (t.kind == SetTarget::Kind::Var) {
       store(r.target, value);
-      continue;
-    }
-    std::string old = fetch(r.target).value_or("");
-    if (t.kind == SetTarget::Kind::Piece) {
-      long from = t.arg3 ? toInteger(r.a3) : 1;
-      long to = t.arg4 ? toInteger(r.a4) : from;
-      store(r.target, replacePieces(old, r.a2, from, to, value));
     } else {
-      long from = t.arg2 ? toInteger(r.a2) : 1;
-      long to = t.arg3 ? toInteger(r.a3) : from;
-      store(r.target, replaceCharacters(old, from, to, value));
+      setPart(t, r.target, r.a2, r.a3, r.a4, value);
     }
   }
+}
+
+// SET $PIECE and SET $EXTRACT. A range that selects nothing leaves the
+// variable as it was, undefined included; an empty delimiter makes the
+// whole value the one piece.
+void Job::Impl::setPart(const SetTarget& t, const Target& target, const std::string& a2,
+                        const std::string& a3, const std::string& a4, const std::string& value) {
+  long from, to;
+  if (t.kind == SetTarget::Kind::Piece) {
+    from = t.arg3 ? toInteger(a3) : 1;
+    to = t.arg4 ? toInteger(a4) : from;
+  } else {
+    from = t.arg2 ? toInteger(a2) : 1;
+    to = t.arg3 ? toInteger(a3) : from;
+  }
+  if (to < from || to < 1) return;
+  if (t.kind == SetTarget::Kind::Piece && a2.empty()) return store(target, value);
+  std::string old = fetch(target).value_or("");
+  store(target, t.kind == SetTarget::Kind::Piece ? replacePieces(old, a2, from, to, value)
+                                                 : replaceCharacters(old, from, to, value));
 }
 
 Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   if (arg.indirect) {
     std::string text = eval(*arg.indirect);
     if (arg.postcond && !isTrue(eval(*arg.postcond))) return Flow::Next;
+    IndirectionLevel level(*this);
     for (const auto& inner : parseDoArguments(text)) {
       Flow flow = runDo(inner, ctx, isGoto);
       if (flow != Flow::Next) return flow;
@@ -407,7 +528,18 @@ void Job::Impl::runLock(const Command& c) {
     table.releaseAll(lockOwner);
     return;
   }
-  for (const auto& arg : c.locks) {
+  for (const auto& arg : c.locks) runLockArgument(arg);
+}
+
+void Job::Impl::runLockArgument(const LockArg& arg) {
+  LockTable& table = server.impl().locks;
+  if (arg.indirect) {
+    IndirectionLevel level(*this);
+    for (const auto& inner : parseArguments(Cmd::Lock, eval(*arg.indirect)).locks)
+      runLockArgument(inner);
+    return;
+  }
+  {
     std::vector<LockTable::Name> names;
     for (const auto& ref : arg.refs) {
       Target t = resolve(ref);
@@ -417,7 +549,7 @@ void Job::Impl::runLock(const Command& c) {
     }
     if (arg.sign == '-') {
       for (const auto& name : names) table.release(lockOwner, name);
-      continue;
+      return;
     }
     LockTable::Deadline deadline;
     if (arg.timeout) {
@@ -446,11 +578,15 @@ void Job::Impl::runXecute(const std::string& text) {
   // Labels of the running routine stay reachable from the XECUTEd line.
   ctx.routine = current ? current->routine : nullptr;
   ctx.xecute = true;
+  ctx.source = &text;
   finishGoto(ctx, runLine(*line, 0, ctx, 0));
 }
 
 void Job::Impl::finishGoto(Context& ctx, Flow flow) {
   while (flow == Flow::Goto) {
+    // From here on the context runs routine lines, wherever it began.
+    ctx.xecute = false;
+    ctx.source = nullptr;
     ctx.routine = ctx.gotoRoutine;
     ctx.level = lineAt(*ctx.routine, ctx.gotoLine).level;
     flow = runLines(ctx, ctx.gotoLine);

@@ -35,6 +35,8 @@ std::string translate(const std::string& s, const std::string& from, const std::
 
 std::string find(const std::string& s, const std::string& what, long start) {
   if (start < 1) start = 1;
+  // The empty string is found where the search starts, wherever that is.
+  if (what.empty()) return std::to_string(start);
   if (start - 1 > static_cast<long>(s.size())) return "0";
   size_t pos = s.find(what, static_cast<size_t>(start - 1));
   if (pos == std::string::npos) return "0";
@@ -123,7 +125,9 @@ std::string Job::Impl::evalFunction(const Expr& e) {
 // Functions whose first argument is a variable rather than its value.
 std::string Job::Impl::referenceFunction(const Expr& e) {
   const auto& a = e.args;
-  Target t = resolve(a[0]->ref);
+  // $NAME only names its argument: the naked indicator stays as it was.
+  Target t = resolveSubscripts(a[0]->ref);
+  bindNaked(t, e.fn != Fn::Name);
   switch (e.fn) {
     case Fn::Data: return std::to_string(dataOf(t));
     case Fn::Get: {
@@ -153,17 +157,50 @@ std::string Job::Impl::referenceFunction(const Expr& e) {
   }
 }
 
-// $QLENGTH and $QSUBSCRIPT of a name such as ^G(1,"a").
+namespace {
+
+// A subscript written as a constant: a literal or a negated number literal.
+bool isConstant(const Expr& e) {
+  if (e.kind == Expr::Kind::Literal) return true;
+  return e.kind == Expr::Kind::Unary && e.op == Op::Minus &&
+         e.args[0]->kind == Expr::Kind::Literal;
+}
+
+}  // namespace
+
+// $QLENGTH and $QSUBSCRIPT of a canonic name such as ^G(1,"a"), as $NAME
+// writes it; any other text is refused.
 std::string Job::Impl::nameFunction(Fn fn, const std::vector<std::string>& v) {
-  const std::shared_ptr<const Ref> held = cachedReference(v[0]);
+  auto refuse = [&]() { throw CodedError("M90", "<FUNCTION> *not a canonic name: " + v[0]); };
+  std::shared_ptr<const Ref> held;
+  try {
+    held = cachedReference(v[0]);
+  } catch (const MError&) {
+    refuse();
+  }
   const Ref& ref = *held;
-  if (ref.indirect) throw MError("<FUNCTION>");
-  std::vector<std::string> subs;
-  for (const auto& sub : ref.subs) subs.push_back(eval(*sub));
+  if (ref.indirect || ref.special || (ref.global && ref.name.empty())) refuse();
+  Target t;
+  t.global = ref.global;
+  t.name = ref.name;
+  t.ssvn = ref.ssvn;
+  for (const auto& sub : ref.subs) {
+    if (!isConstant(*sub)) refuse();
+    t.subs.push_back(eval(*sub));
+  }
+  std::string environment;
+  if (ref.environment) {
+    if (!isConstant(*ref.environment)) refuse();
+    environment = eval(*ref.environment);
+  }
+  std::string canonic = displayName(t);
+  if (ref.environment) canonic.insert(1, "|" + quoted(environment) + "|");
+  if (canonic != v[0]) refuse();
+  const Subscripts& subs = t.subs;
   if (fn == Fn::QLength) return std::to_string(subs.size());
   long n = toInteger(v[1]);
   if (n < -1) throw MError("<FUNCTION>");
-  if (n == -1) return ref.environment ? eval(*ref.environment) : "";
+  if (n == -1) return environment;
   if (n == 0) return (ref.global ? (ref.ssvn ? "^$" : "^") : "") + ref.name;
   return static_cast<size_t>(n) <= subs.size() ? subs[static_cast<size_t>(n) - 1] : "";
 }
@@ -183,6 +220,8 @@ std::string Job::Impl::increment(const Target& t, const std::string& by) {
 }
 
 std::string Job::Impl::query(Target t) {
+  // A last subscript "" starts before the first sibling.
+  if (!t.subs.empty() && t.subs.back().empty()) t.subs.pop_back();
   std::optional<Subscripts> next;
   if (t.global) {
     next = server.impl().query(dbOf(t), t.name, t.subs);

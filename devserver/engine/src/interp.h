@@ -2,6 +2,7 @@
 // extrinsic functions, XECUTE and NEW, and the evaluation of parsed lines.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "ast.h"
+#include "coded_error.h"
 #include "devices.h"
 #include "parse_cache.h"
 #include "mengine/engine.h"
@@ -26,6 +28,7 @@ struct Target {
   Subscripts subs;
   Database* database = nullptr;  // another database than the job's (^|"USER"|X)
   std::optional<Ssvn> ssvn;      // ^$ROUTINE(...) and the like
+  bool naked = false;  // ^(subs) whose name bindNaked has yet to take
 };
 
 inline Target localTarget(const std::string& name) {
@@ -52,6 +55,7 @@ struct Context {
   int level = 0;
   bool extrinsic = false;
   bool xecute = false;  // an XECUTEd line: it has no lines after it
+  const std::string* source = nullptr;  // direct mode and XECUTE: the line's text
   std::optional<std::string> quitValue;
   // A pending GOTO: routine and line index to continue at.
   std::shared_ptr<Routine> gotoRoutine;
@@ -99,6 +103,7 @@ struct Job::Impl {
     std::string name;
     std::shared_ptr<Node> node;
     std::optional<std::map<std::string, std::shared_ptr<Node>>> all;
+    std::vector<std::string> kept;  // with all: the names an exclusive NEW left alone
   };
   struct Frame {
     std::vector<Saved> saved;
@@ -124,6 +129,14 @@ struct Job::Impl {
   // when no trap is set or the trap leaves $ECODE set.
   void trap(const MError& e, Context& ctx);
   void recordError(const MError& e);
+  // The error's text with its place: "<UNDEFINED>SUB+1^ERR *x".
+  std::string placedText(const MError& e) const;
+  // Called for an error leaving a line: remembers the line as its place
+  // unless an inner line did, or the line is not a routine's.
+  void notePlace(const MError& e, const Context& ctx);
+  std::exception_ptr placedError;  // the error errorPlace belongs to
+  std::string errorPlace;
+  std::string zerror;  // $ZERROR: the last error's text with its place
   // SET $ECODE: an empty value ends error processing, any other starts it.
   void setEcode(const std::string& value);
   void newSpecial(Svn svn);
@@ -148,7 +161,14 @@ struct Job::Impl {
   // ^$ROUTINE and ^$GLOBAL (structured.cpp).
   std::optional<std::string> structuredValue(const Target& t);
   std::string structuredOrder(const Target& t, bool forward);
+  // A reference's subscripts and indirection evaluated and its naked form
+  // bound, setting the naked indicator for a global.
   Target resolve(const Ref& ref);
+  // The first half of resolve: a naked reference stays unbound and the naked
+  // indicator untouched, for the commands whose targets take their place
+  // only after the value is known (SET, MERGE).
+  Target resolveSubscripts(const Ref& ref);
+  void bindNaked(Target& t, bool setIndicator = true);
   std::optional<std::string> fetch(const Target& t);
   std::string fetchOrThrow(const Target& t);
   void store(const Target& t, std::string value);
@@ -202,6 +222,8 @@ struct Job::Impl {
   unsigned long steps = 0;  // commands run, to ask for the client now and then
   void runZnspace(const Command& c);
   void runSet(const SetArg& arg);
+  void setPart(const SetTarget& t, const Target& target, const std::string& a2,
+               const std::string& a3, const std::string& a4, const std::string& value);
   void runWrite(const WriteItem& item);
   void runRead(const ReadItem& item);
   // OPEN, USE or CLOSE of one device.
@@ -210,6 +232,8 @@ struct Job::Impl {
   void writeSpecial(const Ref& ref);
   // TSTART, TCOMMIT, TROLLBACK.
   void runTransaction(const Command& c);
+  // JOB: label+offset^routine(values) as a new job of the server.
+  void runJob(const DoArg& arg);
   // SET of a special variable ($X, $Y, $ECODE, $ETRAP).
   void setSpecial(const SetTarget& t, const std::string& value);
   void write(std::string_view text);
@@ -220,6 +244,12 @@ struct Job::Impl {
   Flow runDo(const DoArg& arg, Context& ctx, bool isGoto);
   void runXecute(const std::string& text);
   void runLock(const Command& c);
+  void runLockArgument(const LockArg& arg);
+  void runXecuteCommand(const Command& c);
+  // IF, XECUTE, HANG: whether argument i is @expr standing for arguments.
+  static bool isIndirect(const Command& c, size_t i) {
+    return i < c.indirectArgs.size() && c.indirectArgs[i];
+  }
   int lockOwner;  // this job's identity in the lock table
   // Runs the lines of a routine from index at the given block level.
   Flow runLines(Context& ctx, size_t index);
@@ -283,6 +313,9 @@ struct Job::Impl::FrameGuard {
 };
 
 [[noreturn]] void throwUndefined(const Target& t);
+// A routine line as M names it: label+offset from the nearest label at or
+// above it ("BAD+1"), the label alone, or +line when no label precedes it.
+std::string lineOffset(const std::vector<std::string>& lines, size_t index);
 std::string displayName(const Target& t);
 
 }  // namespace mengine

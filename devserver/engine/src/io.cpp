@@ -63,9 +63,11 @@ void Job::Impl::runWrite(const WriteItem& item) {
     }
     case '/':
       throw MError("<COMMAND> */" + item.expr->text + " not available");
-    case '@':
+    case '@': {
+      IndirectionLevel level(*this);
       for (const auto& inner : parseWriteArguments(eval(*item.expr))) runWrite(inner);
       break;
+    }
     default:
       write(eval(*item.expr));
   }
@@ -75,6 +77,7 @@ void Job::Impl::runWrite(const WriteItem& item) {
 // type into a request, and a routine that prompts must not hang the server.
 void Job::Impl::runRead(const ReadItem& item) {
   if (item.kind == '@') {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseReadArguments(eval(*item.expr))) runRead(inner);
     return;
   }
@@ -98,6 +101,7 @@ void Job::Impl::runRead(const ReadItem& item) {
 
 void Job::Impl::runDevice(Cmd cmd, const DeviceArg& arg) {
   if (arg.indirect) {
+    IndirectionLevel level(*this);
     for (const auto& inner : parseDeviceArguments(eval(*arg.indirect))) runDevice(cmd, inner);
     return;
   }

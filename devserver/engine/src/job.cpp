@@ -49,8 +49,10 @@ Job::~Job() = default;
 void Job::execute(std::string_view line, JobIo& io) {
   Impl& job = *impl_;
   guarded(job, io, [&] {
-    auto parsed = job.cachedLine(std::string(line));
+    std::string text(line);
+    auto parsed = job.cachedLine(text);
     Context ctx;
+    ctx.source = &text;
     struct Level0 {
       Job::Impl& job;
       ~Level0() { job.frames.front().ctx = nullptr; }

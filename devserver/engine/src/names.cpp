@@ -75,7 +75,7 @@ constexpr Name<Svn> kSpecials[] = {
     {"QUIT", "Q", Svn::Quit},       {"STACK", "ST", Svn::Stack},       {"STORAGE", "S", Svn::Storage},
     {"SYSTEM", "SY", Svn::System},  {"TEST", "T", Svn::Test},          {"TLEVEL", "TL", Svn::TLevel},
     {"TRESTART", "TR", Svn::TRestart}, {"X", "X", Svn::X},             {"Y", "Y", Svn::Y},
-    {"ZEOF", "ZEOF", Svn::ZEof},    {"ZHOROLOG", "ZH", Svn::ZHorolog}, {"ZVERSION", "ZV", Svn::ZVersion},
+    {"ZEOF", "ZEOF", Svn::ZEof},    {"ZERROR", "ZE", Svn::ZError},    {"ZHOROLOG", "ZH", Svn::ZHorolog}, {"ZVERSION", "ZV", Svn::ZVersion},
 };
 
 constexpr Name<Ssvn> kStructured[] = {

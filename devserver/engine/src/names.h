@@ -15,6 +15,7 @@ enum class Cmd {
   Break, Close, Do, Else, For, Goto, Halt, Hang, If, Job, Kill, Lock, Merge, New, Open, Quit,
   Read, Set, TCommit, TRestart, TRollback, TStart, Use, View, Write, Xecute,
   ZNspace, ZWrite, ZOther,
+  Invalid,  // a command that did not parse: its error is raised when it is reached
 };
 
 enum class Op {
@@ -33,7 +34,7 @@ enum class Fn {
 
 enum class Svn {
   Device, ECode, EStack, ETrap, Horolog, Io, Job, Key, Principal, Quit, Stack, Storage, System,
-  Test, TLevel, TRestart, X, Y, ZEof, ZHorolog, ZVersion, ZOther,
+  Test, TLevel, TRestart, X, Y, ZEof, ZError, ZHorolog, ZVersion, ZOther,
 };
 
 enum class Ssvn { Character, Device, Global, Job, Lock, Routine, System, ZOther };

@@ -9,6 +9,7 @@
 
 #include "mengine/engine.h"
 #include "number.h"
+#include "coded_error.h"
 
 namespace mengine {
 namespace {
@@ -242,7 +243,7 @@ Number power(Number a, Number b) {
     return {};
   }
   if (!b.isInteger()) {
-    if (a.coef_ < 0) throw MError("<ILLEGAL VALUE>");
+    if (a.coef_ < 0) throw CodedError("M95", "<ILLEGAL VALUE>");
     return Number::fromLongDouble(std::pow(a.approximate(), b.approximate()));
   }
   if (b.exp_ > 0) {

@@ -1,4 +1,5 @@
 // $JUSTIFY's and $FNUMBER's renderings of numbers.
+#include "coded_error.h"
 #include "mengine/engine.h"
 #include "number.h"
 #include "text.h"
@@ -44,10 +45,11 @@ std::string fnumber(std::string_view value, std::string_view codes, const long* 
       case ',': comma = true; break;
       case 'T': case 't': trailing = true; break;
       case 'P': case 'p': parens = true; break;
-      default: throw MError("<FUNCTION> *$FNUMBER code " + std::string(1, c));
+      default: throw CodedError("M2", "<FUNCTION> *$FNUMBER code " + std::string(1, c));
     }
   }
-  if (parens && (plus || minus || trailing)) throw MError("<FUNCTION> *$FNUMBER codes " + std::string(codes));
+  if (parens && (plus || minus || trailing))
+    throw CodedError("M2", "<FUNCTION> *$FNUMBER codes " + std::string(codes));
   std::string text = decimals ? fixedDecimals(value, *decimals) : canonicalNumber(value);
   bool negative = !text.empty() && text[0] == '-';
   if (negative) text.erase(0, 1);
@@ -55,7 +57,8 @@ std::string fnumber(std::string_view value, std::string_view codes, const long* 
   if (comma) text = withCommas(text);
   if (parens) return negative ? "(" + text + ")" : " " + text + " ";
   std::string sign = negative && !minus ? "-" : positive && plus ? "+" : "";
-  return trailing ? text + sign : sign + text;
+  // T puts the sign after the number, a blank where there is none.
+  return trailing ? text + (sign.empty() ? " " : sign) : sign + text;
 }
 
 }  // namespace mengine

@@ -76,6 +76,13 @@ void Parser::arguments(Command& cmd) {
       return;
     case Cmd::Xecute: case Cmd::Break: case Cmd::View:
       return expressionsWithConditions(cmd);
+    case Cmd::If: case Cmd::Hang:
+      do {
+        ExprP ind = argumentIndirection(false);
+        cmd.indirectArgs.push_back(ind != nullptr);
+        cmd.exprs.push_back(ind ? ind : expression());
+      } while (accept(','));
+      return;
     case Cmd::Quit: case Cmd::TRollback:
       // QUIT *name hands back a whole array elsewhere; it is not run here.
       if (cmd.cmd == Cmd::Quit && accept('*')) cmd.zname = "QUIT *";
@@ -87,7 +94,9 @@ void Parser::arguments(Command& cmd) {
       fail();
     case Cmd::ZOther:
       return skipUnknownArguments();
-    case Cmd::If: case Cmd::Hang: case Cmd::ZNspace:
+    case Cmd::Invalid:
+      fail();
+    case Cmd::ZNspace:
       do cmd.exprs.push_back(expression());
       while (accept(','));
       return;
@@ -107,6 +116,13 @@ ExprP Parser::argumentIndirection(bool colonEnds) {
 // (VIEW: :values).
 void Parser::expressionsWithConditions(Command& cmd) {
   do {
+    ExprP ind = cmd.cmd == Cmd::Xecute ? argumentIndirection(false) : nullptr;
+    cmd.indirectArgs.push_back(ind != nullptr);
+    if (ind) {
+      cmd.exprs.push_back(ind);
+      cmd.xecuteConds.push_back(nullptr);
+      continue;
+    }
     cmd.exprs.push_back(expression());
     cmd.xecuteConds.push_back(accept(':') ? expression() : nullptr);
     while (cmd.cmd == Cmd::View && accept(':')) expression();
@@ -143,6 +159,10 @@ void Parser::forArguments(Command& cmd) {
 
 LockArg Parser::lockArgument() {
   LockArg arg;
+  if (ExprP ind = argumentIndirection(false)) {
+    arg.indirect = ind;
+    return arg;
+  }
   if (at('+') || at('-')) arg.sign = s_[p_++];
   if (accept('(')) {
     do arg.refs.push_back(reference());
@@ -158,14 +178,18 @@ LockArg Parser::lockArgument() {
 void Parser::killOrNewArguments(Command& cmd) {
   bool isNew = cmd.cmd == Cmd::New;
   do {
-    if (accept('(')) {
-      cmd.exclusive = true;
-      do cmd.refs.push_back(newName(isNew));
+    KillArg arg;
+    if (ExprP ind = argumentIndirection(false)) {
+      arg.indirect = ind;
+    } else if (accept('(')) {
+      arg.exclusive = true;
+      do arg.refs.push_back(newName(isNew));
       while (accept(','));
       expect(')');
     } else {
-      cmd.refs.push_back(isNew ? newName(true) : reference());
+      arg.refs.push_back(isNew ? newName(true) : reference());
     }
+    cmd.kills.push_back(std::move(arg));
   } while (accept(','));
 }
 
@@ -341,11 +365,16 @@ DoArg Parser::doArgument() {
 // JOB entryref[(actuals)][:[parameters][:timeout]]
 DoArg Parser::jobArgument() {
   DoArg arg;
+  if (ExprP ind = argumentIndirection(false)) {
+    arg.indirect = ind;
+    return arg;
+  }
   arg.entry = entryRef(false);
+  const EntryRef& e = arg.entry;
+  if (e.label.empty() && !e.labelIndirect && e.routine.empty() && !e.routineIndirect) fail();
   if (accept(':')) {
-    std::vector<DeviceParam> params;
-    if (!at(':')) deviceParameters(params);
-    if (accept(':')) expression();
+    if (!at(':') && !atArgumentEnd()) deviceParameters(arg.jobParams);
+    if (accept(':')) arg.timeout = expression();
   }
   return arg;
 }
@@ -429,12 +458,23 @@ void Parser::transactionStart(Command& cmd) {
   }
 }
 
-void Parser::lineBody(Line& line) {
+void Parser::lineBody(Line& line, bool deferErrors) {
   while (true) {
     while (!atEnd() && isBlank(peek())) ++p_;
     if (atEnd() || at(';')) return;
-    line.commands.push_back(command());
-    if (!atEnd() && !isBlank(peek()) && !at(';')) fail();
+    try {
+      line.commands.push_back(command());
+      if (!atEnd() && !isBlank(peek()) && !at(';')) fail();
+    } catch (const ParseError& e) {
+      if (!deferErrors) throw;
+      // The commands before it run; the rest of the line is this error.
+      Command bad;
+      bad.cmd = Cmd::Invalid;
+      bad.zname = e.what();
+      bad.errorColumn = e.column();
+      line.commands.push_back(std::move(bad));
+      return;
+    }
   }
 }
 
@@ -464,17 +504,17 @@ void Parser::routineLineStart(Line& line) {
 std::shared_ptr<const Line> parseCommandLine(std::string_view text) {
   Parser p(text);
   auto line = std::make_shared<Line>();
-  p.lineBody(*line);
+  p.lineBody(*line, true);
   return line;
 }
 
-std::shared_ptr<const Line> parseRoutineLine(std::string_view text) {
+std::shared_ptr<const Line> parseRoutineLine(std::string_view text, bool strict) {
   // A routine imported from a file with CR LF line ends keeps the CR.
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   Parser p(text);
   auto line = std::make_shared<Line>();
   p.routineLineStart(*line);
-  p.lineBody(*line);
+  p.lineBody(*line, !strict);
   return line;
 }
 
@@ -507,7 +547,6 @@ std::vector<SetArg> parseSetArguments(std::string_view text) {
   return listOf(text, &Parser::setArgument);
 }
 
-std::vector<Ref> parseReferences(std::string_view text) { return listOf(text, &Parser::reference); }
 
 std::vector<DoArg> parseDoArguments(std::string_view text) {
   return listOf(text, &Parser::doArgument);
@@ -533,6 +572,23 @@ std::vector<ReadItem> parseReadArguments(std::string_view text) {
   Command cmd;
   p.argumentList([&] { p.readArgument(cmd); return 0; });
   return cmd.reads;
+}
+
+Command parseArguments(Cmd cmd, std::string_view text) {
+  Parser p(text);
+  Command c;
+  c.cmd = cmd;
+  c.argless = false;
+  p.arguments(c);
+  p.requireEnd();
+  return c;
+}
+
+EntryRef parseTextArgument(std::string_view text) {
+  Parser p(text);
+  EntryRef e = p.textArgument();
+  p.requireEnd();
+  return e;
 }
 
 EntryRef parseEntryRef(std::string_view text) {

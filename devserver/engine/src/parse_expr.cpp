@@ -1,5 +1,6 @@
 // Parsing of expressions: atoms, operators, variables of every kind,
 // intrinsic and extrinsic functions, entry references and patterns.
+#include <algorithm>
 #include <cctype>
 
 #include "number.h"
@@ -307,8 +308,8 @@ void Parser::actuals(EntryRef& e) {
       a.absent = true;
     } else if (at('.') && !isDigit(peek(1))) {
       ++p_;
-      if (at('@')) {
-        a.expr = atom();  // .@name: passed by value here
+      if (accept('@')) {
+        a.byRefIndirect = atom();
       } else {
         a.byRef = name();
       }
@@ -335,6 +336,8 @@ int Parser::count() {
   while (!atEnd() && isDigit(peek())) ++p_;
   std::string digits(s_.substr(start, p_ - start));
   if (digits.empty()) return -1;
+  // Leading zeros do not count: ?000003U is ?3U.
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
   if (digits.size() > 5) return 32767;
   return std::stoi(digits);
 }

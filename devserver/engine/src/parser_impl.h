@@ -26,16 +26,22 @@ class Parser : public Scanner {
   // label+offset^routine(actuals); extrinsic: as after $$.
   EntryRef entryRef(bool extrinsic);
   Pattern pattern();
+  // The argument of $TEXT.
+  EntryRef textArgument();
 
   // ---- commands and lines (parse_command.cpp) ----
   void routineLineStart(Line& line);
-  void lineBody(Line& line);
+  // deferErrors: a command that does not parse ends the line as a
+  // Cmd::Invalid command instead of failing the whole line.
+  void lineBody(Line& line, bool deferErrors);
   SetArg setArgument();
   DoArg doArgument();
   MergeArg mergeArgument();
   DeviceArg deviceArgument();
   void writeArgument(std::vector<WriteItem>& items);
   void readArgument(Command& cmd);
+  // The arguments of a command, after its word, postcondition and blank.
+  void arguments(Command& cmd);
   // A comma list of arguments up to the end of the text.
   template <typename Parse>
   auto argumentList(Parse parse) {
@@ -60,7 +66,6 @@ class Parser : public Scanner {
   ExprP dollar();
   ExprP function(std::string_view name);
   void functionArguments(Expr& e, ArgForm form);
-  EntryRef textArgument();
   void actuals(EntryRef& entry);
   void subscripts(Ref& r);
   void globalReference(Ref& r);
@@ -74,7 +79,6 @@ class Parser : public Scanner {
   // follow (DO's postcondition).
   ExprP argumentIndirection(bool colonEnds);
   Command command();
-  void arguments(Command& cmd);
   void forArguments(Command& cmd);
   LockArg lockArgument();
   void killOrNewArguments(Command& cmd);

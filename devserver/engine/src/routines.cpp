@@ -3,6 +3,7 @@
 #include "interp.h"
 #include "number.h"
 #include "parser.h"
+#include "scanner.h"
 
 namespace mengine {
 
@@ -80,7 +81,13 @@ Job::Impl::Actuals Job::Impl::evalActuals(const EntryRef& entry) {
   a.aliases.resize(entry.args.size());
   for (size_t i = 0; i < entry.args.size(); ++i) {
     const Actual& arg = entry.args[i];
-    if (!arg.byRef.empty()) {
+    if (arg.byRefIndirect) {
+      std::string name = eval(*arg.byRefIndirect);
+      const std::shared_ptr<const Ref> held = cachedReference(name);
+      const Ref& ref = *held;
+      if (ref.global || ref.indirect || !ref.subs.empty() || ref.special) throw MError("<SYNTAX>");
+      a.aliases[i] = localRoot(ref.name, true);
+    } else if (!arg.byRef.empty()) {
       a.aliases[i] = localRoot(arg.byRef, true);
     } else if (!arg.absent) {
       a.values[i] = eval(*arg.expr);
@@ -118,8 +125,10 @@ std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic
   }
   size_t index = findLabel(*r, place.label, place.offset);
   const Line& first = lineAt(*r, index);
-  if (entry.hasArgs && (!first.hasFormals || entry.args.size() > first.formals.size()))
-    throw MError("<PARAMETER>");
+  // Actual parameters, and every $$, need a line with a formal list.
+  if ((entry.hasArgs || extrinsic) && !first.hasFormals)
+    throw CodedError("M20", "<PARAMETER>");
+  if (entry.args.size() > first.formals.size()) throw MError("<PARAMETER>");
   return enter(r, index, first, actuals, extrinsic);
 }
 
@@ -144,11 +153,39 @@ std::optional<std::string> Job::Impl::enter(const std::shared_ptr<Routine>& r, s
   ctx.extrinsic = extrinsic;
   frames.back().ctx = &ctx;
   runTrapped(ctx, index);
-  if (extrinsic && !ctx.quitValue) throw MError("<COMMAND>");
+  if (extrinsic && !ctx.quitValue) throw CodedError("M17", "<COMMAND>");
   return ctx.quitValue;
 }
 
+namespace {
+
+// A routine line as $TEXT gives it: the line start, however many blanks or
+// tabs were stored, is written as one space.
+std::string withOneSpaceLineStart(const std::string& text) {
+  size_t end = 0;
+  while (end < text.size() && !isBlank(text[end]) && text[end] != ';') {
+    if (text[end] == '(') {
+      size_t close = text.find(')', end);
+      end = close == std::string::npos ? text.size() : close + 1;
+      break;
+    }
+    ++end;
+  }
+  size_t rest = end;
+  while (rest < text.size() && isBlank(text[rest])) ++rest;
+  if (rest == end || rest == text.size()) return text.substr(0, end);
+  return text.substr(0, end) + " " + text.substr(rest);
+}
+
+}  // namespace
+
 std::string Job::Impl::lineText(const EntryRef& entry) {
+  if (entry.indirect) {
+    // $TEXT(@X) with X="+1^ROU": the value is the whole argument.
+    EntryRef inner = parseTextArgument(eval(*entry.indirect));
+    IndirectionLevel level(*this);
+    return lineText(inner);
+  }
   Place place;
   std::shared_ptr<Routine> r;
   try {
@@ -165,15 +202,19 @@ std::string Job::Impl::lineText(const EntryRef& entry) {
   }
   // +0 names the routine itself; ^ROU alone is its first line.
   if (place.label.empty() && place.hasOffset && place.offset == 0) return r->name;
-  if (place.offset < 0) throw MError("<NOLINE>");
-  int offset = place.label.empty() && place.hasOffset ? place.offset - 1 : place.offset;
-  size_t index;
-  try {
-    index = findLabel(*r, place.label, offset);
-  } catch (const MError&) {
-    return "";
+  long index = place.label.empty() && place.hasOffset ? place.offset - 1 : place.offset;
+  if (!place.label.empty()) {
+    // An offset may reach back before the label, not before the first line.
+    try {
+      index += static_cast<long>(findLabel(*r, place.label, 0));
+    } catch (const MError&) {
+      return "";
+    }
   }
-  return r->lines[index];
+  if (index < 0 || index >= static_cast<long>(r->lines.size())) return "";
+  std::string text = r->lines[static_cast<size_t>(index)];
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return withOneSpaceLineStart(text);
 }
 
 }  // namespace mengine

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "background.h"
 #include "mengine/engine.h"
 #include "number.h"
 #include "tree.h"
@@ -99,6 +100,10 @@ struct Server::Impl {
              const std::string& source, const Subscripts& sourceSubs);
   // A copy of a global's subtree, or an empty node.
   Node snapshot(Database& db, const std::string& global, const Subscripts& subs);
+
+  // Last, so that it is destroyed first: the jobs it waits for still use
+  // everything above.
+  BackgroundJobs background;
 };
 
 }  // namespace mengine

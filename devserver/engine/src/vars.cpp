@@ -78,12 +78,18 @@ std::shared_ptr<const Pattern> Job::Impl::cachedPattern(const std::string& text)
 }
 
 Target Job::Impl::resolve(const Ref& ref) {
+  Target t = resolveSubscripts(ref);
+  bindNaked(t);
+  return t;
+}
+
+Target Job::Impl::resolveSubscripts(const Ref& ref) {
   Target t;
   if (ref.indirect) {
     std::string text = eval(*ref.indirect);
     const std::shared_ptr<const Ref> inner = cachedReference(text);
     IndirectionLevel level(*this);
-    t = resolve(*inner);
+    t = resolveSubscripts(*inner);
   } else {
     t.global = ref.global;
     t.name = ref.name;
@@ -95,18 +101,24 @@ Target Job::Impl::resolve(const Ref& ref) {
     }
   }
   for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
-  if (t.ssvn) return t;
-  if (t.global && t.name.empty()) {
+  if (t.global && t.name.empty() && !t.ssvn) t.naked = true;
+  return t;
+}
+
+void Job::Impl::bindNaked(Target& t, bool setIndicator) {
+  if (t.ssvn) return;
+  if (t.naked) {
     // ^(subs) continues the last global reference at its last level.
-    if (!naked) throw MError("<NAKED>");
+    if (!naked) throw CodedError("M1", "<NAKED>");
     Subscripts subs(naked->subs.begin(), naked->subs.end() - (naked->subs.empty() ? 0 : 1));
     subs.insert(subs.end(), t.subs.begin(), t.subs.end());
     t.name = naked->name;
+    t.database = naked->database;
     t.subs = std::move(subs);
+    t.naked = false;
   }
   if (t.subs.size() > kMaxSubscripts) throw MError("<SUBSCRIPT> *" + displayName(t));
-  if (t.global) naked = t;
-  return t;
+  if (t.global && setIndicator) naked = t;
 }
 
 std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create) {
@@ -190,6 +202,7 @@ void Job::Impl::newVariable(const std::string& name) {
 void Job::Impl::newAllExcept(const std::vector<std::string>& keep) {
   Saved saved;
   saved.all = locals;
+  saved.kept = keep;
   frames.back().saved.push_back(std::move(saved));
   std::map<std::string, std::shared_ptr<Node>> kept;
   for (const auto& name : keep) {
@@ -224,6 +237,16 @@ Job::Impl::FrameGuard::~FrameGuard() {
   Frame& frame = job.frames.back();
   for (auto it = frame.saved.rbegin(); it != frame.saved.rend(); ++it) {
     if (it->all) {
+      // The names kept out of an exclusive NEW keep what they have now,
+      // also those first set after the NEW.
+      for (const auto& name : it->kept) {
+        auto now = job.locals.find(name);
+        if (now != job.locals.end()) {
+          (*it->all)[name] = now->second;
+        } else {
+          it->all->erase(name);
+        }
+      }
       job.locals = std::move(*it->all);
     } else if (it->node) {
       job.locals[it->name] = it->node;
