@@ -48,8 +48,9 @@ struct ServerOptions {
 class DevServer {
  public:
   explicit DevServer(const ServerOptions& options = {});
-  // The same with another kvrdevserver program than build/bin's.
-  DevServer(const ServerOptions& options, const std::string& program);
+  // The same with another kvrdevserver program than build/bin's, and with
+  // further arguments (such as --listen ::1).
+  DevServer(const ServerOptions& options, const std::string& program, const std::vector<std::string>& moreArgs = {});
   ~DevServer();
   DevServer(const DevServer&) = delete;
   DevServer& operator=(const DevServer&) = delete;

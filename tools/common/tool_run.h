@@ -1,6 +1,7 @@
 // The run of every utility around its own work:
 //   1. help anywhere on the line: usage text on standard error, status 0;
-//   2. the settings file kvrct.ini; 3. the options, then the check that
+//   2. the settings file kvrct.ini (the current folder's, else the user's);
+//   3. the options, then the check that
 //   server, port and database are set (first missing one reported);
 //   4. connectServer; 5. on failure of 3 or 4: usage text, status -1;
 //   6. the first positional argument (see Tool); 7. the work; 8. disconnect.
