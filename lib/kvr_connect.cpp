@@ -195,11 +195,8 @@ void TKvrConnect::ConnectSocket() {
   net::TConnectResult tcp = net::ConnectTcp(address, serverPort_, *openLimit_);
   connectFailure_ = std::move(tcp.failure);
   AdoptSocket(tcp.fd);
-  StartTrace([&] {
-    std::string text = "open " + address + ":" + std::to_string(serverPort_);
-    if (!active_) text += ": " + connectFailure_;
-    return text;
-  });
+  StartTrace([&] { return "open " + address + ":" + std::to_string(serverPort_); });
+  if (trace_ && !active_) trace_->Event(connectFailure_);
 }
 
 void TKvrConnect::AdoptSocket(int fd) {

@@ -123,8 +123,7 @@ void TempDir::addLibrary() const {
 
 DevServer::DevServer(const ServerOptions& options) : DevServer(options, toolPath("kvrdevserver")) {}
 
-DevServer::DevServer(const ServerOptions& options, const std::string& program,
-                     const std::vector<std::string>& moreArgs) {
+DevServer::DevServer(const ServerOptions& options, const std::string& program) {
   std::vector<std::string> args = {"--port", "0"};
   if (options.dir) {
     args.push_back("--dir");
@@ -134,7 +133,7 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program,
     args.push_back("--greeting");
     args.push_back("connect");
   }
-  args.insert(args.end(), moreArgs.begin(), moreArgs.end());
+  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   pid_ = fork();

@@ -42,15 +42,15 @@ class TempDir {
 struct ServerOptions {
   std::optional<std::string> dir;  // --dir
   bool connectGreeting = false;    // --greeting connect
+  std::vector<std::string> arguments = {};  // further words (--listen ::1 ...)
 };
 
 // kvrdevserver --port 0 on 127.0.0.1; the port is read from its first line.
 class DevServer {
  public:
   explicit DevServer(const ServerOptions& options = {});
-  // The same with another kvrdevserver program than build/bin's, and with
-  // further arguments (such as --listen ::1).
-  DevServer(const ServerOptions& options, const std::string& program, const std::vector<std::string>& moreArgs = {});
+  // The same with another kvrdevserver program than build/bin's.
+  DevServer(const ServerOptions& options, const std::string& program);
   ~DevServer();
   DevServer(const DevServer&) = delete;
   DevServer& operator=(const DevServer&) = delete;

@@ -98,8 +98,9 @@ TEST_F(ConnectReasonsTest, ServerGivenByName) {
 TEST(ConnectIPv6Test, ServerOnAnIPv6Address) {
   std::unique_ptr<DevServer> server;
   try {
-    server = std::make_unique<DevServer>(ServerOptions{}, toolPath("kvrdevserver"),
-                                         std::vector<std::string>{"--listen", "::1"});
+    ServerOptions options;
+    options.arguments = {"--listen", "::1"};
+    server = std::make_unique<DevServer>(options);
   } catch (const std::exception& e) {
     GTEST_SKIP() << "no IPv6 loopback: " << e.what();
   }

@@ -11,7 +11,9 @@ class PasswordFileTest : public ToolTest {
   ServerOptions serverOptions() override {
     // A password with the two characters the file escapes.
     serverDir_.write("kovra.ini", "[Login]\nGUI=$$CHECK^%LOGIN()\n[Users]\nalice=se:cr\\et\nbob=other\n");
-    return {serverDir_.path(), false};
+    ServerOptions options;
+    options.dir = serverDir_.path();
+    return options;
   }
 
   // kvrdbexec with HOME in a folder of the test's own, so no file of the

@@ -79,6 +79,30 @@ TEST_F(SettingsTest, FileSectionsCaseAndCommentsAndOptionsOverride) {
   EXPECT_EQ(wrongPort.out, "Failed to connect to Kovra Server at 127.0.0.1:1, database USER.\n");
 }
 
+// Without a kvrct.ini in the current folder the user's own is read:
+// $XDG_CONFIG_HOME/kovra/kvrct.ini, else ~/.config/kovra/kvrct.ini.
+TEST_F(SettingsTest, UsersOwnFileServesWhenTheCurrentFolderHasNone) {
+  TempDir home;
+  std::filesystem::create_directories(home.file(".config/kovra"));
+  std::filesystem::rename(dir_.file("kvrct.ini"), home.file(".config/kovra/kvrct.ini"));
+  RunOptions options;
+  options.cwd = dir_.path();
+  options.env = {{"HOME", home.path()}, {"XDG_CONFIG_HOME", ""}};
+  RunResult r = runTool(toolPath("kvrdbexec"), {"w 6*7"}, options);
+  EXPECT_EQ(r.out, "42");
+  EXPECT_EQ(r.status, 0) << r.err;
+  options.env["XDG_CONFIG_HOME"] = home.file("elsewhere");
+  r = runTool(toolPath("kvrdbexec"), {"w 6*7"}, options);
+  EXPECT_EQ(r.out, "Kovra TCP/IP server does not defined in connection.\n");
+  std::filesystem::create_directory(home.file("elsewhere"));
+  std::filesystem::rename(home.file(".config/kovra"), home.file("elsewhere/kovra"));
+  EXPECT_EQ(runTool(toolPath("kvrdbexec"), {"w 6*7"}, options).out, "42");
+  // The current folder's file, however incomplete, wins.
+  dir_.write("kvrct.ini", "[connection]\nserver=127.0.0.1\n");
+  r = runTool(toolPath("kvrdbexec"), {"w 6*7"}, options);
+  EXPECT_EQ(r.out, "Kovra database name does not defined in connection.\n");
+}
+
 class LoginTest : public ToolTest {
  protected:
   ServerOptions serverOptions() override {
