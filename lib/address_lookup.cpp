@@ -36,9 +36,9 @@ bool IsHostName(std::string_view name) {
   if (last.back() == '.') last.remove_suffix(1);  // the root's dot
   last = last.substr(last.rfind('.') == std::string_view::npos ? 0 : last.rfind('.') + 1);
   if (last.empty()) return false;
-  const bool numeric = IsDigit(last[0]) && (last.size() < 2 || last[1] == 'x' || last[1] == 'X' ||
-                                            last.find_first_not_of("0123456789") == std::string_view::npos);
-  return !numeric;
+  const bool allDigits = last.find_first_not_of("0123456789") == std::string_view::npos;
+  const bool hexadecimal = last.size() > 1 && last[0] == '0' && (last[1] == 'x' || last[1] == 'X');
+  return !allDigits && !hexadecimal;
 }
 
 std::string NumericText(const sockaddr* address, socklen_t length) {
