@@ -43,10 +43,10 @@ read -r -t 20 -u 3 first_line || { echo "kvrdevserver did not start" >&2; exit 1
 cat <&3 >/dev/null &
 port=${first_line##*:}
 
-# The utilities load ./libkovrasc.so and read ./kvrct.ini from where they run.
+# The utilities load the libkovrasc.so beside them and read ./kvrct.ini from
+# where they run.
 mkdir -p "$work/db" "$work/session"
 cd "$work/session"
-cp "$bin/libkovrasc.so" .
 cat > kvrct.ini <<INI
 [connection]
 ; the development server started above
@@ -107,7 +107,7 @@ show kvrdblist '*.INT,*.MAC,*.INC'
 # then MAC, each compiled), then export every routine into a folder of its own.
 in_folder() {
   mkdir -p "$work/$1"
-  cp libkovrasc.so kvrct.ini "$work/$1/"
+  cp kvrct.ini "$work/$1/"
   cd "$work/$1"
   echo; echo "(in $work/$1)"
 }

@@ -79,6 +79,18 @@ void BindEvents(TKvrConnect& connection) {
   };
 }
 
+// The database of the open: zn with its name. A server that does not know
+// the name says so with "<NAMESPACE>"; that becomes a plain reason instead of
+// the whole server error.
+void SelectDatabase(TKvrConnect& connection) {
+  try {
+    connection.Execute("zn \"" + connection.NameSpace + "\"");
+  } catch (const EKovraError&) {
+    if (!connection.Active() || !connection.ReplyText().starts_with("<NAMESPACE>")) throw;
+    throw EKovraError("database " + connection.NameSpace + " does not exist");
+  }
+}
+
 }  // namespace
 }  // namespace kovra
 
@@ -117,7 +129,13 @@ void KVRDestroyConnect(void* handle) {
 int KVRConnectOpen(void* handle) {
   return kovra::OnConnection(handle, [](TKvrConnect& c) {
     c.SetActive(true);
-    c.Execute("zn \"" + c.NameSpace + "\"");
+    // A failed open leaves the reason as the last error, so a caller can
+    // tell a typing mistake from a firewall.
+    if (!c.Active()) {
+      throw kovra::EKovraError(c.ConnectFailure().empty() ? kovra::ConnectErrorText(kovra::ceNotConnected)
+                                                          : c.ConnectFailure());
+    }
+    kovra::SelectDatabase(c);
     return c.Active();
   });
 }

@@ -71,6 +71,7 @@ void TKvrConnect::Handshake() {
     return;
   } else if (pieces.Count() == 3 && pieces.Piece(0) == wire::kTagConnect) {
     active_ = true;
+    greeted_ = true;
     Login();
     return;
   }

@@ -123,26 +123,42 @@ void TKvrConnect::SetActive(bool value) {
 
 void TKvrConnect::OpenOnSocket(int fd) {
   if (Designing || active_) return;
-  BusyScope busy(*this);
-  try {
-    AdoptSocket(fd);
-    StartTrace([] { return std::string("open on socket"); });
+  AdoptSocket(fd);
+  StartTrace([] { return std::string("open on socket"); });
+  Opening([this] {
     if (active_) Handshake();
-  } catch (...) {
-    active_ = false;
-  }
+  });
   if (!active_) Disconnect();
 }
 
 void TKvrConnect::ConnectStep() {
-  BusyScope busy(*this);
-  try {
+  Opening([this] {
     ConnectSocket();
     if (active_) Handshake();
-  } catch (...) {
+  });
+}
+
+template <typename Open>
+void TKvrConnect::Opening(Open open) {
+  BusyScope busy(*this);
+  connectFailure_.clear();
+  greeted_ = false;
+  try {
+    openLimit_ = TConnectLimit::FromEnvironment();
+    open();
+  } catch (const EKovraError& e) {
     // Opening a TCP connection never raises: the caller learns of a failed
-    // connect from Active, and the next data operation reports it.
+    // connect from Active, and why from ConnectFailure.
     active_ = false;
+    if (connectFailure_.empty()) connectFailure_ = e.Message();
+  } catch (...) {
+    active_ = false;
+  }
+  openLimit_.reset();
+  if (active_) {
+    connectFailure_.clear();
+  } else if (connectFailure_.empty()) {
+    connectFailure_ = "the server did not accept the connection";
   }
 }
 
@@ -176,8 +192,11 @@ TTindraBackend& TKvrConnect::Tindra() {
 
 void TKvrConnect::ConnectSocket() {
   const std::string& address = host_.empty() ? serverAddress_ : host_;
-  AdoptSocket(net::ConnectTcp(address, serverPort_));
+  net::TConnectResult tcp = net::ConnectTcp(address, serverPort_, *openLimit_);
+  connectFailure_ = std::move(tcp.failure);
+  AdoptSocket(tcp.fd);
   StartTrace([&] { return "open " + address + ":" + std::to_string(serverPort_); });
+  if (trace_ && !active_) trace_->Event(connectFailure_);
 }
 
 void TKvrConnect::AdoptSocket(int fd) {
@@ -259,13 +278,24 @@ bool TKvrConnect::ReadMore() {
     DoError(ceSocketNotConnected);
     return false;
   }
-  // The wait for a reply has no overall limit, so one blocking recv is the
-  // whole wait: a readiness poll in front of it would only add a system call
-  // to every round trip.
+  // While the connection opens, a server that stays silent must not hold
+  // the caller for ever: the wait is bounded. After the opening a reply has
+  // no overall limit, so one blocking recv is the whole wait: a readiness
+  // poll in front of it would only add a system call to every round trip.
+  if (openLimit_ && !net::WaitReadable(socket_, *openLimit_)) {
+    connectFailure_ = (greeted_ ? "the server did not answer the login within " : "the server did not greet within ") +
+                      openLimit_->Seconds() + " s";
+    DropConnection(ceSocketNotConnected);
+    return false;
+  }
   const net::ReadResult read = net::ReceiveSome(socket_, reader_.FreeSpace());
   if (read.status == net::ReadStatus::kData) {
     reader_.Commit(read.count);
     return true;
+  }
+  if (openLimit_) {
+    connectFailure_ = greeted_ ? "the server closed the connection during the login"
+                               : "the server closed the connection without a greeting";
   }
   // Peer closed or the socket failed: the descriptor is released here and
   // never read again.

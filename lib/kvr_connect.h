@@ -16,11 +16,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "connect_error.h"
+#include "connect_limit.h"
 #include "mlist.h"
 #include "reply_reader.h"
 #include "tindra_backend.h"
@@ -110,8 +112,13 @@ class TKvrConnect {
   void SetTimeOut(std::int32_t n);
   bool Active() const { return active_; }
   // Opens (connect step, handshake) or closes. A failed TCP open never raises:
-  // it leaves Active false. cntTindra open failures are raised.
+  // it leaves Active false, and ConnectFailure says why. cntTindra open
+  // failures are raised.
   void SetActive(bool value);
+  // Why the last TCP open failed ("Connection refused", "unknown host x",
+  // "connect timed out after 10 s", "the server did not greet within 10 s",
+  // or the refusal the server greeted with); empty after one that worked.
+  const std::string& ConnectFailure() const { return connectFailure_; }
   const std::vector<std::string>& QueryResult() const { return queryResult_; }
   // Test seam (not part of the C interface): opens over fd, an already
   // connected stream socket that the object then owns, as SetActive(true)
@@ -172,6 +179,10 @@ class TKvrConnect {
   bool ReceiveReply();
   bool ReadMore();
   void DropConnection(TConnectError kind);
+  // The opening of a connection, bounded by one time limit (connect_limit.h):
+  // the connect and the handshake run inside it.
+  template <typename Open>
+  void Opening(Open open);
   // Starts the trace of a connection being opened (when KOVRA_TRACE asks
   // for one) and records the outcome of the TCP connect. describe() words
   // the connection; it runs only when there is a trace to write to.
@@ -207,6 +218,11 @@ class TKvrConnect {
   std::int32_t timeOut_ = 200;
   bool active_ = false;
   std::vector<std::string> queryResult_;
+  std::string connectFailure_;
+  // Set while a connection is being opened: every wait for the server is
+  // then bounded by it.
+  std::optional<TConnectLimit> openLimit_;
+  bool greeted_ = false;  // the opening has had the server's greeting
 
   std::int32_t busy_ = 0;
   int socket_ = -1;

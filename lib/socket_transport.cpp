@@ -1,9 +1,12 @@
 #include "socket_transport.h"
 
-#include <arpa/inet.h>
+#include "address_lookup.h"
+
 #include <cerrno>
-#include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,44 +22,85 @@ void CloseDescriptor(int fd) {
   ::close(fd);
 }
 
-// A connect interrupted by a signal goes on in the background; wait for it to
-// finish and take its outcome from SO_ERROR.
-bool FinishInterruptedConnect(int fd) {
-  pollfd p{fd, POLLOUT, 0};
+// Polls one descriptor for events until limit has passed. True when an event
+// came, false on the time-out or a failed poll.
+bool PollWithin(int fd, short events, const TConnectLimit& limit) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int rc = ::poll(&p, 1, limit.RemainingMs());
+    if (rc > 0) return true;
+    if (rc == 0 || errno != EINTR) return false;
+  }
+}
+
+enum class DialOutcome { kConnected, kFailed, kTimedOut };
+
+// One address: a non-blocking connect, so the wait for it is bounded. On
+// kConnected fd holds the socket, made blocking again; on kFailed error holds
+// the errno.
+DialOutcome Dial(const TSocketAddress& address, const TConnectLimit& limit, int& fd, int& error) {
+  fd = ::socket(address.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  if (fd < 0) {
+    error = errno;
+    return DialOutcome::kFailed;
+  }
   int rc;
   do {
-    rc = ::poll(&p, 1, -1);
+    rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address.address), address.length);
   } while (rc < 0 && errno == EINTR);
-  if (rc != 1) return false;
-  int err = 0;
-  socklen_t len = sizeof err;
-  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return false;
-  return err == 0;
+  error = rc == 0 ? 0 : errno;
+  if (error == EISCONN) error = 0;  // a retried connect that had finished
+  if (rc < 0 && (error == EINPROGRESS || error == EALREADY)) {
+    if (!PollWithin(fd, POLLOUT, limit)) {
+      CloseDescriptor(fd);
+      fd = -1;
+      return DialOutcome::kTimedOut;
+    }
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+  }
+  if (error != 0) {
+    CloseDescriptor(fd);
+    fd = -1;
+    return DialOutcome::kFailed;
+  }
+  ::fcntl(fd, F_SETFL, 0);  // blocking from here on
+  return DialOutcome::kConnected;
 }
 
 }  // namespace
 
-int ConnectTcp(std::string_view address, int port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(port & 0xFFFF));
-  // inet_pton accepts exactly four dotted decimal parts: no names, no
-  // shorthand forms, no octal or hexadecimal parts.
-  const std::string text(address);
-  if (::inet_pton(AF_INET, text.c_str(), &addr.sin_addr) != 1) return -1;
-
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd < 0) return -1;
-  ::fcntl(fd, F_SETFL, 0);  // blocking
-
-  int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-  const bool connected = rc == 0 || (errno == EINTR && FinishInterruptedConnect(fd));
-  if (!connected) {
-    CloseDescriptor(fd);
-    return -1;
+TConnectResult ConnectTcp(std::string_view server, int port, const TConnectLimit& limit) {
+  const TLookup lookup = LookUpServer(server, port);
+  if (lookup.addresses.empty()) return {-1, lookup.failure};
+  // The reason each address failed with, in the order they were tried.
+  std::vector<std::pair<std::string, std::string>> failures;
+  for (const TSocketAddress& address : lookup.addresses) {
+    int fd = -1;
+    int error = 0;
+    switch (Dial(address, limit, fd, error)) {
+      case DialOutcome::kConnected:
+        return {fd, {}};
+      case DialOutcome::kTimedOut:
+        return {-1, "connect timed out after " + limit.Seconds() + " s"};
+      case DialOutcome::kFailed:
+        failures.emplace_back(std::strerror(error), address.text);
+        break;
+    }
+    if (limit.RemainingMs() == 0) return {-1, "connect timed out after " + limit.Seconds() + " s"};
   }
-  return fd;
+  bool allAlike = true;
+  for (const auto& failure : failures) allAlike = allAlike && failure.first == failures.front().first;
+  if (allAlike) return {-1, failures.front().first};
+  std::string reasons;
+  for (const auto& [reason, address] : failures) {
+    if (!reasons.empty()) reasons += "; ";
+    reasons += reason + " (" + address + ")";
+  }
+  return {-1, reasons};
 }
+
+bool WaitReadable(int fd, const TConnectLimit& limit) { return PollWithin(fd, POLLIN, limit); }
 
 void ReleaseSocket(int fd) {
   if (fd < 0) return;

@@ -5,15 +5,29 @@
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
+
+#include "connect_limit.h"
 
 namespace kovra::net {
 
-// Opens a blocking IPv4 TCP socket connected to address:port. The address must
-// be dotted-decimal IPv4 text; nothing is ever looked up by name. Returns the
-// descriptor, or -1 when the address is not such text or socket/connect fails
-// (no descriptor is left open then). Only the low 16 bits of port are used.
-int ConnectTcp(std::string_view address, int port);
+struct TConnectResult {
+  int fd = -1;          // a connected blocking socket, or -1
+  std::string failure;  // why there is none ("Connection refused")
+};
+
+// Connects a TCP socket to server:port, server being an IPv4 or IPv6 address
+// or a host name (address_lookup.h). Each address of the server is tried in
+// turn until one accepts, all within limit; the socket returned is blocking.
+// On failure no descriptor is left open and failure says why: the system's
+// text for the error of the address tried ("Connection refused", "No route
+// to host"; with several addresses that failed differently, each followed by
+// its address), "unknown host NAME", or "connect timed out after N s".
+TConnectResult ConnectTcp(std::string_view server, int port, const TConnectLimit& limit);
+
+// Waits until fd is readable or limit has passed; false on the latter.
+bool WaitReadable(int fd, const TConnectLimit& limit);
 
 // Shuts the socket down in both directions and closes it. fd may be -1.
 void ReleaseSocket(int fd);

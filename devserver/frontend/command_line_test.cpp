@@ -13,6 +13,16 @@ TEST(CommandLineTest, BadValuesAreRefused) {
   EXPECT_THROW(parseLaunchOptions({"--greeting", "hello"}), UsageError);
   EXPECT_THROW(parseLaunchOptions({"--segment", ""}), UsageError);
   EXPECT_THROW(parseLaunchOptions({"--verbose"}), UsageError);
+  // The listen address is numeric: nothing is looked up.
+  EXPECT_THROW(parseLaunchOptions({"--listen", "localhost"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--listen", "127.1"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--listen"}), UsageError);
+}
+
+TEST(CommandLineTest, ListenAddressIsIPv4OrIPv6) {
+  EXPECT_EQ(parseLaunchOptions({}).listen, "127.0.0.1");
+  EXPECT_EQ(parseLaunchOptions({"--listen", "::1"}).listen, "::1");
+  EXPECT_EQ(parseLaunchOptions({"--listen", "127.0.0.2", "--port", "0"}).listen, "127.0.0.2");
 }
 
 }  // namespace

@@ -36,16 +36,20 @@ std::string prepareDirectory(const std::string& directory) {
   return path;
 }
 
-UniqueFd listenOn(std::uint16_t port) {
+UniqueFd listenOn(const std::string& address, std::uint16_t port) {
   try {
-    return listenLoopback(port);
+    return listenOnAddress(address, port);
   } catch (const std::system_error& error) {
-    throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " +
-                             error.code().message());
+    throw std::runtime_error("cannot listen on " + hostAndPort(address, port) + ": " + error.code().message());
   }
 }
 
 }  // namespace
+
+std::string hostAndPort(const std::string& address, std::uint16_t port) {
+  const std::string host = address.find(':') == std::string::npos ? address : "[" + address + "]";
+  return host + ":" + std::to_string(port);
+}
 
 int ConnectionRegistry::add(UniqueFd socket) {
   std::lock_guard<std::mutex> hold(mutex_);
@@ -84,8 +88,9 @@ DevServer::DevServer(const LaunchOptions& line) {
     journal_->replay(*server_);
     journal_->compact(*server_);
   }
-  listener_ = listenOn(line.port);
+  listener_ = listenOn(line.listen, line.port);
   port_ = localPort(listener_.get());
+  address_ = line.listen;
 }
 
 DevServer::~DevServer() = default;

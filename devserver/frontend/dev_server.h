@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "launch_options.h"
 #include "connection.h"
@@ -17,6 +18,9 @@
 #include "unique_fd.h"
 
 namespace devserver {
+
+// address:port, an IPv6 address in brackets.
+std::string hostAndPort(const std::string& address, std::uint16_t port);
 
 // The sockets of the running connections, so that a stop can wake them.
 class ConnectionRegistry {
@@ -44,6 +48,9 @@ class DevServer {
   ~DevServer();
 
   std::uint16_t port() const { return port_; }
+  // Where it listens, as the first line names it: "127.0.0.1:5000",
+  // "[::1]:5000".
+  std::string endpoint() const { return hostAndPort(address_, port_); }
 
   // Serves clients until stopFd becomes readable; then closes the listener,
   // ends the connections and waits for them. Returns false when one did not
@@ -57,6 +64,7 @@ class DevServer {
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<mengine::Server> server_;
   UniqueFd listener_;
+  std::string address_;
   std::uint16_t port_ = 0;
   std::atomic<int> nextJob_{1};
   ConnectionRegistry registry_;

@@ -1,5 +1,8 @@
 #include "launch_options.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 namespace devserver {
 
 namespace {
@@ -18,6 +21,14 @@ std::size_t parseNumber(std::string_view option, std::string_view text, std::siz
   return value;
 }
 
+// Names are not looked up: the server says exactly where it listens.
+bool isNumericAddress(std::string_view text) {
+  const std::string address(text);
+  in_addr v4;
+  in6_addr v6;
+  return ::inet_pton(AF_INET, address.c_str(), &v4) == 1 || ::inet_pton(AF_INET6, address.c_str(), &v6) == 1;
+}
+
 }  // namespace
 
 LaunchOptions parseLaunchOptions(const std::vector<std::string_view>& words) {
@@ -29,12 +40,17 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string_view>& words) {
       continue;
     }
     if (option != "--port" && option != "--dir" && option != "--greeting" &&
-        option != "--segment") {
+        option != "--segment" && option != "--listen") {
       throw UsageError("unknown argument '" + std::string(option) + "'");
     }
     if (i + 1 >= words.size()) throw UsageError(std::string(option) + " needs a value");
     std::string_view value = words[++i];
-    if (option == "--port") {
+    if (option == "--listen") {
+      if (!isNumericAddress(value)) {
+        throw UsageError("--listen needs an IPv4 or IPv6 address, not '" + std::string(value) + "'");
+      }
+      line.listen = value;
+    } else if (option == "--port") {
       line.port = static_cast<std::uint16_t>(parseNumber(option, value, 65535));
     } else if (option == "--dir") {
       if (value.empty()) throw UsageError("--dir needs a directory");

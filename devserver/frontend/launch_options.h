@@ -1,5 +1,5 @@
 // kvrdevserver's launch options, parsed from its command line:
-//   kvrdevserver [--port N] [--dir DIR] [--greeting ok|connect] [--segment N]
+//   kvrdevserver [--listen ADDRESS] [--port N] [--dir DIR] [--greeting ok|connect] [--segment N]
 #pragma once
 
 #include <cstddef>
@@ -12,14 +12,19 @@
 namespace devserver {
 
 inline constexpr std::string_view kUsage =
-    "usage: kvrdevserver [--port N] [--dir DIR] [--greeting ok|connect] [--segment N]";
+    "usage: kvrdevserver [--listen ADDRESS] [--port N] [--dir DIR] [--greeting ok|connect]\n"
+    "                    [--segment N]";
 
 // What -h prints: the usage line, then every option with its default.
 inline constexpr std::string_view kHelp =
     "A development server that stands in for a Kovra Server on 127.0.0.1.\n"
     "\n"
+    "  --listen ADDRESS\n"
+    "                  the IPv4 or IPv6 address to listen on (default 127.0.0.1;\n"
+    "                  ::1 for IPv6).\n"
     "  --port N        TCP port to listen on (default 5000); 0 picks a free one.\n"
-    "                  The first line written is \"listening on 127.0.0.1:PORT\".\n"
+    "                  The first line written is \"listening on ADDRESS:PORT\",\n"
+    "                  an IPv6 address in brackets (\"listening on [::1]:PORT\").\n"
     "  --dir DIR       keep the databases in DIR (created when missing): one\n"
     "                  journal per database (%SYS.journal, USER.journal), replayed\n"
     "                  at start, and kovra.ini, the server settings; a [Login]\n"
@@ -37,6 +42,7 @@ inline constexpr std::string_view kHelp =
     "directory or the port could not be used, 2 a wrong command line.";
 
 struct LaunchOptions {
+  std::string listen = "127.0.0.1";  // a numeric IPv4 or IPv6 address
   std::uint16_t port = 5000;   // 0 picks a free port
   std::string directory;       // empty: everything in memory
   bool loginGreeting = false;  // --greeting connect

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   try {
     UniqueFd stop = openStopSignals();
     DevServer server(line);
-    std::cout << "listening on 127.0.0.1:" << server.port() << std::endl;
+    std::cout << "listening on " << server.endpoint() << std::endl;
     if (!server.run(stop.get())) {
       // A job still runs (an endless M loop); every acknowledged change is
       // already in the journal, so leaving without tearing down is safe.

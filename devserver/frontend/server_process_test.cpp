@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "kvr_connect.h"
 #include "process.h"
 #include "test_client.h"
 
@@ -377,6 +378,34 @@ TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
     EXPECT_EQ(read(client, "^c(2," + std::to_string(kEach - 1) + ")"), std::to_string(kEach - 1));
     EXPECT_EQ(read(client, "$d(^c(2,0))"), "1");
   }
+}
+
+}  // namespace
+}  // namespace devserver::testing
+
+namespace devserver::testing {
+namespace {
+
+// --listen ::1: an IPv6 server, named in brackets on its first line, that the
+// client library reaches by the address and IPv4 clients do not reach.
+TEST(ListenAddressTest, ServesIPv6ClientsOnTheAddressGiven) {
+  ServerProcess server({"--listen", "::1"});
+  if (!server.firstLine().starts_with("listening on ")) GTEST_SKIP() << "no IPv6: " << server.firstLine();
+  EXPECT_EQ(server.firstLine(), "listening on [::1]:" + std::to_string(server.port()));
+  kovra::TKvrConnect client;
+  client.SetServerAddress("::1");
+  client.SetServerPort(server.port());
+  client.SetActive(true);
+  ASSERT_TRUE(client.Active()) << client.ConnectFailure();
+  EXPECT_EQ(client.Read("6*7"), "42");
+  client.SetActive(false);
+
+  kovra::TKvrConnect overIPv4;
+  overIPv4.SetServerAddress("127.0.0.1");
+  overIPv4.SetServerPort(server.port());
+  overIPv4.SetActive(true);
+  EXPECT_FALSE(overIPv4.Active());
+  EXPECT_EQ(overIPv4.ConnectFailure(), "Connection refused");
 }
 
 }  // namespace

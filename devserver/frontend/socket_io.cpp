@@ -19,36 +19,46 @@ namespace {
   throw std::system_error(errno, std::generic_category(), what);
 }
 
-sockaddr_in loopbackAddress(std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
 }  // namespace
 
-UniqueFd listenLoopback(std::uint16_t port) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd listenLoopback(std::uint16_t port) { return listenOnAddress("127.0.0.1", port); }
+
+UniqueFd listenOnAddress(const std::string& address, std::uint16_t port) {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    length = sizeof *v4;
+  } else if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    length = sizeof *v6;
+  } else {
+    throw std::invalid_argument("not an IPv4 or IPv6 address: " + address);
+  }
+  UniqueFd fd(::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!fd) throwErrno("socket");
   int on = 1;
   ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address = loopbackAddress(port);
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    throwErrno("bind 127.0.0.1");
+  if (storage.ss_family == AF_INET6) ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&storage), length) != 0) {
+    throwErrno(("bind " + address).c_str());
   }
   if (::listen(fd.get(), SOMAXCONN) != 0) throwErrno("listen");
   return fd;
 }
 
 std::uint16_t localPort(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     throwErrno("getsockname");
   }
-  return ntohs(address.sin_port);
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
 UniqueFd acceptConnection(int listenFd, bool& exhausted) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "unique_fd.h"
@@ -20,6 +21,12 @@ class ConnectionLost : public std::runtime_error {
 // Listens on 127.0.0.1 only; port 0 picks a free port. Throws
 // std::system_error when the socket cannot be bound.
 UniqueFd listenLoopback(std::uint16_t port);
+
+// Listens on address, a numeric IPv4 or IPv6 address (an IPv6 socket takes
+// IPv6 clients only); port 0 picks a free port. Throws std::system_error
+// when the socket cannot be made or bound, std::invalid_argument when
+// address is not such an address.
+UniqueFd listenOnAddress(const std::string& address, std::uint16_t port);
 
 // The port a bound socket listens on.
 std::uint16_t localPort(int fd);

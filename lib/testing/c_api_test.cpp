@@ -176,10 +176,25 @@ TEST_F(CInterfaceTest, UnopenedHandleFailsWithoutTouchingTheValue) {
   EXPECT_EQ(lib_.close(handle_), 1);
 }
 
-TEST_F(CInterfaceTest, OpenAgainstAClosedPortReportsNoConnection) {
+TEST_F(CInterfaceTest, FailedOpenLeavesTheReasonAsTheLastError) {
   Create(ClosedPort());
   EXPECT_EQ(lib_.open(handle_), 0);
+  EXPECT_EQ(LastError(), "Connection refused");
+  // The next call on the handle that never opened says so as before.
+  auto expression = Record("1");
+  EXPECT_EQ(lib_.read(handle_, expression.get(), expression.get()), 0);
   EXPECT_EQ(LastError(), "Connect does not exist.");
+}
+
+TEST_F(CInterfaceTest, UnknownDatabaseIsNamedInTheLastError) {
+  ScriptedPeer peer;
+  peer.Send(Z("<OK>:job|")).Expect(Z("x|11|zn \"NOSUCH\"")).Send(Z("<NAMESPACE>|"));
+  peer.Start();
+  Create(peer.Port(), "NOSUCH");
+  EXPECT_EQ(lib_.open(handle_), 0);
+  EXPECT_EQ(LastError(), "database NOSUCH does not exist");
+  EXPECT_EQ(lib_.close(handle_), 1);
+  EXPECT_EQ(peer.Finish(), "");
 }
 
 TEST_F(CInterfaceTest, OpenSelectsTheNamespaceAndTheLastErrorSurvivesSuccesses) {

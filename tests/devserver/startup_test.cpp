@@ -41,9 +41,10 @@ TEST_F(DevServerStartupTest, HelpNamesEveryOptionWithItsDefault) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(r.out.starts_with(
-        "usage: kvrdevserver [--port N] [--dir DIR] [--greeting ok|connect] [--segment N]\n"))
+        "usage: kvrdevserver [--listen ADDRESS] [--port N] [--dir DIR] [--greeting ok|connect]\n"
+        "                    [--segment N]\n"))
         << r.out;
-    for (const char* part : {"--port N", "default 5000", "--dir DIR", "kovra.ini", ".journal",
+    for (const char* part : {"--listen ADDRESS", "default 127.0.0.1", "--port N", "default 5000", "--dir DIR", "kovra.ini", ".journal",
                              "--greeting ok|connect", "--segment N", "-h, --help"}) {
       EXPECT_NE(r.out.find(part), std::string::npos) << part;
     }

@@ -87,7 +87,7 @@ TEST_F(ExecAndStartupTest, APortThatIsNotANumberFrom1To65535DialsNothing) {
                                  std::to_string(listener.port()) + "x", std::string("-1")}) {
     const RunResult r = Run("kvrdbexec", {"-s", "127.0.0.1", "-p", port, "w 1"});
     EXPECT_EQ(r.out, "Failed to connect to Kovra Server at 127.0.0.1:" + port + ", database USER.\n");
-    EXPECT_TRUE(r.err.starts_with(kExecUsageStart)) << r.err;
+    EXPECT_TRUE(r.err.starts_with("port " + port + " is not a number from 1 to 65535\n" + kExecUsageStart)) << r.err;
     EXPECT_EQ(r.status, 255) << port;
   }
   EXPECT_FALSE(listener.dialled());

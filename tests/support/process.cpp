@@ -133,6 +133,7 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     args.push_back("--greeting");
     args.push_back("connect");
   }
+  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   pid_ = fork();
@@ -143,7 +144,7 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     execOrDie(program, args);
   }
   close(out[1]);
-  // Only the first line matters: "listening on 127.0.0.1:PORT".
+  // Only the first line matters.
   std::string line;
   const auto deadline = Clock::now() + std::chrono::seconds(20);
   char c;
@@ -154,13 +155,13 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     line.push_back(c);
   }
   close(out[0]);
-  const std::string prefix = "listening on 127.0.0.1:";
-  if (!line.starts_with(prefix)) {
+  // "listening on ADDRESS:PORT", an IPv6 address in brackets.
+  if (!line.starts_with("listening on ") || line.rfind(':') == std::string::npos) {
     stopChild(pid_, SIGKILL);
     pid_ = -1;
     throw std::runtime_error("kvrdevserver did not start: " + line);
   }
-  port_ = std::atoi(line.c_str() + prefix.size());
+  port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
 }
 
 DevServer::~DevServer() { stop(); }

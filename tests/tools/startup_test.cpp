@@ -1,5 +1,6 @@
-// The start-up every utility shares: help, kvrct.ini, options, binding the
-// library from the current folder, connecting, logging in.
+// The start-up every utility shares: help, kvrct.ini, options, connecting,
+// logging in. Where the library is loaded from, the reasons of failed
+// connects and the password file are tested in tests/connecting.
 #include <csignal>
 #include <filesystem>
 
@@ -48,26 +49,10 @@ TEST_F(StartupTest, FirstMissingSettingIsReportedWithUsageAndStatus255) {
   EXPECT_EQ(r.status, 255);
 }
 
-TEST_F(StartupTest, WithoutTheLibraryInTheCurrentFolderLoadingFails) {
-  // The library beside the program does not count.
-  const RunResult r = Exec({"-s", "127.0.0.1", "-d", "USER", "w 1"});
-  EXPECT_EQ(r.out, "Failed to load ./libkovrasc.so to connect to Kovra Server.\n");
-  EXPECT_TRUE(r.err.starts_with(kExecUsageStart));
-  EXPECT_EQ(r.status, 255);
-}
-
-TEST_F(StartupTest, LibraryMissingOneNameIsRefused) {
-  std::filesystem::copy_file(KVR_PARTIAL_LIBRARY, dir_.file("libkovrasc.so"));
-  const RunResult r = Exec({"-s", "127.0.0.1", "-d", "USER", "w 1"});
-  EXPECT_EQ(r.out, "Failed to load ./libkovrasc.so to connect to Kovra Server.\n");
-  EXPECT_EQ(r.status, 255);
-}
-
 TEST_F(StartupTest, ConnectFailureNamesThePortAsWritten) {
-  dir_.addLibrary();
   const RunResult r = Exec({"-s", "127.0.0.1", "-p", "abc", "-d", "USER", "w 1"});
   EXPECT_EQ(r.out, "Failed to connect to Kovra Server at 127.0.0.1:abc, database USER.\n");
-  EXPECT_TRUE(r.err.starts_with(kExecUsageStart));
+  EXPECT_TRUE(r.err.starts_with("port abc is not a number from 1 to 65535\n" + std::string(kExecUsageStart))) << r.err;
   EXPECT_EQ(r.status, 255);
 }
 
@@ -92,6 +77,30 @@ TEST_F(SettingsTest, FileSectionsCaseAndCommentsAndOptionsOverride) {
   // The file's port is used when no option names one; an option overrides it.
   const RunResult wrongPort = Run("kvrdbexec", {"-s", "127.0.0.1", "-p", "1", "w 1"});
   EXPECT_EQ(wrongPort.out, "Failed to connect to Kovra Server at 127.0.0.1:1, database USER.\n");
+}
+
+// Without a kvrct.ini in the current folder the user's own is read:
+// $XDG_CONFIG_HOME/kovra/kvrct.ini, else ~/.config/kovra/kvrct.ini.
+TEST_F(SettingsTest, UsersOwnFileServesWhenTheCurrentFolderHasNone) {
+  TempDir home;
+  std::filesystem::create_directories(home.file(".config/kovra"));
+  std::filesystem::rename(dir_.file("kvrct.ini"), home.file(".config/kovra/kvrct.ini"));
+  RunOptions options;
+  options.cwd = dir_.path();
+  options.env = {{"HOME", home.path()}, {"XDG_CONFIG_HOME", ""}};
+  RunResult r = runTool(toolPath("kvrdbexec"), {"w 6*7"}, options);
+  EXPECT_EQ(r.out, "42");
+  EXPECT_EQ(r.status, 0) << r.err;
+  options.env["XDG_CONFIG_HOME"] = home.file("elsewhere");
+  r = runTool(toolPath("kvrdbexec"), {"w 6*7"}, options);
+  EXPECT_EQ(r.out, "Kovra TCP/IP server does not defined in connection.\n");
+  std::filesystem::create_directory(home.file("elsewhere"));
+  std::filesystem::rename(home.file(".config/kovra"), home.file("elsewhere/kovra"));
+  EXPECT_EQ(runTool(toolPath("kvrdbexec"), {"w 6*7"}, options).out, "42");
+  // The current folder's file, however incomplete, wins.
+  dir_.write("kvrct.ini", "[connection]\nserver=127.0.0.1\n");
+  r = runTool(toolPath("kvrdbexec"), {"w 6*7"}, options);
+  EXPECT_EQ(r.out, "Kovra database name does not defined in connection.\n");
 }
 
 class LoginTest : public ToolTest {

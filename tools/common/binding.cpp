@@ -13,7 +13,9 @@
 
 #include "call_failure.h"
 #include "kovrasc.h"
+#include "library_location.h"
 #include "login.h"
+#include "password_file.h"
 #include "settings.h"
 
 namespace kvrtools {
@@ -117,24 +119,39 @@ void groupReadBridge(void*, KOVRA_STR* value) {
   if (handler && value) handler(fromRecord(*value));
 }
 
-void printLoadFailure() {
-  std::printf("Failed to load %s to connect to Kovra Server.\n", kLibraryPath);
+// A start-up failure's reason: on standard error, after the fixed message.
+void printReason(const std::string& reason) {
+  if (reason.empty()) return;
   std::fflush(stdout);
+  std::fprintf(stderr, "%s\n", reason.c_str());
+  std::fflush(stderr);
+}
+
+void printLoadFailure(const std::string& shown, const std::string& reason) {
+  std::printf("Failed to load %s to connect to Kovra Server.\n", shown.c_str());
+  std::fflush(stdout);
+  printReason(reason);
 }
 
 bool bindLibrary() {
   Binding& b = binding();
   if (b.library) return true;
-  b.library.reset(dlopen(kLibraryPath, RTLD_LAZY));
+  const LibraryChoice choice = chooseLibrary(programFolder(), kInstalledLibraryFolder, ".");
+  if (choice.path.empty()) {
+    printLoadFailure(choice.shown, choice.refusal);
+    return false;
+  }
+  b.library.reset(dlopen(choice.path.c_str(), RTLD_LAZY));
   if (!b.library) {
-    printLoadFailure();
+    const char* why = dlerror();
+    printLoadFailure(choice.shown, why ? why : "");
     return false;
   }
   for (std::size_t i = 0; i < kNames.size(); ++i) {
     b.functions[i] = dlsym(b.library.get(), kNames[i]);
     if (!b.functions[i]) {
       disconnectServer();
-      printLoadFailure();
+      printLoadFailure(choice.shown, choice.path + " lacks " + kNames[i]);
       return false;
     }
   }
@@ -199,6 +216,7 @@ bool logIn() {
       evaluate(R"($$ReadString^%INI($v("proc",6)_"kovra.ini","Login","GUI"))").value_or("");
   if (binding().connectionLost) return false;
   if (loginExpression.empty()) return true;
+  if (settings.password.empty()) applyPasswordFile(settings);
   if (settings.login.empty() || settings.password.empty()) {
     Credentials typed;
     if (!promptCredentials(typed)) return false;
@@ -228,6 +246,7 @@ bool connectServer() {
   if (!port) {
     disconnectServer();
     printConnectFailure(settings);
+    printReason("port " + settings.port + " is not a number from 1 to 65535");
     return false;
   }
   b.connectionLost = false;
@@ -237,8 +256,10 @@ bool connectServer() {
   if (b.outputHandler) b.function<SetOutputFn>(kSetOutput)(b.connection, outputBridge);
   if (b.groupReadHandler) b.function<SetGroupReadFn>(kSetGroupRead)(b.connection, groupReadBridge);
   if (!b.function<OpenCloseFn>(kConnectOpen)(b.connection)) {
+    const std::string reason = lastError();
     disconnectServer();
     printConnectFailure(settings);
+    printReason(reason);
     return false;
   }
   return logIn();

@@ -1,7 +1,7 @@
 // The binding layer: the only way a utility reaches the Kovra Server. It loads
-// ./libkovrasc.so from the current directory at run time (never by link),
-// resolves the 17 KVR names, keeps the one connection of the process and
-// relays the library's call-backs to the utility's handlers.
+// libkovrasc.so at run time (never by link) from where library_location.h
+// says, resolves the 17 KVR names, keeps the one connection of the process
+// and relays the library's call-backs to the utility's handlers.
 //
 // Conventions:
 //  - One connection per process; every function here works on it.
@@ -10,7 +10,8 @@
 //    never comes back to the caller. A call that does return answers whether
 //    the server carried it out.
 //  - connectServer prints only its start-up messages (load failure, connect
-//    failure, login needed).
+//    failure, login needed), each failure's reason on standard error after
+//    its fixed message.
 //  - Texts are byte strings, sent whole or not at all: a call with a text
 //    longer than a KOVRA_STR holds (kMaxCallText) is not made; it is settled
 //    as unsent (call_failure.h) and answers false.
@@ -29,10 +30,6 @@ namespace kvrtools {
 // value handed back by wo^%srv).
 using TextHandler = std::function<void(const std::string&)>;
 
-// The path the library is loaded from: relative, so it is looked for in the
-// current working directory, not beside the executable.
-inline constexpr const char* kLibraryPath = "./libkovrasc.so";
-
 // The most bytes one text of a call can carry.
 inline constexpr std::size_t kMaxCallText = 32768;
 
@@ -40,7 +37,8 @@ inline constexpr std::size_t kMaxCallText = 32768;
 bool fitsOneCall(std::string_view text);
 
 // Binds the library, opens the connection with the process-wide settings
-// (settings.h) and runs the login dialogue when the server asks for a login.
+// (settings.h) and runs the login dialogue when the server asks for a login:
+// without -w the password file (password_file.h), then the prompt.
 // True when connected and, where needed, logged in. Prints the failure
 // messages of the start-up on standard output.
 bool connectServer();

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "local_files.h"
 
@@ -52,6 +53,19 @@ bool readSettingsFile(const std::string& path, Settings& settings) {
     }
   }
   return true;
+}
+
+std::string userSettingsPath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string folder;
+  if (config != nullptr && *config != '\0') {
+    folder = config;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    folder = std::string(home) + "/.config";
+  } else {
+    return {};
+  }
+  return folder + "/kovra/" + kSettingsFileName;
 }
 
 bool modeIsAll(const Settings& settings) { return equalsIgnoringCase(settings.mode, "all"); }

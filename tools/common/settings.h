@@ -1,6 +1,8 @@
 // The six process-wide connection settings and the settings file kvrct.ini.
 //
-// File format (read from the current directory; missing file = defaults):
+// File format (read from the current directory, else from
+// $XDG_CONFIG_HOME/kovra/kvrct.ini, ~/.config/kovra/kvrct.ini without that
+// variable; neither = defaults):
 //   [connection]          enters the section (any letter case); any other
 //                         line starting with "[" leaves it
 //   ; comment / # comment ignored inside the section, as are empty lines
@@ -25,6 +27,11 @@ struct Settings {
 };
 
 inline constexpr const char* kSettingsFileName = "kvrct.ini";
+
+// The user's own settings file, read when the current folder has none:
+// $XDG_CONFIG_HOME/kovra/kvrct.ini, or ~/.config/kovra/kvrct.ini when that
+// variable is unset or empty; empty when there is no home folder either.
+std::string userSettingsPath();
 
 // The settings of this process, read by connectServer.
 Settings& connectionSettings();

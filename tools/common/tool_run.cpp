@@ -21,7 +21,7 @@ std::optional<int> prepare(const CommandLine& commandLine, std::string_view usag
     return kStatusStartupFailed;
   }
   Settings& settings = connectionSettings();
-  readSettingsFile(kSettingsFileName, settings);
+  if (!readSettingsFile(kSettingsFileName, settings)) readSettingsFile(userSettingsPath(), settings);
   commandLine.applyOptions(settings);
   if (const char* message = missingSettingMessage(settings)) {
     std::printf("%s\n", message);

@@ -3,7 +3,8 @@
 //   then a word the command line does not understand (an unknown option,
 //   an option without its value, a value an option does not take): its
 //   message and the usage text on standard error, status -1;
-//   2. the settings file kvrct.ini; 3. the options, then the check that
+//   2. the settings file kvrct.ini (the current folder's, else the user's);
+//   3. the options, then the check that
 //   server, port and database are set (first missing one reported);
 //   4. the first positional argument (see Tool); 5. connectServer;
 //   6. on failure of 3, 4 or 5: usage text, status -1; 7. the work;
