@@ -128,6 +128,8 @@ void KVRDestroyConnect(void* handle) {
 int KVRConnectOpen(void* handle) {
   return kovra::Guarded(handle, {}, [](TKvrConnect& c) {
     c.SetActive(true);
+    // A failed open says why when the transport knows (a TLS failure).
+    if (!c.Active() && !c.ConnectFailure().empty()) throw kovra::EKovraError(c.ConnectFailure());
     c.Execute("zn \"" + c.NameSpace + "\"");
     return c.Active();
   });

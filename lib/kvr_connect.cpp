@@ -125,8 +125,10 @@ void TKvrConnect::OpenOnSocket(int fd) {
   if (Designing || active_) return;
   BusyScope busy(*this);
   try {
+    connectFailure_.clear();
     AdoptSocket(fd);
     StartTrace([] { return std::string("open on socket"); });
+    SecureSocket();
     if (active_) Handshake();
   } catch (...) {
     active_ = false;
@@ -136,6 +138,7 @@ void TKvrConnect::OpenOnSocket(int fd) {
 
 void TKvrConnect::ConnectStep() {
   BusyScope busy(*this);
+  connectFailure_.clear();
   try {
     ConnectSocket();
     if (active_) Handshake();
@@ -178,9 +181,32 @@ void TKvrConnect::ConnectSocket() {
   const std::string& address = host_.empty() ? serverAddress_ : host_;
   AdoptSocket(net::ConnectTcp(address, serverPort_));
   StartTrace([&] { return "open " + address + ":" + std::to_string(serverPort_); });
+  SecureSocket();
+}
+
+void TKvrConnect::SecureSocket() {
+  if (!active_) return;
+  const tls::TTlsSettings settings = tls::SettingsFromEnvironment();
+  if (settings.problem.empty() && settings.mode == tls::TTlsMode::tmOff) return;
+  std::string failure = settings.problem;
+  if (failure.empty()) {
+    tls_ = tls::TTlsSession::Start(socket_, host_.empty() ? serverAddress_ : host_, settings, failure);
+  }
+  if (!tls_) {
+    connectFailure_ = failure;
+    if (trace_) trace_->Event(failure);
+    active_ = false;
+    return;
+  }
+  if (trace_) trace_->Event(tls_->Describe());
+}
+
+void TKvrConnect::NoteTransportFailure() {
+  if (tls_ && !tls_->Failure().empty()) connectFailure_ = tls_->Failure();
 }
 
 void TKvrConnect::AdoptSocket(int fd) {
+  tls_.reset();
   if (socket_ >= 0) net::ReleaseSocket(socket_);
   // Bytes left over from an earlier connection belong to a stream that has
   // ended; a new connection starts with an empty buffer.
@@ -197,6 +223,10 @@ void TKvrConnect::Disconnect() {
   active_ = false;
   requestText_.clear();
   replyText_.clear();
+  if (tls_) {
+    tls_->Close();
+    tls_.reset();
+  }
   net::ReleaseSocket(socket_);
   socket_ = -1;
 }
@@ -228,7 +258,8 @@ void TKvrConnect::SendRequest() {
 bool TKvrConnect::SendOnSocket() {
   if (trace_) trace_->Request(requestText_, secret_);
   secret_ = {};
-  if (net::SendAll(socket_, requestText_)) return true;
+  if (tls_ ? tls_->SendAll(requestText_) : net::SendAll(socket_, requestText_)) return true;
+  NoteTransportFailure();
   // A send that fails leaves a stream of unknown state: drop it rather than
   // wait for a reply to a request the server may not have.
   DropConnection(ceSocketNotConnected);
@@ -262,11 +293,13 @@ bool TKvrConnect::ReadMore() {
   // The wait for a reply has no overall limit, so one blocking recv is the
   // whole wait: a readiness poll in front of it would only add a system call
   // to every round trip.
-  const net::ReadResult read = net::ReceiveSome(socket_, reader_.FreeSpace());
+  const net::ReadResult read =
+      tls_ ? tls_->ReceiveSome(reader_.FreeSpace()) : net::ReceiveSome(socket_, reader_.FreeSpace());
   if (read.status == net::ReadStatus::kData) {
     reader_.Commit(read.count);
     return true;
   }
+  NoteTransportFailure();
   // Peer closed or the socket failed: the descriptor is released here and
   // never read again.
   DropConnection(ceSocketNotConnected);

@@ -24,6 +24,7 @@
 #include "mlist.h"
 #include "reply_reader.h"
 #include "tindra_backend.h"
+#include "tls_session.h"
 #include "wire_format.h"
 #include "wire_trace.h"
 
@@ -113,6 +114,9 @@ class TKvrConnect {
   // it leaves Active false. cntTindra open failures are raised.
   void SetActive(bool value);
   const std::vector<std::string>& QueryResult() const { return queryResult_; }
+  // Why the last open failed, when the transport knows more than "not
+  // connected" (a TLS failure); empty otherwise. Cleared by every open.
+  const std::string& ConnectFailure() const { return connectFailure_; }
   // Test seam (not part of the C interface): opens over fd, an already
   // connected stream socket that the object then owns, as SetActive(true)
   // does after its TCP connect. A reconnect still goes to ServerAddress.
@@ -164,6 +168,12 @@ class TKvrConnect {
   // Transport (kvr_connect.cpp).
   void ConnectSocket();
   void AdoptSocket(int fd);
+  // When the environment asks for TLS, runs the handshake on the new socket
+  // before any byte of the protocol; a failure leaves the object inactive
+  // with the reason in connectFailure_.
+  void SecureSocket();
+  // Keeps the TLS session's reason for a failed send or receive.
+  void NoteTransportFailure();
   void Disconnect();
   void SendRequest();
   bool SendOnSocket();
@@ -210,6 +220,8 @@ class TKvrConnect {
 
   std::int32_t busy_ = 0;
   int socket_ = -1;
+  std::unique_ptr<tls::TTlsSession> tls_;  // null for a clear-text connection
+  std::string connectFailure_;
   std::string requestText_;
   TSecretSpan secret_;  // the part of requestText_ a trace shows as ***
   std::string replyText_;

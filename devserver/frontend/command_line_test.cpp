@@ -15,5 +15,17 @@ TEST(CommandLineTest, BadValuesAreRefused) {
   EXPECT_THROW(parseCommandLine({"--verbose"}), UsageError);
 }
 
+TEST(CommandLineTest, TlsFilesComeAsCertificateAndKeyTogether) {
+  const CommandLine line =
+      parseCommandLine({"--tls-cert", "c.pem", "--tls-key", "k.pem", "--tls-client-ca", "ca.pem"});
+  EXPECT_EQ(line.tlsCertificate, "c.pem");
+  EXPECT_EQ(line.tlsKey, "k.pem");
+  EXPECT_EQ(line.tlsClientCa, "ca.pem");
+  EXPECT_THROW(parseCommandLine({"--tls-cert", "c.pem"}), UsageError);
+  EXPECT_THROW(parseCommandLine({"--tls-key", "k.pem"}), UsageError);
+  EXPECT_THROW(parseCommandLine({"--tls-client-ca", "ca.pem"}), UsageError);
+  EXPECT_THROW(parseCommandLine({"--tls-cert", "", "--tls-key", "k.pem"}), UsageError);
+}
+
 }  // namespace
 }  // namespace devserver

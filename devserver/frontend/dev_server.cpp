@@ -73,6 +73,10 @@ bool ConnectionRegistry::waitUntilEmpty(std::chrono::milliseconds limit) {
 DevServer::DevServer(const CommandLine& line) {
   settings_.loginGreeting = line.loginGreeting;
   settings_.segment = line.segment;
+  if (!line.tlsCertificate.empty()) {
+    tls_ = std::make_unique<TlsContext>(
+        TlsFiles{line.tlsCertificate, line.tlsKey, line.tlsClientCa});
+  }
   mengine::ServerOptions options;
   options.directory = prepareDirectory(line.directory);
   if (!options.directory.empty()) {
@@ -110,8 +114,10 @@ void DevServer::startConnection(UniqueFd socket) {
   int job = nextJob_++;
   try {
     std::thread([this, fd, job] {
-      {
-        Connection connection(fd, *server_, job, settings_);
+      std::unique_ptr<TlsStream> tls;
+      // A client that fails the handshake is dropped; the server goes on.
+      if (!tls_ || (tls = tls_->accept(fd, handshakeLimit()))) {
+        Connection connection(fd, *server_, job, settings_, std::move(tls));
         connection.serve();
       }
       registry_.remove(fd);

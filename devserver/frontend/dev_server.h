@@ -13,6 +13,7 @@
 #include "command_line.h"
 #include "connection.h"
 #include "journal.h"
+#include "tls_server.h"
 #include "mengine/engine.h"
 #include "unique_fd.h"
 
@@ -56,6 +57,7 @@ class DevServer {
   ConnectionSettings settings_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<mengine::Server> server_;
+  std::unique_ptr<TlsContext> tls_;  // null: clear text
   UniqueFd listener_;
   std::uint16_t port_ = 0;
   std::atomic<int> nextJob_{1};
