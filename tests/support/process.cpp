@@ -133,6 +133,7 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     args.push_back("--greeting");
     args.push_back("connect");
   }
+  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   pid_ = fork();
