@@ -333,7 +333,6 @@ net::ReadResult TTlsSession::ReceiveSome(std::span<char> into) {
 void TTlsSession::Close() {
   SSL* ssl = parts_->ssl.get();
   // The closing alert is one small write; the answer is not waited for.
-  SSL_set_quiet_shutdown(ssl, 0);
   ERR_clear_error();
   SSL_shutdown(ssl);
   ERR_clear_error();

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "kovrasc.h"
+#include "kvr_connect.h"
 #include "loopback_socket.h"
 #include "process.h"
 #include "test_authority.h"
@@ -148,6 +149,26 @@ TEST_F(TlsLibraryTest, AnExpiredCertificateIsRefused) {
   Set("KOVRA_TLS", "verify-full");
   Set("KOVRA_TLS_CA", authority_.root());
   EXPECT_EQ(Outcome(server->port()), "TLS: certificate verify failed: certificate has expired");
+}
+
+// Names cannot be dialled yet, so the test opens over a socket of its own
+// and names the host the certificate is checked against.
+TEST_F(TlsLibraryTest, AHostNameIsCheckedAgainstTheCertificatesNames) {
+  auto server = TlsServer(serverCertificate_);
+  Set("KOVRA_TLS", "verify-full");
+  Set("KOVRA_TLS_CA", authority_.root());
+  kovra::TKvrConnect named;
+  named.SetServerAddress("localhost");
+  named.OpenOnSocket(connectLoopback(server->port()));
+  ASSERT_TRUE(named.Active()) << named.ConnectFailure();
+  EXPECT_EQ(named.Read("1+1"), "2");
+
+  kovra::TKvrConnect misnamed;
+  misnamed.SetServerAddress("db.example.org");
+  misnamed.OpenOnSocket(connectLoopback(server->port()));
+  EXPECT_FALSE(misnamed.Active());
+  EXPECT_EQ(misnamed.ConnectFailure(), "TLS: certificate verify failed: hostname mismatch");
+  EXPECT_EQ(misnamed.Socket(), -1);
 }
 
 // A listener that stands in for a plain server: it greets as soon as a client
