@@ -3,7 +3,8 @@
 // closes the connection through SetActive, offers the data operations, and
 // reports failures through DoError according to ErrorHandler.
 //
-// Layering: socket_transport (POSIX calls) -> reply_reader (framing, no I/O)
+// Layering: socket_transport (POSIX calls) -> tls_session (when KOVRA_TLS
+// asks for it) -> reply_reader (framing, no I/O)
 // -> handshake.cpp / command_loop.cpp (protocol steps of this class)
 // -> c_api.cpp (the C boundary).
 //
