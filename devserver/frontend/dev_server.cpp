@@ -116,6 +116,7 @@ void DevServer::startConnection(UniqueFd socket) {
     std::thread([this, fd, job] {
       std::unique_ptr<TlsStream> tls;
       // A client that fails the handshake is dropped; the server goes on.
+      // The session goes with the connection, before its socket is closed.
       if (!tls_ || (tls = tls_->accept(fd, handshakeLimit()))) {
         Connection connection(fd, *server_, job, settings_, std::move(tls));
         connection.serve();
