@@ -33,6 +33,9 @@ struct X509Free {
 struct BioFree {
   void operator()(BIO* bio) const { BIO_free(bio); }
 };
+struct MethodFree {
+  void operator()(BIO_METHOD* method) const { BIO_meth_free(method); }
+};
 
 }  // namespace
 
@@ -45,9 +48,11 @@ struct TBioPeer {
   unsigned char first = 0;
 };
 
+// Freed in reverse order: the session before the method its BIO uses.
 struct TTlsSession::Parts {
   TBioPeer peer;
   std::unique_ptr<SSL_CTX, ContextFree> context;
+  std::unique_ptr<BIO_METHOD, MethodFree> method;
   std::unique_ptr<SSL, SslFree> ssl;
 };
 
@@ -92,19 +97,19 @@ int BioCreate(BIO* bio) {
   return 1;
 }
 
-// Made once per process and kept to its end.
-const BIO_METHOD* PeerMethod() {
-  static BIO_METHOD* method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "kovra socket");
-    if (m == nullptr) return m;
-    BIO_meth_set_write(m, BioWrite);
-    BIO_meth_set_read(m, BioRead);
-    BIO_meth_set_puts(m, BioPuts);
-    BIO_meth_set_ctrl(m, BioControl);
-    BIO_meth_set_create(m, BioCreate);
-    return m;
-  }();
-  return method;
+// One method per session, freed with it: a process-wide one would be lost
+// each time a program unloads the library. Only the type number is taken
+// once (OpenSSL hands out a few hundred).
+BIO_METHOD* NewPeerMethod() {
+  static const int type = BIO_get_new_index() | BIO_TYPE_SOURCE_SINK;
+  BIO_METHOD* m = BIO_meth_new(type, "kovra socket");
+  if (m == nullptr) return m;
+  BIO_meth_set_write(m, BioWrite);
+  BIO_meth_set_read(m, BioRead);
+  BIO_meth_set_puts(m, BioPuts);
+  BIO_meth_set_ctrl(m, BioControl);
+  BIO_meth_set_create(m, BioCreate);
+  return m;
 }
 
 // The reason OpenSSL queued on this thread: the system's words when a system
@@ -263,15 +268,15 @@ std::unique_ptr<TTlsSession> TTlsSession::Start(int fd, std::string_view host,
   auto parts = std::make_unique<Parts>();
   parts->peer.fd = fd;
   parts->context.reset(SSL_CTX_new(TLS_client_method()));
-  const BIO_METHOD* method = PeerMethod();
-  if (!parts->context || method == nullptr) {
+  parts->method.reset(NewPeerMethod());
+  if (!parts->context || !parts->method) {
     failure = "TLS: " + QueuedReason("cannot set up a TLS context");
     return nullptr;
   }
   failure = Configure(parts->context.get(), settings);
   if (!failure.empty()) return nullptr;
   parts->ssl.reset(SSL_new(parts->context.get()));
-  std::unique_ptr<BIO, BioFree> bio(BIO_new(method));
+  std::unique_ptr<BIO, BioFree> bio(BIO_new(parts->method.get()));
   if (!parts->ssl || !bio) {
     failure = "TLS: " + QueuedReason("cannot set up a TLS session");
     return nullptr;

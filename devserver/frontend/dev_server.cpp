@@ -121,6 +121,7 @@ void DevServer::startConnection(UniqueFd socket) {
         Connection connection(fd, *server_, job, settings_, std::move(tls));
         connection.serve();
       }
+      if (tls_) endTlsOnThisThread();
       registry_.remove(fd);
     }).detach();
   } catch (const std::system_error&) {

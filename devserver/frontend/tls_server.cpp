@@ -1,6 +1,7 @@
 #include "tls_server.h"
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -54,6 +55,8 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
 }
 
 }  // namespace
+
+void endTlsOnThisThread() { OPENSSL_thread_stop(); }
 
 std::chrono::milliseconds handshakeLimit() {
   constexpr std::chrono::milliseconds kDefault{10000};

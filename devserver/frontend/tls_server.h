@@ -55,6 +55,12 @@ class TlsContext {
   ssl_ctx_st* context_;
 };
 
+// Frees what OpenSSL keeps for the calling thread. A connection's thread
+// calls it before it lets the server know it has ended: a stopping server
+// may exit as soon as the last connection has, and must not leave that
+// memory behind.
+void endTlsOnThisThread();
+
 // The handshake's time limit: KOVRA_CONNECT_TIMEOUT seconds (as the client
 // library reads it), 10 s when unset or not a positive number.
 std::chrono::milliseconds handshakeLimit();
