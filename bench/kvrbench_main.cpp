@@ -8,17 +8,24 @@
 //   --bulk=PORT       bulk_recv               raw recv loop MB/s
 //   --devserver=PORT  execute_devserver       KVRExecute "s x=1" round trips/s
 //                     devserver_write_2       write requests/s, 2 raw clients
+//                     open_devserver          KVRConnectOpen + close, opens/s
+//   --tls-devserver=PORT  kvrdevserver with TLS on every connection:
+//                     execute_devserver_tls   as execute_devserver, over TLS
+//                     open_devserver_tls      as open_devserver, over TLS
+//   --tls-ca=FILE     the root the TLS server's certificate is verified with
 //   --bytes=N         bytes per streaming case (the bulk peer must send N)
 //   --placement=TEXT  label written with every sample
 //   --samples=FILE    the samples file (appended to)
 // The remaining arguments go to Google Benchmark (--benchmark_repetitions...).
 #include <benchmark/benchmark.h>
+#include <stdlib.h>
 #include <time.h>
 
 #include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +44,8 @@ struct Options {
   int reply = 0;
   int bulk = 0;
   int devserver = 0;
+  int tlsDevserver = 0;
+  std::string tlsCa;
   std::uint64_t bytes = 20 * 1024 * 1024;
   std::string placement = "unpinned";
   std::string samples;
@@ -93,6 +102,40 @@ void ExecuteTrivialLine(benchmark::State& state, int port) {
   KOVRA_STR* line = Record("s x=1");
   for (auto _ : state) {
     if (KVRExecute(connection.handle(), line) != 1) return state.SkipWithError("KVRExecute failed");
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// Connections opened while this lives verify the server as verify-full does
+// (the library reads its TLS settings from the environment at each open).
+class TlsEnvironment {
+ public:
+  explicit TlsEnvironment(const std::string& ca) {
+    setenv("KOVRA_TLS", "verify-full", 1);
+    setenv("KOVRA_TLS_CA", ca.c_str(), 1);
+  }
+  ~TlsEnvironment() {
+    unsetenv("KOVRA_TLS");
+    unsetenv("KOVRA_TLS_CA");
+  }
+  TlsEnvironment(const TlsEnvironment&) = delete;
+  TlsEnvironment& operator=(const TlsEnvironment&) = delete;
+};
+
+void ExecuteTrivialLineTls(benchmark::State& state, int port, const std::string& ca) {
+  const TlsEnvironment tls(ca);
+  ExecuteTrivialLine(state, port);
+}
+
+// A whole connection's life: connect, (handshake,) greeting, database
+// selection, close. Over TLS the difference is the handshake's cost.
+void OpenAndClose(benchmark::State& state, int port, const std::string& ca) {
+  std::optional<TlsEnvironment> tls;
+  if (!ca.empty()) tls.emplace(ca);
+  for (auto _ : state) {
+    Connection connection(port);
+    if (!connection.Open()) return state.SkipWithError("KVRConnectOpen failed");
+    KVRConnectClose(connection.handle());
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -189,6 +232,10 @@ Options ParseOptions(int& argc, char** argv) {
       options.bulk = std::stoi(value);
     } else if (TakeOption(arg, "--devserver", value)) {
       options.devserver = std::stoi(value);
+    } else if (TakeOption(arg, "--tls-devserver", value)) {
+      options.tlsDevserver = std::stoi(value);
+    } else if (TakeOption(arg, "--tls-ca", value)) {
+      options.tlsCa = value;
     } else if (TakeOption(arg, "--bytes", value)) {
       options.bytes = std::stoull(value);
     } else if (TakeOption(arg, "--placement", value)) {
@@ -220,6 +267,11 @@ void Register(const Options& o) {
   if (o.devserver) {
     add("execute_devserver", ExecuteTrivialLine, o.devserver)->MinTime(kMinTime);
     add("devserver_write_2", DevserverWrites, o.devserver)->Threads(2)->MinTime(kMinTime);
+    add("open_devserver", OpenAndClose, o.devserver, std::string())->MinTime(kMinTime);
+  }
+  if (o.tlsDevserver) {
+    add("execute_devserver_tls", ExecuteTrivialLineTls, o.tlsDevserver, o.tlsCa)->MinTime(kMinTime);
+    add("open_devserver_tls", OpenAndClose, o.tlsDevserver, o.tlsCa)->MinTime(kMinTime);
   }
 }
 

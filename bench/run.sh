@@ -66,6 +66,18 @@ start() {
   printf -v "port_$name" '%s' "${line##*:}"
 }
 
+# A root and a server certificate for 127.0.0.1, made for this run only.
+tls=$work/tls
+mkdir -p "$tls"
+new_key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+openssl req -x509 "${new_key[@]}" -keyout "$tls/root.key" -out "$tls/root.pem" \
+  -subj "/CN=Kovra Bench Root" -days 2 2>/dev/null
+openssl req -new "${new_key[@]}" -keyout "$tls/server.key" -out "$tls/server.csr" \
+  -subj "/CN=localhost" 2>/dev/null
+echo "subjectAltName=DNS:localhost,IP:127.0.0.1" >"$tls/server.ext"
+openssl x509 -req -in "$tls/server.csr" -CA "$tls/root.pem" -CAkey "$tls/root.key" \
+  -CAcreateserial -days 2 -extfile "$tls/server.ext" -out "$tls/server.pem" 2>/dev/null
+
 start_load=$(cut -d' ' -f1-3 /proc/loadavg)
 samples=$work/samples.tsv
 : >"$samples"
@@ -79,9 +91,12 @@ for entry in "${placements[@]}"; do
   start reply "$server_cpu" "$bin/kvrbench_peer" reply
   start bulk "$server_cpu" "$bin/kvrbench_peer" bulk "$bytes"
   start devserver "$server_cpu" "$bin/kvrdevserver" --port 0
+  start devserver_tls "$server_cpu" "$bin/kvrdevserver" --port 0 \
+    --tls-cert "$tls/server.pem" --tls-key "$tls/server.key"
   taskset -c "$client_cpu" "$bin/kvrbench" \
     --pingpong="$port_pingpong" --reply="$port_reply" --bulk="$port_bulk" \
     --devserver="$port_devserver" --bytes="$bytes" \
+    --tls-devserver="$port_devserver_tls" --tls-ca="$tls/root.pem" \
     --placement="$placement" --samples="$samples" \
     --benchmark_repetitions="$reps" --benchmark_enable_random_interleaving=true \
     --benchmark_color=false

@@ -97,6 +97,22 @@ def main():
             m = median(p, name, "items_per_second")
             row("2", what, p, values(p, name, "items_per_second"), "rt/s",
                 ratio=fmt(m / ping) if m and ping else "", target=target)
+        # TLS: round trips against the same server in clear, and the cost of
+        # the handshake as the difference of a whole open and close.
+        clear = median(p, "execute_devserver", "items_per_second")
+        over_tls = median(p, "execute_devserver_tls", "items_per_second")
+        row("2", "KVRExecute `s x=1`, kvrdevserver over TLS (ratio to the same in clear)", p,
+            values(p, "execute_devserver_tls", "items_per_second"), "rt/s",
+            ratio=fmt(over_tls / clear) if over_tls and clear else "", target=">= 0.80")
+        opens = {}
+        for name, what in (("open_devserver", "open and close, kvrdevserver"),
+                           ("open_devserver_tls", "open and close, kvrdevserver over TLS")):
+            per_open = [1e6 / v for v in values(p, name, "items_per_second") if v]
+            opens[name] = statistics.median(per_open) if per_open else None
+            row("2", what, p, per_open, "us")
+        if opens["open_devserver"] and opens["open_devserver_tls"]:
+            rows.append(("2", "TLS handshake (open over TLS minus open in clear)", p,
+                         "%.0f us" % (opens["open_devserver_tls"] - opens["open_devserver"]), "", "", ""))
         for name, what in (("raw_pingpong", "raw ping-pong"), ("execute_minimal", "KVRExecute, minimal server")):
             row("2", "client CPU per round trip: " + what, p, values(p, name, "cpu_seconds"), "us",
                 scale=1e6)

@@ -126,6 +126,7 @@ void TKvrConnect::OpenOnSocket(int fd) {
   AdoptSocket(fd);
   StartTrace([] { return std::string("open on socket"); });
   Opening([this] {
+    SecureSocket();
     if (active_) Handshake();
   });
   if (!active_) Disconnect();
@@ -197,9 +198,32 @@ void TKvrConnect::ConnectSocket() {
   AdoptSocket(tcp.fd);
   StartTrace([&] { return "open " + address + ":" + std::to_string(serverPort_); });
   if (trace_ && !active_) trace_->Event(connectFailure_);
+  SecureSocket();
+}
+
+void TKvrConnect::SecureSocket() {
+  if (!active_) return;
+  const tls::TTlsSettings settings = tls::SettingsFromEnvironment();
+  if (settings.problem.empty() && settings.mode == tls::TTlsMode::tmOff) return;
+  std::string failure = settings.problem;
+  if (failure.empty()) {
+    tls_ = tls::TTlsSession::Start(socket_, host_.empty() ? serverAddress_ : host_, settings, failure);
+  }
+  if (!tls_) {
+    connectFailure_ = failure;
+    if (trace_) trace_->Event(failure);
+    active_ = false;
+    return;
+  }
+  if (trace_) trace_->Event(tls_->Describe());
+}
+
+void TKvrConnect::NoteTransportFailure() {
+  if (tls_ && !tls_->Failure().empty()) connectFailure_ = tls_->Failure();
 }
 
 void TKvrConnect::AdoptSocket(int fd) {
+  tls_.reset();
   if (socket_ >= 0) net::ReleaseSocket(socket_);
   // Bytes left over from an earlier connection belong to a stream that has
   // ended; a new connection starts with an empty buffer.
@@ -216,6 +240,10 @@ void TKvrConnect::Disconnect() {
   active_ = false;
   requestText_.clear();
   replyText_.clear();
+  if (tls_) {
+    tls_->Close();
+    tls_.reset();
+  }
   net::ReleaseSocket(socket_);
   socket_ = -1;
 }
@@ -247,7 +275,8 @@ void TKvrConnect::SendRequest() {
 bool TKvrConnect::SendOnSocket() {
   if (trace_) trace_->Request(requestText_, secret_);
   secret_ = {};
-  if (net::SendAll(socket_, requestText_)) return true;
+  if (tls_ ? tls_->SendAll(requestText_) : net::SendAll(socket_, requestText_)) return true;
+  NoteTransportFailure();
   // A send that fails leaves a stream of unknown state: drop it rather than
   // wait for a reply to a request the server may not have.
   DropConnection(ceSocketNotConnected);
@@ -279,16 +308,18 @@ bool TKvrConnect::ReadMore() {
     return false;
   }
   // While the connection opens, a server that stays silent must not hold
-  // the caller for ever: the wait is bounded. After the opening a reply has
-  // no overall limit, so one blocking recv is the whole wait: a readiness
-  // poll in front of it would only add a system call to every round trip.
-  if (openLimit_ && !net::WaitReadable(socket_, *openLimit_)) {
+  // the caller for ever: the wait is bounded (bytes a TLS session already
+  // holds need no wait). After the opening a reply has no overall limit, so
+  // one blocking recv is the whole wait: a readiness poll in front of it
+  // would only add a system call to every round trip.
+  if (openLimit_ && !(tls_ && tls_->HasBuffered()) && !net::WaitReadable(socket_, *openLimit_)) {
     connectFailure_ = (greeted_ ? "the server did not answer the login within " : "the server did not greet within ") +
                       openLimit_->Seconds() + " s";
     DropConnection(ceSocketNotConnected);
     return false;
   }
-  const net::ReadResult read = net::ReceiveSome(socket_, reader_.FreeSpace());
+  const net::ReadResult read =
+      tls_ ? tls_->ReceiveSome(reader_.FreeSpace()) : net::ReceiveSome(socket_, reader_.FreeSpace());
   if (read.status == net::ReadStatus::kData) {
     reader_.Commit(read.count);
     return true;
@@ -297,6 +328,7 @@ bool TKvrConnect::ReadMore() {
     connectFailure_ = greeted_ ? "the server closed the connection during the login"
                                : "the server closed the connection without a greeting";
   }
+  NoteTransportFailure();
   // Peer closed or the socket failed: the descriptor is released here and
   // never read again.
   DropConnection(ceSocketNotConnected);

@@ -3,7 +3,8 @@
 // closes the connection through SetActive, offers the data operations, and
 // reports failures through DoError according to ErrorHandler.
 //
-// Layering: socket_transport (POSIX calls) -> reply_reader (framing, no I/O)
+// Layering: socket_transport (POSIX calls) -> tls_session (when KOVRA_TLS
+// asks for it) -> reply_reader (framing, no I/O)
 // -> handshake.cpp / command_loop.cpp (protocol steps of this class)
 // -> c_api.cpp (the C boundary).
 //
@@ -26,6 +27,7 @@
 #include "mlist.h"
 #include "reply_reader.h"
 #include "tindra_backend.h"
+#include "tls_session.h"
 #include "wire_format.h"
 #include "wire_trace.h"
 
@@ -117,7 +119,8 @@ class TKvrConnect {
   void SetActive(bool value);
   // Why the last TCP open failed ("Connection refused", "unknown host x",
   // "connect timed out after 10 s", "the server did not greet within 10 s",
-  // or the refusal the server greeted with); empty after one that worked.
+  // "TLS: certificate verify failed: ...", or the refusal the server greeted
+  // with); empty after one that worked.
   const std::string& ConnectFailure() const { return connectFailure_; }
   const std::vector<std::string>& QueryResult() const { return queryResult_; }
   // Test seam (not part of the C interface): opens over fd, an already
@@ -171,6 +174,12 @@ class TKvrConnect {
   // Transport (kvr_connect.cpp).
   void ConnectSocket();
   void AdoptSocket(int fd);
+  // When the environment asks for TLS, runs the handshake on the new socket
+  // before any byte of the protocol; a failure leaves the object inactive
+  // with the reason in connectFailure_.
+  void SecureSocket();
+  // Keeps the TLS session's reason for a failed send or receive.
+  void NoteTransportFailure();
   void Disconnect();
   void SendRequest();
   bool SendOnSocket();
@@ -226,6 +235,7 @@ class TKvrConnect {
 
   std::int32_t busy_ = 0;
   int socket_ = -1;
+  std::unique_ptr<tls::TTlsSession> tls_;  // null for a clear-text connection
   std::string requestText_;
   TSecretSpan secret_;  // the part of requestText_ a trace shows as ***
   std::string replyText_;

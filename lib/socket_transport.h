@@ -1,5 +1,6 @@
-// The socket layer: every POSIX socket call of the library lives here, and
-// only here is EINTR retried. Descriptors are plain ints owned by the caller
+// The socket layer: every POSIX socket call of the library lives here (and,
+// for a TLS connection, in the session's BIO of tls_session.cpp), and only
+// there is EINTR retried. Descriptors are plain ints owned by the caller
 // (TKvrConnect), which releases them with ReleaseSocket.
 #pragma once
 

@@ -1,7 +1,9 @@
 # Sourced by test.sh and demo.sh: installs the Debian packages the build needs
 # when any of them is missing.
 # pkgconf: the install test builds the example client with pkg-config.
-kovra_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pkgconf)
+# libssl-dev: TLS in the library and kvrdevserver; openssl: the command the
+# TLS tests make their certificate authority with.
+kovra_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pkgconf libssl-dev openssl)
 
 kovra_install_deps() {
   local missing=()

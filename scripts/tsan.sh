@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# The ThreadSanitizer pass of test.sh: builds the library's unit tests and the
-# threads test (with kvrdevserver and the in-process stand-in they start)
+# The ThreadSanitizer pass of test.sh: builds the library's unit tests, the
+# threads test and the TLS test (with kvrdevserver and the in-process
+# stand-in they start)
 # with -fsanitize=thread into build-tsan/, runs them, and fails on any report,
 # also one from a kvrdevserver that a test started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-tsan
-tests=(lib_threads_tests lib_connection_tests lib_c_interface_tests lib_list_tests lib_tindra_tests)
+tests=(lib_threads_tests lib_connection_tests lib_c_interface_tests lib_list_tests lib_tindra_tests
+  lib_tls_tests)
 cmake -S . -B "$build" -G Ninja -DKOVRA_TESTS=ON -DKOVRA_TSAN=ON >/dev/null
 cmake --build "$build" -j2 --target "${tests[@]}"
 reports="$PWD/$build/tsan-reports"

@@ -25,5 +25,17 @@ TEST(CommandLineTest, ListenAddressIsIPv4OrIPv6) {
   EXPECT_EQ(parseLaunchOptions({"--listen", "127.0.0.2", "--port", "0"}).listen, "127.0.0.2");
 }
 
+TEST(CommandLineTest, TlsFilesComeAsCertificateAndKeyTogether) {
+  const LaunchOptions line =
+      parseLaunchOptions({"--tls-cert", "c.pem", "--tls-key", "k.pem", "--tls-client-ca", "ca.pem"});
+  EXPECT_EQ(line.tlsCertificate, "c.pem");
+  EXPECT_EQ(line.tlsKey, "k.pem");
+  EXPECT_EQ(line.tlsClientCa, "ca.pem");
+  EXPECT_THROW(parseLaunchOptions({"--tls-cert", "c.pem"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--tls-key", "k.pem"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--tls-client-ca", "ca.pem"}), UsageError);
+  EXPECT_THROW(parseLaunchOptions({"--tls-cert", "", "--tls-key", "k.pem"}), UsageError);
+}
+
 }  // namespace
 }  // namespace devserver

@@ -36,8 +36,10 @@ void checkBodyFits(std::string_view body) {
 
 }  // namespace
 
-Connection::Connection(int fd, mengine::Server& server, int jobNumber, ConnectionSettings settings)
+Connection::Connection(int fd, mengine::Server& server, int jobNumber, ConnectionSettings settings,
+                       std::unique_ptr<TlsStream> tls)
     : fd_(fd),
+      tls_(std::move(tls)),
       jobNumber_(jobNumber),
       settings_(settings),
       job_(server, jobNumber),
@@ -193,7 +195,8 @@ bool Connection::receive(Request& request) {
     }
     std::size_t count = 0;
     try {
-      count = receiveSome(fd_, receiveBuffer_.get(), kReceiveChunk);
+      count = tls_ ? tls_->receiveSome(receiveBuffer_.get(), kReceiveChunk)
+                   : receiveSome(fd_, receiveBuffer_.get(), kReceiveChunk);
     } catch (const ConnectionLost&) {
       lost_ = true;
       throw;
@@ -234,7 +237,11 @@ void Connection::refuse(std::string_view marker, const char* why) {
 
 void Connection::send(std::string_view bytes) {
   try {
-    sendAll(fd_, bytes, settings_.segment);
+    if (tls_) {
+      tls_->sendAll(bytes, settings_.segment);
+    } else {
+      sendAll(fd_, bytes, settings_.segment);
+    }
   } catch (const ConnectionLost&) {
     lost_ = true;
     throw;

@@ -10,6 +10,7 @@
 
 #include "mengine/engine.h"
 #include "request_reader.h"
+#include "tls_server.h"
 #include "unique_fd.h"
 
 namespace devserver {
@@ -23,8 +24,10 @@ struct ConnectionSettings {
 
 class Connection : private mengine::JobIo {
  public:
-  // fd must stay open while serve() runs; the caller owns it.
-  Connection(int fd, mengine::Server& server, int jobNumber, ConnectionSettings settings);
+  // fd must stay open while serve() runs; the caller owns it. With tls, every
+  // byte goes through that session (its handshake done already).
+  Connection(int fd, mengine::Server& server, int jobNumber, ConnectionSettings settings,
+             std::unique_ptr<TlsStream> tls = nullptr);
   ~Connection() override;
 
   // Serves the client until the connection ends. Never throws.
@@ -55,6 +58,7 @@ class Connection : private mengine::JobIo {
   void flushTerminalOutput();
 
   int fd_;
+  std::unique_ptr<TlsStream> tls_;
   int jobNumber_;
   ConnectionSettings settings_;
   mengine::Job job_;

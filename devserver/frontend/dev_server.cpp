@@ -77,6 +77,10 @@ bool ConnectionRegistry::waitUntilEmpty(std::chrono::milliseconds limit) {
 DevServer::DevServer(const LaunchOptions& line) {
   settings_.loginGreeting = line.loginGreeting;
   settings_.segment = line.segment;
+  if (!line.tlsCertificate.empty()) {
+    tls_ = std::make_unique<TlsContext>(
+        TlsFiles{line.tlsCertificate, line.tlsKey, line.tlsClientCa});
+  }
   mengine::ServerOptions options;
   options.directory = prepareDirectory(line.directory);
   if (!options.directory.empty()) {
@@ -115,10 +119,14 @@ void DevServer::startConnection(UniqueFd socket) {
   int job = nextJob_++;
   try {
     std::thread([this, fd, job] {
-      {
-        Connection connection(fd, *server_, job, settings_);
+      std::unique_ptr<TlsStream> tls;
+      // A client that fails the handshake is dropped; the server goes on.
+      // The session goes with the connection, before its socket is closed.
+      if (!tls_ || (tls = tls_->accept(fd, handshakeLimit()))) {
+        Connection connection(fd, *server_, job, settings_, std::move(tls));
         connection.serve();
       }
+      if (tls_) endTlsOnThisThread();
       registry_.remove(fd);
     }).detach();
   } catch (const std::system_error&) {

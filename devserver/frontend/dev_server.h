@@ -14,6 +14,7 @@
 #include "launch_options.h"
 #include "connection.h"
 #include "journal.h"
+#include "tls_server.h"
 #include "mengine/engine.h"
 #include "unique_fd.h"
 
@@ -63,6 +64,7 @@ class DevServer {
   ConnectionSettings settings_;
   std::unique_ptr<Journal> journal_;
   std::unique_ptr<mengine::Server> server_;
+  std::unique_ptr<TlsContext> tls_;  // null: clear text
   UniqueFd listener_;
   std::string address_;
   std::uint16_t port_ = 0;

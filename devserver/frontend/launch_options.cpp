@@ -40,7 +40,8 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string_view>& words) {
       continue;
     }
     if (option != "--port" && option != "--dir" && option != "--greeting" &&
-        option != "--segment" && option != "--listen") {
+        option != "--segment" && option != "--listen" && option != "--tls-cert" &&
+        option != "--tls-key" && option != "--tls-client-ca") {
       throw UsageError("unknown argument '" + std::string(option) + "'");
     }
     if (i + 1 >= words.size()) throw UsageError(std::string(option) + " needs a value");
@@ -60,9 +61,21 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string_view>& words) {
         throw UsageError("--greeting is ok or connect, not '" + std::string(value) + "'");
       }
       line.loginGreeting = value == "connect";
-    } else {
+    } else if (option == "--segment") {
       line.segment = parseNumber(option, value, 1 << 20);
+    } else {
+      if (value.empty()) throw UsageError(std::string(option) + " needs a file");
+      std::string& file = option == "--tls-cert" ? line.tlsCertificate
+                          : option == "--tls-key" ? line.tlsKey
+                                                  : line.tlsClientCa;
+      file = value;
     }
+  }
+  if (line.tlsCertificate.empty() != line.tlsKey.empty()) {
+    throw UsageError("--tls-cert and --tls-key go together");
+  }
+  if (!line.tlsClientCa.empty() && line.tlsCertificate.empty()) {
+    throw UsageError("--tls-client-ca needs --tls-cert and --tls-key");
   }
   return line;
 }

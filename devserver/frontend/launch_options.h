@@ -1,5 +1,7 @@
 // kvrdevserver's launch options, parsed from its command line:
 //   kvrdevserver [--listen ADDRESS] [--port N] [--dir DIR] [--greeting ok|connect] [--segment N]
+//                [--tls-cert FILE --tls-key FILE [--tls-client-ca FILE]]
+// (the TLS options are documented in the manual page, not in the usage text)
 #pragma once
 
 #include <cstddef>
@@ -47,6 +49,11 @@ struct LaunchOptions {
   std::string directory;       // empty: everything in memory
   bool loginGreeting = false;  // --greeting connect
   std::size_t segment = 0;     // 0: replies whole
+  // --tls-cert, --tls-key, --tls-client-ca: TLS on every connection when the
+  // first two are given.
+  std::string tlsCertificate;
+  std::string tlsKey;
+  std::string tlsClientCa;
   bool help = false;
 };
 

@@ -42,7 +42,7 @@ class TempDir {
 struct ServerOptions {
   std::optional<std::string> dir;  // --dir
   bool connectGreeting = false;    // --greeting connect
-  std::vector<std::string> arguments = {};  // further words (--listen ::1 ...)
+  std::vector<std::string> arguments = {};  // further words (--listen ::1, --tls-cert FILE ...)
 };
 
 // kvrdevserver --port 0 on 127.0.0.1; the port is read from its first line.

@@ -250,6 +250,7 @@ bool connectServer() {
     return false;
   }
   b.connectionLost = false;
+  applyTlsSettings(settings);
   b.connection = b.function<CreateConnectFn>(kCreateConnect)(settings.server.c_str(), *port,
                                                              settings.database.c_str());
   // Handlers installed before the connection existed reach the library now.

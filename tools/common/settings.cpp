@@ -19,15 +19,30 @@ std::string* settingNamed(const std::string& key, Settings& settings) {
   return nullptr;
 }
 
+std::optional<std::string>* tlsSettingNamed(const std::string& key, Settings& settings) {
+  if (equalsIgnoringCase(key, "tls")) return &settings.tls;
+  if (equalsIgnoringCase(key, "tls_ca")) return &settings.tlsCa;
+  if (equalsIgnoringCase(key, "tls_cert")) return &settings.tlsCert;
+  if (equalsIgnoringCase(key, "tls_key")) return &settings.tlsKey;
+  return nullptr;
+}
+
 void applyLine(const std::string& line, Settings& settings) {
   if (line.empty() || line[0] == ';' || line[0] == '#') return;
   const std::size_t equals = line.find('=');
-  if (equals == std::string::npos) {
-    if (std::string* setting = settingNamed(line, settings)) setting->clear();
-    return;
+  const std::string key = equals == std::string::npos ? line : trimText(line.substr(0, equals));
+  const std::string value = equals == std::string::npos ? std::string() : trimText(line.substr(equals + 1));
+  if (std::string* setting = settingNamed(key, settings)) *setting = value;
+  if (std::optional<std::string>* setting = tlsSettingNamed(key, settings)) *setting = value;
+}
+
+void applyVariable(const char* name, const std::optional<std::string>& value) {
+  if (!value) return;
+  if (value->empty()) {
+    ::unsetenv(name);
+  } else {
+    ::setenv(name, value->c_str(), 1);
   }
-  if (std::string* setting = settingNamed(trimText(line.substr(0, equals)), settings))
-    *setting = trimText(line.substr(equals + 1));
 }
 
 }  // namespace
@@ -66,6 +81,13 @@ std::string userSettingsPath() {
     return {};
   }
   return folder + "/kovra/" + kSettingsFileName;
+}
+
+void applyTlsSettings(const Settings& settings) {
+  applyVariable("KOVRA_TLS", settings.tls);
+  applyVariable("KOVRA_TLS_CA", settings.tlsCa);
+  applyVariable("KOVRA_TLS_CERT", settings.tlsCert);
+  applyVariable("KOVRA_TLS_KEY", settings.tlsKey);
 }
 
 bool modeIsAll(const Settings& settings) { return equalsIgnoringCase(settings.mode, "all"); }

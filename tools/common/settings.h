@@ -9,9 +9,14 @@
 //   key = value           server, port, database (keys in any letter case);
 //                         split at the first "=", both sides trimmed
 //   key                   a bare server, port or database empties it
+//   tls, tls_ca, tls_cert, tls_key
+//                         the library's KOVRA_TLS, KOVRA_TLS_CA, KOVRA_TLS_CERT
+//                         and KOVRA_TLS_KEY; a key given here wins over the
+//                         environment, and an empty one sets the default
 // Lines are read in pieces of at most 1023 characters. Later lines win.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace kvrtools {
@@ -24,6 +29,12 @@ struct Settings {
   std::string password;
   std::string mode;
   std::string bulk;  // -b: "on" moves routines many to a request
+  // The TLS keys of the settings file; unset when the file does not name
+  // them (the environment then decides).
+  std::optional<std::string> tls;
+  std::optional<std::string> tlsCa;
+  std::optional<std::string> tlsCert;
+  std::optional<std::string> tlsKey;
 };
 
 inline constexpr const char* kSettingsFileName = "kvrct.ini";
@@ -39,6 +50,11 @@ Settings& connectionSettings();
 // Applies the file at path to settings. False (settings untouched) when the
 // file cannot be opened; that is not an error for the start-up.
 bool readSettingsFile(const std::string& path, Settings& settings);
+
+// Hands the TLS keys the settings file gave to the library, which reads its
+// TLS settings from the environment when a connection opens: each given key
+// replaces its variable, and an empty one removes it.
+void applyTlsSettings(const Settings& settings);
 
 // True when the mode is "all" in any letter case: the update modes of kvrdbri
 // and kvrdbro then move every routine regardless of dates.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -51,6 +52,36 @@ TEST_F(SettingsFileTest, OtherSectionsAndBracketedVariantsLeaveTheSection) {
   EXPECT_EQ(s.server, "a");
   EXPECT_EQ(s.database, "c");
   EXPECT_EQ(s.port, "5000");
+}
+
+TEST_F(SettingsFileTest, TlsKeysAreKeptOnlyWhenTheFileNamesThem) {
+  const Settings s = Read(
+      "[connection]\n"
+      "TLS = verify-full\n"
+      "tls_ca=/etc/kovra/ca.pem\n"
+      "tls_cert\n"
+      "[other]\n"
+      "tls_key=/elsewhere.pem\n");
+  EXPECT_EQ(s.tls, "verify-full");
+  EXPECT_EQ(s.tlsCa, "/etc/kovra/ca.pem");
+  EXPECT_EQ(s.tlsCert, "");  // a bare key: named, and empty
+  EXPECT_FALSE(s.tlsKey.has_value());
+}
+
+TEST(TlsSettingsTest, AKeyOfTheFileWinsOverTheEnvironment) {
+  ::setenv("KOVRA_TLS", "off", 1);
+  ::setenv("KOVRA_TLS_CA", "/from/environment.pem", 1);
+  ::setenv("KOVRA_TLS_CERT", "/client.pem", 1);
+  ::unsetenv("KOVRA_TLS_KEY");
+  Settings s;
+  s.tls = "require";
+  s.tlsCert = "";
+  applyTlsSettings(s);
+  EXPECT_STREQ(std::getenv("KOVRA_TLS"), "require");
+  EXPECT_STREQ(std::getenv("KOVRA_TLS_CA"), "/from/environment.pem");
+  EXPECT_EQ(std::getenv("KOVRA_TLS_CERT"), nullptr);  // empty in the file: the default
+  EXPECT_EQ(std::getenv("KOVRA_TLS_KEY"), nullptr);
+  for (const char* name : {"KOVRA_TLS", "KOVRA_TLS_CA"}) ::unsetenv(name);
 }
 
 TEST_F(SettingsFileTest, EmptyValueAndBareKeyEmptyTheSetting) {

@@ -1,0 +1,367 @@
+#include "tls_session.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+namespace kovra::tls {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ContextFree {
+  void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
+};
+struct SslFree {
+  void operator()(SSL* ssl) const { SSL_free(ssl); }
+};
+struct X509Free {
+  void operator()(X509* certificate) const { X509_free(certificate); }
+};
+struct BioFree {
+  void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct MethodFree {
+  void operator()(BIO_METHOD* method) const { BIO_meth_free(method); }
+};
+
+}  // namespace
+
+// What the session's BIO reads and writes: the caller's socket, and the first
+// byte the server sent, which tells a TLS server (a record of type alert or
+// handshake) from one that speaks something else.
+struct TBioPeer {
+  int fd = -1;
+  std::size_t received = 0;
+  unsigned char first = 0;
+};
+
+// Freed in reverse order: the session before the method its BIO uses.
+struct TTlsSession::Parts {
+  TBioPeer peer;
+  std::unique_ptr<SSL_CTX, ContextFree> context;
+  std::unique_ptr<BIO_METHOD, MethodFree> method;
+  std::unique_ptr<SSL, SslFree> ssl;
+};
+
+namespace {
+
+TBioPeer& PeerOf(BIO* bio) { return *static_cast<TBioPeer*>(BIO_get_data(bio)); }
+
+// The BIO sends with MSG_NOSIGNAL: a peer that has gone must be an error
+// result, never a SIGPIPE in the caller's process (the stock socket BIO
+// writes with write()).
+int BioWrite(BIO* bio, const char* data, int size) {
+  BIO_clear_retry_flags(bio);
+  ssize_t n;
+  do {
+    n = ::send(PeerOf(bio).fd, data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(bio);
+  return static_cast<int>(n);
+}
+
+int BioRead(BIO* bio, char* data, int size) {
+  BIO_clear_retry_flags(bio);
+  TBioPeer& peer = PeerOf(bio);
+  ssize_t n;
+  do {
+    n = ::recv(peer.fd, data, static_cast<std::size_t>(size), 0);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(bio);
+  if (n > 0) {
+    if (peer.received == 0) peer.first = static_cast<unsigned char>(data[0]);
+    peer.received += static_cast<std::size_t>(n);
+  }
+  return static_cast<int>(n);
+}
+
+int BioPuts(BIO* bio, const char* text) { return BioWrite(bio, text, static_cast<int>(std::strlen(text))); }
+
+long BioControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int BioCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+// One method per session, freed with it: a process-wide one would be lost
+// each time a program unloads the library. Only the type number is taken
+// once (OpenSSL hands out a few hundred).
+BIO_METHOD* NewPeerMethod() {
+  static const int type = BIO_get_new_index() | BIO_TYPE_SOURCE_SINK;
+  BIO_METHOD* m = BIO_meth_new(type, "kovra socket");
+  if (m == nullptr) return m;
+  BIO_meth_set_write(m, BioWrite);
+  BIO_meth_set_read(m, BioRead);
+  BIO_meth_set_puts(m, BioPuts);
+  BIO_meth_set_ctrl(m, BioControl);
+  BIO_meth_set_create(m, BioCreate);
+  return m;
+}
+
+// The reason OpenSSL queued on this thread: the system's words when a system
+// call failed (a missing file), else OpenSSL's last reason, else fallback.
+std::string QueuedReason(const char* fallback, unsigned long* lastCode = nullptr) {
+  unsigned long last = 0;
+  int systemError = 0;
+  for (unsigned long code; (code = ERR_get_error()) != 0;) {
+    last = code;
+    if (ERR_SYSTEM_ERROR(code) && systemError == 0) systemError = ERR_GET_REASON(code);
+  }
+  if (lastCode != nullptr) *lastCode = last;
+  if (systemError != 0) return std::strerror(systemError);
+  const char* reason = last != 0 ? ERR_reason_error_string(last) : nullptr;
+  return reason != nullptr ? reason : fallback;
+}
+
+bool IsIpAddress(std::string_view host) {
+  const std::string text(host);
+  unsigned char address[16];
+  return ::inet_pton(AF_INET, text.c_str(), address) == 1 ||
+         ::inet_pton(AF_INET6, text.c_str(), address) == 1;
+}
+
+// The context of one connection: the protocol floor, no renegotiation, and
+// what the settings ask to trust and to present. "" when it is ready.
+std::string Configure(SSL_CTX* context, const TTlsSettings& settings) {
+  SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+  SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
+  if (settings.mode == TTlsMode::tmRequire) {
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+  } else {
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    const bool loaded = settings.caFile.empty()
+                            ? SSL_CTX_set_default_verify_paths(context) == 1
+                            : SSL_CTX_load_verify_locations(context, settings.caFile.c_str(), nullptr) == 1;
+    if (!loaded) {
+      return "TLS: cannot read the trusted certificates " +
+             (settings.caFile.empty() ? std::string("of the system") : "in " + settings.caFile) +
+             ": " + QueuedReason("no certificates");
+    }
+  }
+  if (!settings.certFile.empty()) {
+    if (SSL_CTX_use_certificate_chain_file(context, settings.certFile.c_str()) != 1) {
+      return "TLS: cannot read the client certificate in " + settings.certFile + ": " +
+             QueuedReason("no certificate");
+    }
+    if (SSL_CTX_use_PrivateKey_file(context, settings.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+      unsigned long code = 0;
+      const std::string reason = QueuedReason("no key", &code);
+      if (ERR_GET_REASON(code) != X509_R_KEY_VALUES_MISMATCH) {
+        return "TLS: cannot read the client key in " + settings.keyFile + ": " + reason;
+      }
+    }
+    if (SSL_CTX_check_private_key(context) != 1) {
+      ERR_clear_error();
+      return "TLS: the client key in " + settings.keyFile + " does not belong to the certificate in " +
+             settings.certFile;
+    }
+  }
+  return {};
+}
+
+// Who the server must prove to be: the name for SNI, and with verify-full
+// the name or address its certificate must carry.
+std::string Address(SSL* ssl, std::string_view host, const TTlsSettings& settings) {
+  const std::string name(host);
+  const bool literal = IsIpAddress(host);
+  if (!literal && !name.empty() && SSL_set_tlsext_host_name(ssl, name.c_str()) != 1) {
+    return "TLS: cannot send the host name " + name + ": " + QueuedReason("refused");
+  }
+  if (settings.mode != TTlsMode::tmVerifyFull) return {};
+  const bool set = literal ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), name.c_str()) == 1
+                           : SSL_set1_host(ssl, name.c_str()) == 1;
+  if (!set) return "TLS: cannot check the server against '" + name + "'";
+  return {};
+}
+
+// Waits until the socket can go on as the handshake needs; false when the
+// deadline has passed.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
+    if (rc > 0) return true;
+    if (rc == 0) return false;
+    if (errno != EINTR) return true;  // the next call meets the error itself
+  }
+}
+
+// The words for a handshake that failed with SSL error kind.
+std::string HandshakeFailure(SSL* ssl, int kind, const TBioPeer& peer) {
+  const long verify = SSL_get_verify_result(ssl);
+  unsigned long last = 0;
+  for (unsigned long code; (code = ERR_get_error()) != 0;) last = code;
+  if (ERR_GET_REASON(last) == SSL_R_CERTIFICATE_VERIFY_FAILED && verify != X509_V_OK) {
+    return std::string("TLS: certificate verify failed: ") + X509_verify_cert_error_string(verify);
+  }
+  // A TLS server answers with a handshake record (22) or an alert (21); a
+  // server that answers with anything else, or closes without a word, does
+  // not speak TLS on this port.
+  if (peer.received == 0 || (peer.first != 21 && peer.first != 22)) {
+    return "TLS: the server did not answer the TLS handshake";
+  }
+  if (last != 0) {
+    if (const char* reason = ERR_reason_error_string(last)) return std::string("TLS: ") + reason;
+  }
+  if (kind == SSL_ERROR_SYSCALL && errno != 0) return std::string("TLS: ") + std::strerror(errno);
+  return "TLS: the server closed the connection during the TLS handshake";
+}
+
+// Runs SSL_connect on the socket made non-blocking for the while, so that
+// the deadline bounds every wait.
+std::string Handshake(SSL* ssl, int fd, const TBioPeer& peer, std::chrono::milliseconds limit) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    return std::string("TLS: ") + std::strerror(errno);
+  }
+  const Clock::time_point deadline = Clock::now() + limit;
+  std::string failure;
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int rc = SSL_connect(ssl);
+    if (rc == 1) break;
+    const int kind = SSL_get_error(ssl, rc);
+    short events = 0;
+    if (kind == SSL_ERROR_WANT_READ) events = POLLIN;
+    if (kind == SSL_ERROR_WANT_WRITE) events = POLLOUT;
+    if (events == 0) {
+      failure = HandshakeFailure(ssl, kind, peer);
+      break;
+    }
+    if (!WaitFor(fd, events, deadline)) {
+      failure = peer.received == 0
+                    ? "TLS: the server did not answer the TLS handshake within " + DescribeLimit(limit)
+                    : "TLS: the TLS handshake did not finish within " + DescribeLimit(limit);
+      break;
+    }
+  }
+  ::fcntl(fd, F_SETFL, flags);
+  return failure;
+}
+
+}  // namespace
+
+TTlsSession::TTlsSession(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+
+TTlsSession::~TTlsSession() = default;
+
+std::unique_ptr<TTlsSession> TTlsSession::Start(int fd, std::string_view host,
+                                                const TTlsSettings& settings, std::string& failure) {
+  ERR_clear_error();
+  auto parts = std::make_unique<Parts>();
+  parts->peer.fd = fd;
+  parts->context.reset(SSL_CTX_new(TLS_client_method()));
+  parts->method.reset(NewPeerMethod());
+  if (!parts->context || !parts->method) {
+    failure = "TLS: " + QueuedReason("cannot set up a TLS context");
+    return nullptr;
+  }
+  failure = Configure(parts->context.get(), settings);
+  if (!failure.empty()) return nullptr;
+  parts->ssl.reset(SSL_new(parts->context.get()));
+  std::unique_ptr<BIO, BioFree> bio(BIO_new(parts->method.get()));
+  if (!parts->ssl || !bio) {
+    failure = "TLS: " + QueuedReason("cannot set up a TLS session");
+    return nullptr;
+  }
+  BIO_set_data(bio.get(), &parts->peer);
+  SSL_set_bio(parts->ssl.get(), bio.get(), bio.get());  // the session owns it now
+  bio.release();
+  failure = Address(parts->ssl.get(), host, settings);
+  if (!failure.empty()) return nullptr;
+  failure = Handshake(parts->ssl.get(), fd, parts->peer, settings.handshakeLimit);
+  if (!failure.empty()) return nullptr;
+  return std::unique_ptr<TTlsSession>(new TTlsSession(std::move(parts)));
+}
+
+bool TTlsSession::SendAll(std::string_view bytes) {
+  SSL* ssl = parts_->ssl.get();
+  while (!bytes.empty()) {
+    const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
+    ERR_clear_error();
+    errno = 0;
+    const int n = SSL_write(ssl, bytes.data(), piece);
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    const int kind = SSL_get_error(ssl, n);
+    if (kind == SSL_ERROR_WANT_WRITE || (kind == SSL_ERROR_SYSCALL && errno == EINTR)) continue;
+    failure_ = kind == SSL_ERROR_SSL ? "TLS: " + QueuedReason("send failed") : std::string();
+    ERR_clear_error();
+    return false;
+  }
+  return true;
+}
+
+net::ReadResult TTlsSession::ReceiveSome(std::span<char> into) {
+  if (into.empty()) return {net::ReadStatus::kFailed, 0};
+  SSL* ssl = parts_->ssl.get();
+  const int size = static_cast<int>(std::min<std::size_t>(into.size(), INT_MAX));
+  for (;;) {
+    ERR_clear_error();
+    errno = 0;
+    const int n = SSL_read(ssl, into.data(), size);
+    if (n > 0) return {net::ReadStatus::kData, static_cast<std::size_t>(n)};
+    const int kind = SSL_get_error(ssl, n);
+    if (kind == SSL_ERROR_WANT_READ || (kind == SSL_ERROR_SYSCALL && errno == EINTR)) continue;
+    if (kind == SSL_ERROR_ZERO_RETURN) return {net::ReadStatus::kEndOfStream, 0};
+    // A peer that closes without the closing alert is an end of stream as
+    // well; an alert or a broken record has a reason worth keeping.
+    const unsigned long code = ERR_peek_last_error();
+    if (kind == SSL_ERROR_SSL && ERR_GET_REASON(code) != SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+      failure_ = "TLS: " + QueuedReason("receive failed");
+      return {net::ReadStatus::kFailed, 0};
+    }
+    ERR_clear_error();
+    return {net::ReadStatus::kEndOfStream, 0};
+  }
+}
+
+bool TTlsSession::HasBuffered() const { return SSL_pending(parts_->ssl.get()) > 0; }
+
+void TTlsSession::Close() {
+  SSL* ssl = parts_->ssl.get();
+  // The closing alert is one small write; the answer is not waited for.
+  ERR_clear_error();
+  SSL_shutdown(ssl);
+  ERR_clear_error();
+}
+
+std::string TTlsSession::Describe() const {
+  SSL* ssl = parts_->ssl.get();
+  std::string text = "TLS ";
+  text += SSL_get_version(ssl);
+  text += ' ';
+  text += SSL_get_cipher_name(ssl);
+  text += ", server certificate ";
+  const std::unique_ptr<X509, X509Free> certificate(SSL_get1_peer_certificate(ssl));
+  std::unique_ptr<BIO, BioFree> memory(BIO_new(BIO_s_mem()));
+  if (!certificate || !memory ||
+      X509_NAME_print_ex(memory.get(), X509_get_subject_name(certificate.get()), 0, XN_FLAG_RFC2253) < 0) {
+    return text + "(none)";
+  }
+  char* data = nullptr;
+  const long length = BIO_get_mem_data(memory.get(), &data);
+  text.append(data, static_cast<std::size_t>(length));
+  return text;
+}
+
+}  // namespace kovra::tls
