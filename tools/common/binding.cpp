@@ -122,19 +122,22 @@ void printLoadFailure() {
   std::fflush(stdout);
 }
 
-bool bindLibrary() {
+// Whether a failed connection attempt says so on standard output.
+enum class FailureReport { kPrinted, kQuiet };
+
+bool bindLibrary(FailureReport report) {
   Binding& b = binding();
   if (b.library) return true;
   b.library.reset(dlopen(kLibraryPath, RTLD_LAZY));
   if (!b.library) {
-    printLoadFailure();
+    if (report == FailureReport::kPrinted) printLoadFailure();
     return false;
   }
   for (std::size_t i = 0; i < kNames.size(); ++i) {
     b.functions[i] = dlsym(b.library.get(), kNames[i]);
     if (!b.functions[i]) {
       disconnectServer();
-      printLoadFailure();
+      if (report == FailureReport::kPrinted) printLoadFailure();
       return false;
     }
   }
@@ -216,18 +219,14 @@ bool logIn() {
   return false;
 }
 
-}  // namespace
-
-bool fitsOneCall(std::string_view text) { return text.size() <= kMaxCallText; }
-
-bool connectServer() {
-  if (!bindLibrary()) return false;
+bool connectWith(FailureReport report) {
+  if (!bindLibrary(report)) return false;
   Binding& b = binding();
   const Settings& settings = connectionSettings();
   const std::optional<int> port = portNumber(settings.port);
   if (!port) {
     disconnectServer();
-    printConnectFailure(settings);
+    if (report == FailureReport::kPrinted) printConnectFailure(settings);
     return false;
   }
   b.connectionLost = false;
@@ -238,10 +237,21 @@ bool connectServer() {
   if (b.groupReadHandler) b.function<SetGroupReadFn>(kSetGroupRead)(b.connection, groupReadBridge);
   if (!b.function<OpenCloseFn>(kConnectOpen)(b.connection)) {
     disconnectServer();
-    printConnectFailure(settings);
+    if (report == FailureReport::kPrinted) printConnectFailure(settings);
     return false;
   }
   return logIn();
+}
+
+}  // namespace
+
+bool fitsOneCall(std::string_view text) { return text.size() <= kMaxCallText; }
+
+bool connectServer() { return connectWith(FailureReport::kPrinted); }
+
+bool reconnectServer() {
+  disconnectServer();
+  return connectWith(FailureReport::kQuiet);
 }
 
 void disconnectServer() {

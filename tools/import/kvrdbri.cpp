@@ -4,8 +4,9 @@
 // compiled right after it is stored, so includes are in place when the
 // routines that use them compile. In update mode (the default) a file is
 // imported only when it is newer than the routine in the database; with
-// -m changed, only when its lines differ from the stored ones. -b on moves
-// dates and routines many to a request.
+// -m changed, only when its lines differ from the stored ones; -m watch
+// keeps passing -m changed over the files as they are saved (watch_mode.h).
+// -b on moves dates and routines many to a request.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include "source_file.h"
 #include "string_set.h"
 #include "tool_run.h"
+#include "watch_mode.h"
 
 namespace {
 
@@ -142,15 +144,18 @@ bool importRoutine(const std::string& name, const std::string& path, const kvrto
 }
 
 // -m changed: imports the routines of one type whose stored lines differ
-// from their files' (or that the server lacks); false when a file could not
-// be read or a routine not stored.
-bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, kvrtools::ComparisonCount& count) {
+// from their files' (or that the server lacks), up to the first one that
+// stop() holds back; false when a file could not be read or a routine not
+// stored.
+bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, kvrtools::ComparisonCount& count,
+                   const kvrimport::StopCheck& stop) {
   std::vector<std::string> names;
   for (const auto& entry : found) names.push_back(entry.first);
   kvrtools::RoutineSource stored(type, std::move(names), "\"\"",
                                  kvrtools::bulkTransfer(kvrtools::connectionSettings()));
   bool allRead = true;
   for (const auto& [name, path] : found) {
+    if (stop()) break;
     const kvrtools::FetchedRoutine current = stored.next();
     std::optional<std::vector<std::string>> lines = kvrimport::readSourceFile(path);
     if (!lines) {
@@ -173,21 +178,27 @@ bool importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type
   return allRead;
 }
 
+// -m changed over paths, with its count; the run's status. Ends before the
+// next routine once stop() says so.
+int importChangedPaths(const kvrtools::StringSet& paths, const kvrimport::StopCheck& stop) {
+  int status = kvrtools::kStatusOk;
+  const std::array<FoundRoutines, 3> found = scan(paths, false, status);
+  kvrtools::ComparisonCount count;
+  for (std::size_t t = 0; t < found.size(); ++t)
+    if (!importChanged(found[t], *kvrtools::kRoutineTypes[t], count, stop)) status = kvrtools::kStatusFailed;
+  kvrtools::reportComparison(count, kvrtools::Moved::kImported);
+  return status;
+}
+
 int importFiles(const std::string& files) {
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
   const kvrtools::Settings& settings = kvrtools::connectionSettings();
-  const bool changedOnly = kvrtools::modeIsChanged(settings);
-  int status = kvrtools::kStatusOk;
+  if (kvrtools::modeIsWatch(settings)) return kvrimport::watchFiles(files, importChangedPaths);
   const kvrtools::StringSet paths = kvrtools::expandFileList(files);
   if (paths.empty()) return kvrtools::kStatusFailed;
-  const std::array<FoundRoutines, 3> found = scan(paths, !kvrtools::modeIsAll(settings) && !changedOnly, status);
-  if (changedOnly) {
-    kvrtools::ComparisonCount count;
-    for (std::size_t t = 0; t < found.size(); ++t)
-      if (!importChanged(found[t], *kvrtools::kRoutineTypes[t], count)) status = kvrtools::kStatusFailed;
-    kvrtools::reportComparison(count, kvrtools::Moved::kImported);
-    return status;
-  }
+  if (kvrtools::modeIsChanged(settings)) return importChangedPaths(paths, [] { return false; });
+  int status = kvrtools::kStatusOk;
+  const std::array<FoundRoutines, 3> found = scan(paths, !kvrtools::modeIsAll(settings), status);
   for (std::size_t t = 0; t < found.size(); ++t)
     for (const auto& [name, path] : found[t])
       if (!importRoutine(name, path, *kvrtools::kRoutineTypes[t])) status = kvrtools::kStatusFailed;
@@ -197,7 +208,8 @@ int importFiles(const std::string& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for import does not specified."};
+  const kvrtools::Tool tool{
+      .usage = kUsage, .missingArgument = "Routines for import does not specified.", .moreModes = {"watch"}};
   return kvrtools::runTool(argc, argv, tool,
                            [](const std::string& files, const kvrtools::CommandLine&) { return importFiles(files); });
 }
