@@ -1,6 +1,7 @@
 #include "folder_watch.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,14 @@ namespace {
 // What a save looks like, whatever way the editor saves: written in place
 // and closed, created, renamed into place; and what a removal looks like.
 constexpr std::uint32_t kFileEvents = IN_CLOSE_WRITE | IN_CREATE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM;
+
+// A file just created by opening it is being written: its close says when
+// it is saved (IN_CLOSE_WRITE), and taken now it would be taken half
+// written. Other new entries (a link, a symbolic link) have no close.
+bool waitsForItsClose(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
+}
 
 }  // namespace
 
@@ -59,6 +68,7 @@ std::vector<FolderEvent> FolderWatch::take() {
       }
       if ((event->mask & IN_ISDIR) || !(event->mask & kFileEvents) || event->len == 0) continue;
       const std::string name(event->name, strnlen(event->name, event->len));
+      if ((event->mask & IN_CREATE) && waitsForItsClose(found->second.front() + name)) continue;
       for (const std::string& prefix : found->second)
         events.push_back({FolderEvent::Kind::kFileTouched, prefix + name});
     }

@@ -12,7 +12,8 @@ namespace kvrimport {
 
 struct FolderEvent {
   enum class Kind {
-    // A file was written and closed, created, moved or renamed into place,
+    // A file was written and closed, made (a link; a file created by
+    // opening it counts once it is closed), moved or renamed into place,
     // removed or moved away: path says which; what it is now is for the
     // caller to look at.
     kFileTouched,

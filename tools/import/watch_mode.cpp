@@ -214,7 +214,7 @@ void Watch::reportRemoved(const std::string& path) {
   const std::string name = kvrtools::fileToRoutineName(parts.name);
   // A file whose name could not be imported has no routine to speak of.
   if (!type || !kvrtools::isTransferableRoutineName(name)) return;
-  say("File " + path + " was removed; routine " + kvrtools::sourceFileName(name, *type) +
+  say("File " + path + " was removed; routine " + name + "." + std::string(type->extension) +
       " stays on the server.");
 }
 
