@@ -381,6 +381,22 @@ TEST_F(WatchTest, AServerThatComesBackGetsTheSavesMadeMeanwhile) {
   EXPECT_EQ(Occurrences(watch->err(), "lost"), 1) << watch->err();
 }
 
+// Saves made while the server is away have not arrived when the run ends.
+TEST_F(WatchTest, ARunThatEndsWithoutTheServerFails) {
+  Write("a.int", "a ; one\n q\n");
+  auto watch = Watch({"*.int"});
+  ASSERT_TRUE(watch->WaitErr(CountLine(1, 1, 0))) << watch->err();
+  server_->kill();
+  dir_.write("a.int", "a ; two\n q\n");
+  ASSERT_TRUE(watch->WaitErr("Connection to Kovra Server lost: ")) << watch->err();
+  // Removals are still told while it waits.
+  std::remove(dir_.file("a.int").c_str());
+  ASSERT_TRUE(watch->WaitErr("File a.int was removed; routine a.int stays on the server.\n")) << watch->err();
+  watch->Signal(SIGINT);
+  EXPECT_EQ(watch->Finish(), 1);
+  EXPECT_EQ(watch->out(), "Importing a.int\nCompiling a.int\n");
+}
+
 // A signal that comes in the middle of a pass ends the run once the routine
 // in flight is stored and compiled.
 TEST_F(WatchTest, ASignalEndsThePassAfterTheRoutineInFlight) {
