@@ -1,10 +1,7 @@
 #include "watch_mode.h"
 
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +21,7 @@
 #include "routine_name.h"
 #include "routine_types.h"
 #include "settings.h"
+#include "stop_signals.h"
 #include "watched_files.h"
 
 namespace kvrimport {
@@ -61,48 +59,6 @@ bool exists(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 || errno != ENOENT;
 }
-
-// SIGINT and SIGTERM, blocked while the watch runs and read from a
-// descriptor: a signal never interrupts a request to the server, and the
-// run ends only between routines.
-class StopSignals {
- public:
-  StopSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    sigprocmask(SIG_BLOCK, &set_, &previous_);
-    fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
-  }
-  ~StopSignals() {
-    take();  // not delivered again once unblocked
-    if (fd_ >= 0) close(fd_);
-    sigprocmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
-  int descriptor() const { return fd_; }
-
-  // True when one of the signals came and waits.
-  bool pending() const {
-    sigset_t waiting;
-    sigpending(&waiting);
-    return sigismember(&waiting, SIGINT) == 1 || sigismember(&waiting, SIGTERM) == 1;
-  }
-
-  // Reads the signals that came.
-  void take() {
-    signalfd_siginfo info;
-    while (fd_ >= 0 && read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-    }
-  }
-
- private:
-  sigset_t set_{};
-  sigset_t previous_{};
-  int fd_ = -1;
-};
 
 class Watch {
  public:
