@@ -57,7 +57,7 @@ std::string shownFolder(const std::string& prefix) {
 
 bool exists(const std::string& path) {
   struct stat info {};
-  return stat(path.c_str(), &info) == 0 || errno != ENOENT;
+  return stat(path.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
 class Watch {
