@@ -124,7 +124,7 @@ void TempDir::addLibrary() const {
 DevServer::DevServer(const ServerOptions& options) : DevServer(options, toolPath("kvrdevserver")) {}
 
 DevServer::DevServer(const ServerOptions& options, const std::string& program) {
-  std::vector<std::string> args = {"--port", "0"};
+  std::vector<std::string> args = {"--port", std::to_string(options.port)};
   if (options.dir) {
     args.push_back("--dir");
     args.push_back(*options.dir);

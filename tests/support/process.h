@@ -43,9 +43,11 @@ struct ServerOptions {
   std::optional<std::string> dir;  // --dir
   bool connectGreeting = false;    // --greeting connect
   std::vector<std::string> arguments = {};  // further words (--listen ::1, --tls-cert FILE ...)
+  int port = 0;                    // --port: 0 picks a free one
 };
 
-// kvrdevserver --port 0 on 127.0.0.1; the port is read from its first line.
+// kvrdevserver on 127.0.0.1 (--port 0 unless told); the port is read from its
+// first line.
 class DevServer {
  public:
   explicit DevServer(const ServerOptions& options = {});

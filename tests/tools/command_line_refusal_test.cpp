@@ -75,8 +75,10 @@ TEST_F(RefusalTest, UnknownOptionIsRefusedAndEatsNothing) {
 TEST_F(RefusalTest, ValueThatAnOptionDoesNotTakeIsRefused) {
   const std::string modes = "takes all, update or changed, not ";
   ExpectRefused(Run("kvrdbro", {"-m", "chnaged", "r*"}), "Option -m " + modes + "'chnaged'.\n", kExportUsage);
-  ExpectRefused(Run("kvrdbri", {"a.int", "-MODE", "al"}), "Option -MODE " + modes + "'al'.\n", kImportUsage);
-  ExpectRefused(Run("kvrdbri", {"-m", "", "a.int"}), "Option -m " + modes + "''.\n", kImportUsage);
+  // kvrdbri alone also watches.
+  const std::string importModes = "takes all, update, changed or watch, not ";
+  ExpectRefused(Run("kvrdbri", {"a.int", "-MODE", "al"}), "Option -MODE " + importModes + "'al'.\n", kImportUsage);
+  ExpectRefused(Run("kvrdbri", {"-m", "", "a.int"}), "Option -m " + importModes + "''.\n", kImportUsage);
   ExpectRefused(Run("kvrdbro", {"-b", "yes", "r*"}), "Option -b takes on or off, not 'yes'.\n", kExportUsage);
   // Every utility reads the same options, so each refuses the same values.
   ExpectRefused(Run("kvrdbexec", {"-bulk", "1", "w 1"}), "Option -bulk takes on or off, not '1'.\n", kExecUsage);

@@ -133,25 +133,30 @@ void printLoadFailure(const std::string& shown, const std::string& reason) {
   printReason(reason);
 }
 
-bool bindLibrary() {
+// Whether a failed connection attempt says so on standard output.
+enum class FailureReport { kPrinted, kQuiet };
+
+bool bindLibrary(FailureReport report) {
   Binding& b = binding();
   if (b.library) return true;
   const LibraryChoice choice = chooseLibrary(programFolder(), kInstalledLibraryFolder, ".");
   if (choice.path.empty()) {
-    printLoadFailure(choice.shown, choice.refusal);
+    if (report == FailureReport::kPrinted) printLoadFailure(choice.shown, choice.refusal);
     return false;
   }
   b.library.reset(dlopen(choice.path.c_str(), RTLD_LAZY));
   if (!b.library) {
     const char* why = dlerror();
-    printLoadFailure(choice.shown, why ? why : "");
+    if (report == FailureReport::kPrinted) printLoadFailure(choice.shown, why ? why : "");
     return false;
   }
   for (std::size_t i = 0; i < kNames.size(); ++i) {
     b.functions[i] = dlsym(b.library.get(), kNames[i]);
     if (!b.functions[i]) {
       disconnectServer();
-      printLoadFailure(choice.shown, choice.path + " lacks " + kNames[i]);
+      if (report == FailureReport::kPrinted) {
+        printLoadFailure(choice.shown, choice.path + " lacks " + kNames[i]);
+      }
       return false;
     }
   }
@@ -234,19 +239,17 @@ bool logIn() {
   return false;
 }
 
-}  // namespace
-
-bool fitsOneCall(std::string_view text) { return text.size() <= kMaxCallText; }
-
-bool connectServer() {
-  if (!bindLibrary()) return false;
+bool connectWith(FailureReport report) {
+  if (!bindLibrary(report)) return false;
   Binding& b = binding();
   const Settings& settings = connectionSettings();
   const std::optional<int> port = portNumber(settings.port);
   if (!port) {
     disconnectServer();
-    printConnectFailure(settings);
-    printReason("port " + settings.port + " is not a number from 1 to 65535");
+    if (report == FailureReport::kPrinted) {
+      printConnectFailure(settings);
+      printReason("port " + settings.port + " is not a number from 1 to 65535");
+    }
     return false;
   }
   b.connectionLost = false;
@@ -259,11 +262,24 @@ bool connectServer() {
   if (!b.function<OpenCloseFn>(kConnectOpen)(b.connection)) {
     const std::string reason = lastError();
     disconnectServer();
-    printConnectFailure(settings);
-    printReason(reason);
+    if (report == FailureReport::kPrinted) {
+      printConnectFailure(settings);
+      printReason(reason);
+    }
     return false;
   }
   return logIn();
+}
+
+}  // namespace
+
+bool fitsOneCall(std::string_view text) { return text.size() <= kMaxCallText; }
+
+bool connectServer() { return connectWith(FailureReport::kPrinted); }
+
+bool reconnectServer() {
+  disconnectServer();
+  return connectWith(FailureReport::kQuiet);
 }
 
 void disconnectServer() {

@@ -43,6 +43,13 @@ bool fitsOneCall(std::string_view text);
 // messages of the start-up on standard output.
 bool connectServer();
 
+// For a run that outlives its connection: closes what is left of it and
+// connects again as connectServer does, with the same settings (and the
+// login and password the first login used), but prints nothing when the
+// library cannot be loaded or the server cannot be reached: the caller,
+// trying again and again, says what it is waiting for.
+bool reconnectServer();
+
 // Closes and destroys the connection, unloads the library and clears the
 // bound names. Safe in any state; does nothing the second time.
 void disconnectServer();

@@ -11,6 +11,7 @@ namespace kvrtools {
 namespace {
 
 const FailureRule* ruleInForce = nullptr;
+bool lossRaised = false;
 
 void report(std::string_view heading, std::string_view errorText) {
   // Written whole: a server's reply inside the error text may hold a NUL.
@@ -36,6 +37,10 @@ FailureRule::FailureRule(Rejection rejection, std::string heading)
 
 FailureRule::~FailureRule() { ruleInForce = previous_; }
 
+LossRaised::LossRaised() : previous_(lossRaised) { lossRaised = true; }
+
+LossRaised::~LossRaised() { lossRaised = previous_; }
+
 bool isServerRejection(std::string_view errorText) {
   // The library words every failure the server reports for a line this way;
   // the connection stays open after it.
@@ -50,6 +55,7 @@ void settleFailedCall(std::string_view errorText) {
     if (rejection == Rejection::kEndsRun) endRun();
     return;
   }
+  if (lossRaised) throw ConnectionLost(std::string(errorText));
   report(heading, errorText);
   if (rejection != Rejection::kFailsStartUp) endRun();
 }

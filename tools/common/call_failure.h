@@ -4,11 +4,15 @@
 //  - a lost connection (every failure but a line the server rejected) ends
 //    the run: the report on standard error, the connection closed, status 1
 //    (during the start-up, under kFailsStartUp, the start-up fails instead);
-//  - a line the server rejected is dealt with as the rule in force says.
+//  - a line the server rejected is dealt with as the rule in force says;
+//  - while a LossRaised lives, a lost connection is neither reported nor
+//    ends the run: it raises ConnectionLost, whatever rule is in force, for
+//    a run that outlives its connection (kvrdbri -m watch) to connect again.
 // A report is standard output flushed, then on standard error the rule's
 // heading, the library's error text and a line feed.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -41,12 +45,34 @@ class FailureRule {
   const FailureRule* previous_;
 };
 
+// Raised for a lost connection while a LossRaised lives; what() is the
+// library's error text.
+class ConnectionLost : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// While one lives, a lost connection raises ConnectionLost. The code that
+// catches it must put its own handlers back (binding.h): a handler borrowed
+// by the code the exception left is still installed.
+class LossRaised {
+ public:
+  LossRaised();
+  ~LossRaised();
+  LossRaised(const LossRaised&) = delete;
+  LossRaised& operator=(const LossRaised&) = delete;
+
+ private:
+  bool previous_;
+};
+
 // True when the library's error text is the server's rejection of a line
 // (the connection is still usable after it).
 bool isServerRejection(std::string_view errorText);
 
 // Called by the binding layer after a call the library reported failed, with
-// the library's error text. Returns only when the run goes on.
+// the library's error text. Returns only when the run goes on (or raises
+// ConnectionLost, see LossRaised).
 void settleFailedCall(std::string_view errorText);
 
 // Called by the binding layer for a call it did not make because a text did

@@ -76,6 +76,33 @@ TEST(CallFailureDeathTest, ALostConnectionEndsTheRunUnderEveryRule) {
       testing::ExitedWithCode(1), "^heading Socket is not connected\\.\n$");
 }
 
+TEST(CallFailureTest, WhileLossIsRaisedALostConnectionRaisesUnreportedUnderAnyRule) {
+  const LossRaised raised;
+  for (Rejection rejection : {Rejection::kPassedOver, Rejection::kEndsRun, Rejection::kFailsStartUp}) {
+    const FailureRule rule(rejection, "heading ");
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(
+        {
+          try {
+            settleFailedCall(kLost);
+          } catch (const ConnectionLost& lost) {
+            EXPECT_STREQ(lost.what(), kLost.data());
+            throw;
+          }
+        },
+        ConnectionLost);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  }
+  // A rejection is still settled by the rule.
+  const FailureRule rule(Rejection::kReported);
+  EXPECT_EQ(settleAndCapture(kRejected), std::string(kRejected) + "\n");
+}
+
+TEST(CallFailureDeathTest, ALostConnectionEndsTheRunAgainOnceLossIsNoLongerRaised) {
+  { const LossRaised raised; }
+  EXPECT_EXIT(settleFailedCall(kLost), testing::ExitedWithCode(1), "^Socket is not connected\\.\n$");
+}
+
 TEST(CallFailureDeathTest, UnderEndsRunARejectionEndsTheRunToo) {
   EXPECT_EXIT(
       {

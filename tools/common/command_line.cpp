@@ -32,8 +32,12 @@ bool isKnownOption(const std::string& word) {
 
 // The values of an option that takes only some, as the message names them;
 // empty for an option that takes any word.
-std::vector<std::string_view> choicesOf(const std::string& option) {
-  if (isOption(option, "-mode", "-m")) return {"all", "update", "changed"};
+std::vector<std::string_view> choicesOf(const std::string& option, const std::vector<std::string_view>& moreModes) {
+  if (isOption(option, "-mode", "-m")) {
+    std::vector<std::string_view> modes = {"all", "update", "changed"};
+    modes.insert(modes.end(), moreModes.begin(), moreModes.end());
+    return modes;
+  }
   if (isOption(option, "-bulk", "-b")) return {"on", "off"};
   return {};
 }
@@ -92,14 +96,14 @@ void CommandLine::applyOptions(Settings& settings) const {
   }
 }
 
-std::optional<std::string> CommandLine::mistake() const {
+std::optional<std::string> CommandLine::mistake(const std::vector<std::string_view>& moreModes) const {
   for (std::size_t i = 0; i < words_.size(); ++i) {
     const std::string& word = words_[i];
     if (!isOptionWord(word)) continue;
     if (!isKnownOption(word)) return formatted("Unknown option %s.", {word});
     if (i + 1 == words_.size()) return formatted("Option %s needs a value.", {word});
     const std::string& value = words_[++i];
-    const std::vector<std::string_view> choices = choicesOf(word);
+    const std::vector<std::string_view> choices = choicesOf(word, moreModes);
     if (!choices.empty() && !isOneOf(value, choices)) {
       return formatted("Option %s takes %s, not '%s'.", {word, listed(choices), value});
     }

@@ -13,6 +13,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "settings.h"
@@ -35,9 +36,10 @@ class CommandLine {
   // The first word that is not understood, described for standard error:
   // an option that no utility has, an option that is the last word (so has
   // no value), or a value that is not one of the option's values (-mode:
-  // all, update or changed; -bulk: on or off; any letter case). Nothing
-  // when every word is understood.
-  std::optional<std::string> mistake() const;
+  // all, update or changed, then moreModes, the modes only the utility at
+  // hand has; -bulk: on or off; any letter case). Nothing when every word
+  // is understood.
+  std::optional<std::string> mistake(const std::vector<std::string_view>& moreModes = {}) const;
 
   // Positional argument n (counted from 1), or nothing.
   std::optional<std::string> positional(std::size_t n) const;

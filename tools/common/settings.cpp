@@ -94,6 +94,8 @@ bool modeIsAll(const Settings& settings) { return equalsIgnoringCase(settings.mo
 
 bool modeIsChanged(const Settings& settings) { return equalsIgnoringCase(settings.mode, "changed"); }
 
+bool modeIsWatch(const Settings& settings) { return equalsIgnoringCase(settings.mode, "watch"); }
+
 bool bulkTransfer(const Settings& settings) { return equalsIgnoringCase(settings.bulk, "on"); }
 
 const char* missingSettingMessage(const Settings& settings) {

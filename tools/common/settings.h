@@ -64,6 +64,10 @@ bool modeIsAll(const Settings& settings);
 // then move only the routines whose text differs from the other side's.
 bool modeIsChanged(const Settings& settings);
 
+// True when the mode is "watch" in any letter case: kvrdbri then keeps the
+// server in step with the files as they are saved.
+bool modeIsWatch(const Settings& settings);
+
 // True when the bulk setting is "on" in any letter case; anything else keeps
 // one request per routine line.
 bool bulkTransfer(const Settings& settings);

@@ -9,12 +9,13 @@ namespace kvrtools {
 namespace {
 
 // Steps 1 to 3, and the refusal of a command line with a word not understood.
-std::optional<int> prepare(const CommandLine& commandLine, std::string_view usage) {
+std::optional<int> prepare(const CommandLine& commandLine, const Tool& tool) {
+  const std::string_view usage = tool.usage;
   if (commandLine.helpRequested()) {
     printUsage(usage);
     return kStatusOk;
   }
-  if (std::optional<std::string> mistake = commandLine.mistake()) {
+  if (std::optional<std::string> mistake = commandLine.mistake(tool.moreModes)) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", mistake->c_str());
     printUsage(usage);
@@ -56,7 +57,7 @@ std::optional<int> findArgument(const CommandLine& commandLine, const Tool& tool
 
 // A run that lacks its argument ends before anything is dialled.
 std::optional<int> start(const CommandLine& commandLine, const Tool& tool, std::string& argument) {
-  if (auto status = prepare(commandLine, tool.usage)) return status;
+  if (auto status = prepare(commandLine, tool)) return status;
   if (auto status = findArgument(commandLine, tool, argument)) return status;
   return connect(tool.usage);
 }

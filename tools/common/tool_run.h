@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "command_line.h"
 #include "exit_status.h"
@@ -29,6 +30,9 @@ struct Tool {
   std::string_view missingArgument = {};
   // ... unless there is a default to use in its place.
   std::optional<std::string_view> defaultArgument = {};
+  // Values of -m that only this utility takes, besides all, update and
+  // changed.
+  std::vector<std::string_view> moreModes = {};
 };
 
 // The work of a utility: its first positional argument and the whole command

@@ -30,6 +30,7 @@
 #include "source_file.h"
 #include "string_set.h"
 #include "tool_run.h"
+#include "watch_mode.h"
 
 namespace {
 
@@ -198,12 +199,13 @@ class Importer {
 // becomes failed when a file could not be read or a routine not stored
 // (with -b on, by the time the importer has finished).
 void importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type, Importer& importer,
-                   kvrtools::ComparisonCount& count, int& status) {
+                   kvrtools::ComparisonCount& count, int& status, const kvrimport::StopCheck& stop) {
   std::vector<std::string> names;
   for (const auto& entry : found) names.push_back(entry.first);
   kvrtools::RoutineSource stored(type, std::move(names), "\"\"",
                                  kvrtools::bulkTransfer(kvrtools::connectionSettings()));
   for (const auto& [name, path] : found) {
+    if (stop()) break;
     const kvrtools::FetchedRoutine current = stored.next();
     // A file that cannot be read is reported by the import.
     kvrimport::SourceText text = kvrimport::loadSourceFile(path);
@@ -227,23 +229,30 @@ void importChanged(const FoundRoutines& found, const kvrtools::RoutineType& type
   }
 }
 
+// -m changed over paths, with its count; the run's status. Ends before the
+// next routine once stop() says so.
+int importChangedPaths(const kvrtools::StringSet& paths, const kvrimport::StopCheck& stop) {
+  int status = kvrtools::kStatusOk;
+  const std::array<FoundRoutines, 3> found = scan(paths, false, status);
+  Importer importer(kvrtools::bulkTransfer(kvrtools::connectionSettings()));
+  kvrtools::ComparisonCount count;
+  for (std::size_t t = 0; t < found.size(); ++t)
+    importChanged(found[t], *kvrtools::kRoutineTypes[t], importer, count, status, stop);
+  importer.finish();
+  kvrtools::reportComparison(count, kvrtools::Moved::kImported);
+  return status;
+}
+
 int importFiles(const std::string& files) {
   kvrtools::setOutputHandler(kvrtools::writeToStandardOutput());
   const kvrtools::Settings& settings = kvrtools::connectionSettings();
-  const bool changedOnly = kvrtools::modeIsChanged(settings);
-  int status = kvrtools::kStatusOk;
+  if (kvrtools::modeIsWatch(settings)) return kvrimport::watchFiles(files, importChangedPaths);
   const kvrtools::StringSet paths = kvrtools::expandFileList(files);
   if (paths.empty()) return kvrtools::kStatusFailed;
-  const std::array<FoundRoutines, 3> found = scan(paths, !kvrtools::modeIsAll(settings) && !changedOnly, status);
+  if (kvrtools::modeIsChanged(settings)) return importChangedPaths(paths, [] { return false; });
+  int status = kvrtools::kStatusOk;
+  const std::array<FoundRoutines, 3> found = scan(paths, !kvrtools::modeIsAll(settings), status);
   Importer importer(kvrtools::bulkTransfer(settings));
-  if (changedOnly) {
-    kvrtools::ComparisonCount count;
-    for (std::size_t t = 0; t < found.size(); ++t)
-      importChanged(found[t], *kvrtools::kRoutineTypes[t], importer, count, status);
-    importer.finish();
-    kvrtools::reportComparison(count, kvrtools::Moved::kImported);
-    return status;
-  }
   const auto noteFailure = [&status](bool stored) {
     if (!stored) status = kvrtools::kStatusFailed;
   };
@@ -257,7 +266,8 @@ int importFiles(const std::string& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const kvrtools::Tool tool{.usage = kUsage, .missingArgument = "Routines for import does not specified."};
+  const kvrtools::Tool tool{
+      .usage = kUsage, .missingArgument = "Routines for import does not specified.", .moreModes = {"watch"}};
   return kvrtools::runTool(argc, argv, tool,
                            [](const std::string& files, const kvrtools::CommandLine&) { return importFiles(files); });
 }
