@@ -123,7 +123,8 @@ void TempDir::addLibrary() const {
 
 DevServer::DevServer(const ServerOptions& options) : DevServer(options, toolPath("kvrdevserver")) {}
 
-DevServer::DevServer(const ServerOptions& options, const std::string& program) {
+DevServer::DevServer(const ServerOptions& options, const std::string& program,
+                     const std::vector<std::string>& arguments) {
   std::vector<std::string> args = {"--port", "0"};
   if (options.dir) {
     args.push_back("--dir");
@@ -133,8 +134,10 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     args.push_back("--greeting");
     args.push_back("connect");
   }
+  args.insert(args.end(), arguments.begin(), arguments.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const auto started = Clock::now();
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], STDOUT_FILENO);
@@ -143,24 +146,25 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     execOrDie(program, args);
   }
   close(out[1]);
-  // Only the first line matters: "listening on 127.0.0.1:PORT".
-  std::string line;
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  // Only the first line matters, read byte by byte so nothing behind it is
+  // taken.
+  const auto deadline = started + std::chrono::seconds(20);
   char c;
-  while (line.find('\n') == std::string::npos) {
+  while (firstLine_.size() < 200) {
     pollfd p{out[0], POLLIN, 0};
     if (poll(&p, 1, remainingMs(deadline)) <= 0) break;
-    if (::read(out[0], &c, 1) != 1) break;
-    line.push_back(c);
+    if (::read(out[0], &c, 1) != 1 || c == '\n') break;
+    firstLine_.push_back(c);
   }
   close(out[0]);
+  startTime_ = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
   const std::string prefix = "listening on 127.0.0.1:";
-  if (!line.starts_with(prefix)) {
+  if (!firstLine_.starts_with(prefix)) {
     stopChild(pid_, SIGKILL);
     pid_ = -1;
-    throw std::runtime_error("kvrdevserver did not start: " + line);
+    throw std::runtime_error("kvrdevserver did not start: " + firstLine_);
   }
-  port_ = std::atoi(line.c_str() + prefix.size());
+  port_ = std::atoi(firstLine_.c_str() + prefix.size());
 }
 
 DevServer::~DevServer() { stop(); }
@@ -173,6 +177,18 @@ void DevServer::kill() {
 void DevServer::stop() {
   stopChild(pid_, SIGTERM);
   pid_ = -1;
+}
+
+void DevServer::signal(int number) {
+  if (pid_ > 0) ::kill(pid_, number);
+}
+
+std::optional<int> DevServer::waitForExit(std::chrono::seconds limit) {
+  if (pid_ <= 0) return std::nullopt;
+  const std::optional<int> status = kvrtest::waitForExit(pid_, Clock::now() + limit);
+  if (!status) stopChild(pid_, SIGKILL);
+  pid_ = -1;
+  return status;
 }
 
 RunResult runTool(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
