@@ -4,7 +4,9 @@
 # again with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/
 # and runs the suite there, failing on any sanitizer report (also one from a
 # utility or kvrdevserver that a test started); last, the library's unit
-# tests and its threads test under ThreadSanitizer (scripts/tsan.sh).
+# tests and its threads test under ThreadSanitizer (scripts/tsan.sh). The
+# sanitizer builds are -O1 with line tables only; ccache is used when it is
+# installed (CCACHE_DISABLE=1 turns it off).
 #
 #   ./test.sh           every pass
 #   ./test.sh --quick   the normal pass only
@@ -21,8 +23,8 @@ for arg in "$@"; do
   case "$arg" in
     --quick) quick=1 ;;
     --verbose) verbose=1 ;;
-    -h | --help) sed -n '8,10s/^#  *//p' "$0"; exit 0 ;;
-    *) echo "test.sh: unknown argument '$arg'" >&2; sed -n '8,10s/^#  *//p' "$0" >&2; exit 2 ;;
+    -h | --help) sed -n '11,13s/^#  *//p' "$0"; exit 0 ;;
+    *) echo "test.sh: unknown argument '$arg'" >&2; sed -n '11,13s/^#  *//p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -31,6 +33,13 @@ done
 # conformance corpus of kvrdevserver's M engine (the test skips without it).
 kovra_packages+=(fis-gtm)
 kovra_install_deps
+
+# A compiler cache when there is one: a second run recompiles only what
+# changed. Everything also holds without it.
+if command -v ccache >/dev/null 2>&1; then
+  export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
+  export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
+fi
 
 mkdir -p build
 log="$root/build/test.log"

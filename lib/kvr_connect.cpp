@@ -91,10 +91,6 @@ void TKvrConnect::SetServerPort(std::int32_t value) {
   serverPort_ = value;
 }
 
-void TKvrConnect::SetTimeOut(std::int32_t n) {
-  if (n > 0) timeOut_ = std::min(n, 100) * 60000;
-}
-
 void TKvrConnect::SetActive(bool value) {
   if (Loading) {
     active_ = value;

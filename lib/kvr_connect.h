@@ -109,9 +109,6 @@ class TKvrConnect {
   void SetServerAddress(std::string value);
   void SetHost(std::string value);
   void SetServerPort(std::int32_t value);
-  std::int32_t TimeOut() const { return timeOut_; }
-  // n > 0 stores min(n, 100) minutes in milliseconds; n <= 0 is ignored.
-  void SetTimeOut(std::int32_t n);
   bool Active() const { return active_; }
   // Opens (connect step, handshake) or closes. A failed TCP open never raises:
   // it leaves Active false, and ConnectFailure says why. cntTindra open
@@ -224,7 +221,6 @@ class TKvrConnect {
   std::string serverAddress_;
   std::string host_;
   std::int32_t serverPort_ = 0;
-  std::int32_t timeOut_ = 200;
   bool active_ = false;
   std::vector<std::string> queryResult_;
   std::string connectFailure_;

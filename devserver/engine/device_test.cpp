@@ -48,7 +48,7 @@ class FileTest : public EngineTest {
   FileTest() : EngineTest(withDirectory(dir_, nullptr)) {}
   static inline TempDir dir_;
   std::string read(const std::string& name) {
-    std::ifstream in(dir_.path() + name);
+    std::ifstream in(dir_.file(name));
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 };
@@ -67,7 +67,7 @@ TEST_F(FileTest, WritesAndReadsSequentialFiles) {
   EXPECT_EQ(eval("$t"), "0");
   EXPECT_EQ(errorOf("o \"none.txt\":(readonly)"), "<DEVICE> *none.txt cannot be opened");
   run("o \"gone.txt\" c \"gone.txt\":delete");
-  EXPECT_FALSE(fs::exists(dir_.path() + "gone.txt"));
+  EXPECT_FALSE(fs::exists(dir_.file("gone.txt")));
 }
 
 TEST_F(FileTest, RefusesEveryOtherNameWithoutOpeningIt) {
@@ -81,16 +81,16 @@ TEST_F(FileTest, RefusesEveryOtherNameWithoutOpeningIt) {
         << name;
   }
   EXPECT_FALSE(fs::exists("/tmp/kvr_device_test_refused"));
-  EXPECT_FALSE(fs::exists(fs::path(dir_.path()).parent_path().parent_path() / "kvr_device_test_refused"));
+  EXPECT_FALSE(fs::exists(fs::path(dir_.path()).parent_path() / "kvr_device_test_refused"));
   EXPECT_EQ(read("kovra.ini"), "[Users]\na=secret\n");
   // A link inside the directory is not followed out of it.
-  fs::create_symlink("/tmp/kvr_device_test_refused", dir_.path() + "link.txt");
+  fs::create_symlink("/tmp/kvr_device_test_refused", dir_.file("link.txt"));
   EXPECT_EQ(errorOf("o \"link.txt\""), "<DEVICE> *link.txt cannot be opened");
   EXPECT_FALSE(fs::exists("/tmp/kvr_device_test_refused"));
   // Only regular files: a FIFO would block the job, a folder is no file.
-  ASSERT_EQ(mkfifo((dir_.path() + "pipe").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(dir_.file("pipe").c_str(), 0600), 0);
   EXPECT_EQ(errorOf("o \"pipe\""), "<DEVICE> *pipe cannot be opened");
-  fs::create_directory(dir_.path() + "folder");
+  fs::create_directory(dir_.file("folder"));
   EXPECT_EQ(errorOf("o \"folder\":readonly"), "<DEVICE> *folder cannot be opened");
 }
 

@@ -1,6 +1,6 @@
 // Test helpers for the engine: a JobIo that records what a job hands back, a
-// journal sink that records changes, a temporary server directory, and a
-// fixture with a server, one job and verbs to drive it.
+// journal sink that records changes, and a fixture with a server, one job
+// and verbs to drive it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mengine/engine.h"
+#include "process.h"
 
 namespace mengine::test {
 
@@ -52,27 +53,14 @@ class RecordingSink : public JournalSink {
   std::vector<std::string> records;
 };
 
-// A server directory with a kovra.ini, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/mengine_test_XXXXXX";
-    path_ = mkdtemp(pattern);
-    path_ += '/';
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  const std::string& path() const { return path_; }
-  void write(const std::string& name, const std::string& text) const {
-    std::ofstream(path_ + name) << text;
-  }
+// A fresh folder, removed with its content afterwards (the end-to-end
+// harness's).
+using kvrtest::TempDir;
 
- private:
-  std::string path_;
-};
-
+// A server on the folder: the engine takes its directory with a trailing '/'.
 inline ServerOptions withDirectory(const TempDir& dir, JournalSink* sink) {
   ServerOptions o;
-  o.directory = dir.path();
+  o.directory = dir.path() + "/";
   o.journal = sink;
   return o;
 }

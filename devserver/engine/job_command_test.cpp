@@ -70,7 +70,7 @@ TEST_F(JobCommandTest, HasItsOwnLocksAndDatabase) {
 TEST_F(JobCommandTest, WritesToAFileInTheServerDirectory) {
   run("j OUT^BG:(OUTPUT=\"job.out\")");
   waitForJobs();
-  std::ifstream in(dir_.path() + "job.out");
+  std::ifstream in(dir_.path() + "/job.out");
   std::stringstream text;
   text << in.rdbuf();
   EXPECT_EQ(text.str(), "from the job\r\n");

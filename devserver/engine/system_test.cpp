@@ -22,7 +22,7 @@ class DirectoryTest : public EngineTest {
 TEST_F(DirectoryTest, ReadsSettingsAndChecksLogins) {
   dir_.write("kovra.ini",
              "; settings\n[Login]\nGUI = $$CHECK^%LOGIN()\r\n[Users]\nalice=secret\nbob=\n");
-  EXPECT_EQ(eval("$v(\"proc\",6)"), dir_.path());
+  EXPECT_EQ(eval("$v(\"proc\",6)"), dir_.path() + "/");
   std::string login = eval("$$ReadString^%INI($v(\"proc\",6)_\"kovra.ini\",\"Login\",\"GUI\")");
   EXPECT_EQ(login, "$$CHECK^%LOGIN()");
   struct Case {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -29,7 +30,7 @@ bool isNumbered(std::string_view text, std::string_view prefix, std::string_view
 class ServerTest : public ::testing::Test {
  protected:
   // Connects, checks the greeting, and returns the client.
-  static TestClient connect(const ServerProcess& server) {
+  static TestClient connect(const kvrtest::DevServer& server) {
     TestClient client(server.port());
     std::string greeting = client.readReply();
     EXPECT_TRUE(isNumbered(greeting, "<OK>:", "\0"s)) << greeting;
@@ -57,14 +58,14 @@ class ServerTest : public ::testing::Test {
 };
 
 TEST_F(ServerTest, AnnouncesItsPortAndStartsQuickly) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   EXPECT_TRUE(isNumbered(server.firstLine(), "listening on 127.0.0.1:", "")) << server.firstLine();
   EXPECT_NE(server.port(), 0);
   std::cout << "kvrdevserver --port 0 start-up: " << server.startTime().count() << " us\n";
 }
 
 TEST_F(ServerTest, CommandRequestsGetTheirRepliesByteForByte) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
 
   client.send(request('x', "s a=12"));
@@ -88,7 +89,7 @@ TEST_F(ServerTest, CommandRequestsGetTheirRepliesByteForByte) {
 }
 
 TEST_F(ServerTest, WriteTargetMayUseIndirection) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   EXPECT_EQ(execute(client, "s rglobal=\"^ROUTINE\""), "<OK>\0"s);
   client.send(writeRequest("@rglobal@(\"ABC\",3)", "line three"));
@@ -97,7 +98,7 @@ TEST_F(ServerTest, WriteTargetMayUseIndirection) {
 }
 
 TEST_F(ServerTest, TerminalOutputIsRawThenNulThenTheFinalReply) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   client.send(request('t', "w \"hi\",!,2"));
   EXPECT_EQ(client.readRawUntilNul(), "hi\r\n2\0"s);
@@ -124,7 +125,7 @@ TEST_F(ServerTest, TerminalOutputIsRawThenNulThenTheFinalReply) {
 }
 
 TEST_F(ServerTest, CallbackRoundTripCarriesTheClientsAnswer) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   client.send(request('x', "s x=$$callback^%srv(\"n\",\"cmd\")"));
   EXPECT_EQ(client.readReply(), "<CALLBACK>n:3\0cmd"s);
@@ -134,7 +135,7 @@ TEST_F(ServerTest, CallbackRoundTripCarriesTheClientsAnswer) {
 }
 
 TEST_F(ServerTest, MessageWithPositiveIdWaitsForItsAcknowledgement) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   client.send(request('x', "d msg^%srv(5) s after=1"));
   EXPECT_EQ(client.readReply(), "<ONMSGCALLBACK>5:\0"s);
@@ -147,7 +148,7 @@ TEST_F(ServerTest, MessageWithPositiveIdWaitsForItsAcknowledgement) {
 }
 
 TEST_F(ServerTest, ErrorReplyLeavesTheConnectionUsable) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   client.send(request('r', "abc"));
   EXPECT_EQ(client.readReply(), "<UNDEFINED> *abc\0"s);
@@ -157,14 +158,14 @@ TEST_F(ServerTest, ErrorReplyLeavesTheConnectionUsable) {
 }
 
 TEST_F(ServerTest, ConnectRequestIsReadAndNotAnswered) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   client.send("MR:cr:USER:3\0abc"s);
   EXPECT_EQ(read(client, "1+1"), "2");
 }
 
 TEST_F(ServerTest, SegmentedRepliesAssembleToTheSameBytes) {
-  ServerProcess server({"--segment", "1"});
+  kvrtest::DevServer server({}, kvrtest::toolPath("kvrdevserver"), {"--segment", "1"});
   TestClient client = connect(server);
   EXPECT_EQ(execute(client, "s v=\"abcdefghij\""), "<OK>\0"s);
   client.send(request('r', "v"));
@@ -176,7 +177,7 @@ TEST_F(ServerTest, SegmentedRepliesAssembleToTheSameBytes) {
 }
 
 TEST_F(ServerTest, TwoClientsHaveTheirOwnLocalsAndShareGlobals) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient first = connect(server);
   TestClient second = connect(server);
   EXPECT_EQ(execute(first, "s a=1,^shared=\"from first\""), "<OK>\0"s);
@@ -188,7 +189,7 @@ TEST_F(ServerTest, TwoClientsHaveTheirOwnLocalsAndShareGlobals) {
 }
 
 TEST_F(ServerTest, MalformedRequestsAreRefusedAndClosedWhileOthersAreServed) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient bystander = connect(server);
   const std::string malformed[] = {
       "q\0"s,                          // unknown type
@@ -209,7 +210,7 @@ TEST_F(ServerTest, MalformedRequestsAreRefusedAndClosedWhileOthersAreServed) {
 // Damaged and random requests, each on its own connection that is dropped
 // without waiting: whatever the bytes do, the server keeps serving.
 TEST_F(ServerTest, DamagedRequestsNeverBringTheServerDown) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient bystander = connect(server);
   const std::string valid[] = {
       request('x', "s a=1,^g(1)=2"), request('r', "$p(\"a,b\",\",\",2)"),
@@ -244,7 +245,7 @@ TEST_F(ServerTest, DamagedRequestsNeverBringTheServerDown) {
 }
 
 TEST_F(ServerTest, RequestOutOfTurnDuringACallbackIsRefused) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   client.send(request('x', "s x=$$callback^%srv(\"n\",\"cmd\")"));
   EXPECT_EQ(client.readReply(), "<CALLBACK>n:3\0cmd"s);
@@ -257,7 +258,7 @@ TEST_F(ServerTest, RequestOutOfTurnDuringACallbackIsRefused) {
 }
 
 TEST_F(ServerTest, LoginGreetingWantsTheLoginRequestFirst) {
-  ServerProcess server({"--greeting", "connect"});
+  kvrtest::DevServer server({std::nullopt, true});
   TestClient client(server.port());
   EXPECT_EQ(client.readReply(), "<CONNECT>:a:b\0"s);
   client.send("lg:\0"s);
@@ -274,7 +275,7 @@ TEST_F(ServerTest, LoginGreetingWantsTheLoginRequestFirst) {
 
 TEST_F(ServerTest, StopSignalEndsTheServerWithStatusZero) {
   for (int number : {SIGTERM, SIGINT}) {
-    ServerProcess server;
+    kvrtest::DevServer server;
     TestClient idle = connect(server);
     server.signal(number);
     EXPECT_EQ(server.waitForExit(), 0) << "signal " << number;
@@ -283,7 +284,7 @@ TEST_F(ServerTest, StopSignalEndsTheServerWithStatusZero) {
 }
 
 TEST_F(ServerTest, LoopingJobEndsWhenItsClientCloses) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient other = connect(server);
   {
     TestClient looping = connect(server);
@@ -304,7 +305,7 @@ TEST_F(ServerTest, LoopingJobEndsWhenItsClientCloses) {
 }
 
 TEST_F(ServerTest, NamespaceSwitchIsPerConnectionAndUnknownOnesFail) {
-  ServerProcess server;
+  kvrtest::DevServer server;
   TestClient client = connect(server);
   EXPECT_EQ(execute(client, "zn \"USER\" s ^where=\"user\""), "<OK>\0"s);
   EXPECT_EQ(execute(client, "zn \"NOSUCH\""), "<NAMESPACE>\0"s);
@@ -318,17 +319,17 @@ TEST_F(ServerTest, AcknowledgedChangesSurviveKillNine) {
   const kvrtest::TempDir temp;
   const std::string& directory = temp.path();
   {
-    ServerProcess server({"--dir", directory});
+    kvrtest::DevServer server({directory, false});
     TestClient client = connect(server);
     EXPECT_EQ(execute(client, "s ^g(1)=\"one\",^g(2)=\"two\",^g(10)=\"ten\" k ^g(1)"), "<OK>\0"s);
     EXPECT_EQ(execute(client, "zn \"USER\" s ^u(\"k\")=3"), "<OK>\0"s);
     client.send(writeRequest("^bin", "a\0b"s));
     EXPECT_EQ(client.readReply(), "<OK>\0"s);
     server.signal(SIGKILL);
-    EXPECT_EQ(server.waitForExit(), 128 + SIGKILL);
+    EXPECT_EQ(server.waitForExit(), -SIGKILL);
   }
   {
-    ServerProcess server({"--dir", directory});
+    kvrtest::DevServer server({directory, false});
     TestClient client = connect(server);
     EXPECT_EQ(read(client, "$d(^g(1))"), "0");
     EXPECT_EQ(read(client, "^g(2)_^g(10)"), "twoten");
@@ -354,7 +355,7 @@ TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
   const std::string& directory = temp.path();
   constexpr int kEach = 100;
   {
-    ServerProcess server({"--dir", directory});
+    kvrtest::DevServer server({directory, false});
     auto writer = [&server](int id) {
       TestClient client = connect(server);
       for (int i = 0; i < kEach; ++i) {
@@ -368,10 +369,10 @@ TEST_F(ServerTest, ConcurrentWritersLoseNothingAfterKillNine) {
     first.join();
     second.join();
     server.signal(SIGKILL);
-    EXPECT_EQ(server.waitForExit(), 128 + SIGKILL);
+    EXPECT_EQ(server.waitForExit(), -SIGKILL);
   }
   {
-    ServerProcess server({"--dir", directory});
+    kvrtest::DevServer server({directory, false});
     TestClient client = connect(server);
     EXPECT_EQ(execute(client, "s n=0 f id=1,2 s s=\"\" f  s s=$o(^c(id,s)) q:s=\"\"  s n=n+1"), "<OK>\0"s);
     EXPECT_EQ(read(client, "n"), std::to_string(2 * kEach));
@@ -389,8 +390,15 @@ namespace {
 // --listen ::1: an IPv6 server, named in brackets on its first line, that the
 // client library reaches by the address and IPv4 clients do not reach.
 TEST(ListenAddressTest, ServesIPv6ClientsOnTheAddressGiven) {
-  ServerProcess server({"--listen", "::1"});
-  if (!server.firstLine().starts_with("listening on ")) GTEST_SKIP() << "no IPv6: " << server.firstLine();
+  kvrtest::ServerOptions options;
+  options.arguments = {"--listen", "::1"};
+  std::optional<kvrtest::DevServer> started;
+  try {
+    started.emplace(options);
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << "no IPv6: " << e.what();
+  }
+  const kvrtest::DevServer& server = *started;
   EXPECT_EQ(server.firstLine(), "listening on [::1]:" + std::to_string(server.port()));
   kovra::TKvrConnect client;
   client.SetServerAddress("::1");

@@ -1,17 +1,12 @@
 #include "test_client.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <span>
 #include <stdexcept>
 
@@ -33,69 +28,6 @@ bool waitReadable(int fd, int millis) {
 }
 
 }  // namespace
-
-ServerProcess::ServerProcess(const std::vector<std::string>& arguments) {
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-  UniqueFd readEnd(pipeFds[0]);
-  UniqueFd writeEnd(pipeFds[1]);
-
-  std::vector<std::string> words = {KVRDEVSERVER_PATH, "--port", "0"};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  auto started = std::chrono::steady_clock::now();
-  pid_ = ::fork();
-  if (pid_ < 0) throw std::runtime_error("fork");
-  if (pid_ == 0) {
-    ::dup2(writeEnd.get(), STDOUT_FILENO);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  writeEnd.reset();
-  output_ = std::move(readEnd);
-
-  // The first line, read byte by byte so nothing behind it is taken.
-  for (int i = 0; i < 200; ++i) {
-    if (!waitReadable(output_.get(), kWaitMillis)) break;
-    char c;
-    if (::read(output_.get(), &c, 1) != 1 || c == '\n') break;
-    firstLine_.push_back(c);
-  }
-  startTime_ = std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::steady_clock::now() - started);
-  std::size_t colon = firstLine_.rfind(':');
-  if (colon != std::string::npos) port_ = static_cast<std::uint16_t>(std::atoi(firstLine_.c_str() + colon + 1));
-}
-
-ServerProcess::~ServerProcess() {
-  if (pid_ > 0) {
-    signal(SIGTERM);
-    waitForExit();
-  }
-}
-
-void ServerProcess::signal(int number) {
-  if (pid_ > 0) ::kill(pid_, number);
-}
-
-int ServerProcess::waitForExit(std::chrono::milliseconds limit) {
-  if (pid_ <= 0) return -1;
-  UniqueFd process(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
-  bool timedOut = process && !waitReadable(process.get(), static_cast<int>(limit.count()));
-  if (timedOut) ::kill(pid_, SIGKILL);
-  int status = 0;
-  pid_t ended;
-  do {
-    ended = ::waitpid(pid_, &status, 0);
-  } while (ended < 0 && errno == EINTR);
-  pid_ = -1;
-  if (ended < 0 || timedOut) return -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + WTERMSIG(status);
-}
 
 TestClient::TestClient(std::uint16_t port) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   sockaddr_in address{};

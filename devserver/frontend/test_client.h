@@ -1,12 +1,11 @@
-// Test helpers: a kvrdevserver process started by a test and stopped by its
-// own pid, and a raw protocol client that frames replies with the client
-// library's own reply reader and builds requests with its request builders.
-// Every wait is bounded.
+// A raw protocol client for the tests of kvrdevserver: it frames replies with
+// the client library's own reply reader and builds requests with its request
+// builders. Every wait is bounded. (The server process itself is started and
+// stopped by the end-to-end harness, kvrtest::DevServer in process.h.)
 #pragma once
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,34 +15,6 @@
 #include "unique_fd.h"
 
 namespace devserver::testing {
-
-class ServerProcess {
- public:
-  // Starts kvrdevserver --port 0 with the extra arguments and reads its
-  // first line ("listening on 127.0.0.1:PORT").
-  explicit ServerProcess(const std::vector<std::string>& arguments = {});
-  // Stops the server with SIGTERM if it still runs.
-  ~ServerProcess();
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-
-  const std::string& firstLine() const { return firstLine_; }
-  std::uint16_t port() const { return port_; }
-  // Time from the start to the first line.
-  std::chrono::microseconds startTime() const { return startTime_; }
-
-  void signal(int number);
-  // Waits for the process to end; its exit code, or 128 + the signal that
-  // ended it, or -1 when it did not end in time (it is then killed).
-  int waitForExit(std::chrono::milliseconds limit = std::chrono::seconds(10));
-
- private:
-  pid_t pid_ = -1;
-  UniqueFd output_;
-  std::string firstLine_;
-  std::uint16_t port_ = 0;
-  std::chrono::microseconds startTime_{0};
-};
 
 class TestClient {
  public:

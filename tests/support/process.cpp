@@ -123,7 +123,8 @@ void TempDir::addLibrary() const {
 
 DevServer::DevServer(const ServerOptions& options) : DevServer(options, toolPath("kvrdevserver")) {}
 
-DevServer::DevServer(const ServerOptions& options, const std::string& program) {
+DevServer::DevServer(const ServerOptions& options, const std::string& program,
+                     const std::vector<std::string>& arguments) {
   std::vector<std::string> args = {"--port", std::to_string(options.port)};
   if (options.dir) {
     args.push_back("--dir");
@@ -134,8 +135,10 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     args.push_back("connect");
   }
   args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+  args.insert(args.end(), arguments.begin(), arguments.end());
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const auto started = Clock::now();
   pid_ = fork();
   if (pid_ == 0) {
     dup2(out[1], STDOUT_FILENO);
@@ -144,24 +147,25 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program) {
     execOrDie(program, args);
   }
   close(out[1]);
-  // Only the first line matters.
-  std::string line;
-  const auto deadline = Clock::now() + std::chrono::seconds(20);
+  // Only the first line matters, read byte by byte so nothing behind it is
+  // taken.
+  const auto deadline = started + std::chrono::seconds(20);
   char c;
-  while (line.find('\n') == std::string::npos) {
+  while (firstLine_.size() < 200) {
     pollfd p{out[0], POLLIN, 0};
     if (poll(&p, 1, remainingMs(deadline)) <= 0) break;
-    if (::read(out[0], &c, 1) != 1) break;
-    line.push_back(c);
+    if (::read(out[0], &c, 1) != 1 || c == '\n') break;
+    firstLine_.push_back(c);
   }
   close(out[0]);
+  startTime_ = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
   // "listening on ADDRESS:PORT", an IPv6 address in brackets.
-  if (!line.starts_with("listening on ") || line.rfind(':') == std::string::npos) {
+  if (!firstLine_.starts_with("listening on ") || firstLine_.rfind(':') == std::string::npos) {
     stopChild(pid_, SIGKILL);
     pid_ = -1;
-    throw std::runtime_error("kvrdevserver did not start: " + line);
+    throw std::runtime_error("kvrdevserver did not start: " + firstLine_);
   }
-  port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
+  port_ = std::atoi(firstLine_.c_str() + firstLine_.rfind(':') + 1);
 }
 
 DevServer::~DevServer() { stop(); }
@@ -174,6 +178,18 @@ void DevServer::kill() {
 void DevServer::stop() {
   stopChild(pid_, SIGTERM);
   pid_ = -1;
+}
+
+void DevServer::signal(int number) {
+  if (pid_ > 0) ::kill(pid_, number);
+}
+
+std::optional<int> DevServer::waitForExit(std::chrono::seconds limit) {
+  if (pid_ <= 0) return std::nullopt;
+  const std::optional<int> status = kvrtest::waitForExit(pid_, Clock::now() + limit);
+  if (!status) stopChild(pid_, SIGKILL);
+  pid_ = -1;
+  return status;
 }
 
 RunResult runTool(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {

@@ -46,27 +46,40 @@ struct ServerOptions {
   int port = 0;                    // --port: 0 picks a free one
 };
 
-// kvrdevserver on 127.0.0.1 (--port 0 unless told); the port is read from its
-// first line.
+// kvrdevserver on 127.0.0.1 (--port 0 unless told); the port is read from
+// its first line ("listening on ADDRESS:PORT"), and a server that does not
+// write it is a failed start (an exception).
 class DevServer {
  public:
   explicit DevServer(const ServerOptions& options = {});
-  // The same with another kvrdevserver program than build/bin's.
-  DevServer(const ServerOptions& options, const std::string& program);
+  // The same with another kvrdevserver program than build/bin's, or with
+  // further words on its command line (e.g. --segment 1).
+  DevServer(const ServerOptions& options, const std::string& program,
+            const std::vector<std::string>& arguments = {});
   ~DevServer();
   DevServer(const DevServer&) = delete;
   DevServer& operator=(const DevServer&) = delete;
 
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
+  // The first line without its line end, and the time it took to come.
+  const std::string& firstLine() const { return firstLine_; }
+  std::chrono::microseconds startTime() const { return startTime_; }
   // Ends the server at once (SIGKILL) and reaps it.
   void kill();
   // Ends it with SIGTERM and reaps it (SIGKILL after a bounded wait).
   void stop();
+  // Sends the signal and leaves the server be.
+  void signal(int number);
+  // Waits for the server to end and reaps it: its exit status or -signal,
+  // or nothing when it did not end in time (it is then killed).
+  std::optional<int> waitForExit(std::chrono::seconds limit = std::chrono::seconds(10));
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  std::string firstLine_;
+  std::chrono::microseconds startTime_{0};
 };
 
 struct RunResult {

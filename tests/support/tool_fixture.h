@@ -17,6 +17,11 @@
 
 namespace kvrtest {
 
+// The first lines of the routine-set files: the routine-set (RSA) and the
+// ANSI forms.
+inline constexpr const char* kRsaHead = "Kovra Tools^^Routine export^~Format=Cache.S~\n\n";
+inline constexpr const char* kAnsiHead = "Kovra Tools, Routine export~Format=ANSI.S~\n\n";
+
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,4 +1,5 @@
-// The local file helpers, the routine-name rule and the string set order.
+// The local file helpers: opening without waiting, reading text lines,
+// trimming, file times, splitting file names and expanding patterns.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,9 +13,6 @@
 #include <memory>
 
 #include "local_files.h"
-#include "mask_selection.h"
-#include "routine_types.h"
-#include "routine_name.h"
 #include "string_set.h"
 
 namespace kvrtools {
@@ -228,42 +226,6 @@ TEST_F(LocalFilesTest, ExpandPatternsAddsMatchesOnly) {
   StringSet paths = {"kept"};
   expandPatterns({dir_ + "/a*.int", dir_ + "/none*.x"}, paths);
   EXPECT_EQ(paths, (StringSet{dir_ + "/a1.int", dir_ + "/a2.int", "kept"}));
-}
-
-TEST(RoutineFileNames, PercentAndUnderscore) {
-  EXPECT_EQ(routineToFileName("%ZU"), "_ZU");
-  EXPECT_EQ(fileToRoutineName("_ZU"), "%ZU");
-  EXPECT_EQ(routineToFileName("A%B"), "A%B");
-}
-
-TEST(RoutineNameCheck, RefusesNamesThatBreakOutOfLiteralsOrFolders) {
-  EXPECT_TRUE(isValidRoutineName("%ZU"));
-  EXPECT_TRUE(isValidRoutineName("abc.x"));
-  for (const std::string& bad : std::vector<std::string>{"", "a\"b", "a/b", "..\\x", std::string("a\x1f", 2), std::string("a\x7f", 2),
-                          std::string("a\0b", 3)})
-    EXPECT_FALSE(isValidRoutineName(bad)) << bad;
-  EXPECT_TRUE(isValidRoutineName("\xc3\xa9"));  // bytes above 127 are fine
-}
-
-TEST(RoutineNameCheck, TransferableNamesAreTheOnlyRoutineOfTheirFileName) {
-  for (const char* good : {"%ZU", "A_B", "A B", "%", "Z%"}) EXPECT_TRUE(isTransferableRoutineName(good)) << good;
-  // "_ZU" would share _ZU.int with "%ZU"; "^" splits routine-set headers;
-  // outer blanks do not survive editors and header trimming.
-  for (const char* bad : {"_ZU", "_", "A^B", "^", " A", "A ", " ", "a/b", ""})
-    EXPECT_FALSE(isTransferableRoutineName(bad)) << bad;
-  EXPECT_TRUE(isValidRoutineName("_ZU"));  // still safe in an M line
-}
-
-TEST(StringSetOrder, PlainByteOrderEachTextOnce) {
-  StringSet set;
-  const TextHandler collect = collectInto(set);
-  for (const char* v : {"a1", "Z1", "", "a1", "\xe9", "a"}) collect(v);
-  EXPECT_EQ(set, (StringSet{"Z1", "a", "a1", "\xe9"}));
-  EXPECT_EQ(*set.rbegin(), "\xe9");  // above 127 sorts last, not first
-}
-
-TEST(MaskLines, HandBackLineNamesTheGlobal) {
-  EXPECT_EQ(handBackLine("^rMAC"), R"(s rn="" f  s rn=$o(rtn("^rMAC",rn)) q:rn=""  d wo^%srv(rn))");
 }
 
 }  // namespace

@@ -43,5 +43,11 @@ TEST(MaskSelectionTest, SelectionLinesAreSentByteForByte) {
             R"(f n=1:1:$l(mask,",") s m=$p(mask,",",n) s p=$$pat^%RSEL($p(m,".")) s g=$$gloname^%RSEL(m) s rn="" f  s rn=$o(@g@(rn)) q:rn=""  i rn?@p d wo^%srv(rn_"."_$p(m,".",2)))");
 }
 
+TEST(RoutineFileNames, PercentAndUnderscore) {
+  EXPECT_EQ(routineToFileName("%ZU"), "_ZU");
+  EXPECT_EQ(fileToRoutineName("_ZU"), "%ZU");
+  EXPECT_EQ(routineToFileName("A%B"), "A%B");
+}
+
 }  // namespace
 }  // namespace kvrtools

@@ -10,6 +10,9 @@
 
 namespace kvrtest {
 
+// The file list that takes every source file of the corpus.
+inline constexpr const char* kSources = "*.int,*.mac,*.inc";
+
 struct SourceFile {
   std::string name;  // NAME.ext, "_" for "%"
   std::string content;

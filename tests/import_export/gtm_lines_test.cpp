@@ -7,17 +7,17 @@
 namespace kvrtest {
 namespace {
 
-constexpr long long kFileEpoch = 1700000000;
+constexpr long long kEmptyLinesFileEpoch = 1700000000;
 
 class GtmLinesTest : public ExportTest {};
 
 TEST_F(GtmLinesTest, GtmFileWithEmptyLinesComesBackByteForByte) {
   const std::string content = "\nGAP ; empty lines first, inside and last\n\n\n q\n\n";
   dir_.write("GAP.m", content);
-  SetFileTime("GAP.m", kFileEpoch);
+  SetFileTime("GAP.m", kEmptyLinesFileEpoch);
   ASSERT_EQ(Run("kvrdbrigtm", {"GAP.m"}).status, 0);
   EXPECT_EQ(Routine("^ROUTINE", "GAP"),
-            "6,42|0=" + Timestamp(kFileEpoch) + "|1=|2=GAP ; empty lines first, inside and last|3=|4=|5= q|6=");
+            "6,42|0=" + Timestamp(kEmptyLinesFileEpoch) + "|1=|2=GAP ; empty lines first, inside and last|3=|4=|5= q|6=");
 
   const std::string out = Folder("out");
   const RunResult r = RunIn(out, "kvrdbrogtm", {"GAP"});

@@ -7,8 +7,6 @@
 namespace kvrtest {
 namespace {
 
-constexpr const char* kRsaHead = "Kovra Tools^^Routine export^~Format=Cache.S~\n\n";
-constexpr const char* kAnsiHead = "Kovra Tools, Routine export~Format=ANSI.S~\n\n";
 
 class EmptySelectionTest : public ExportTest {};
 

@@ -1,12 +1,10 @@
-// The connection object's properties and opening rules, the text splitter and
-// the socket error texts.
+// The connection object's properties and opening rules.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "kvr_connect.h"
-#include "mpiece.h"
 #include "scripted_peer.h"
 
 namespace kovra {
@@ -19,24 +17,12 @@ TEST(ConnectionProperties, NewObjectHasTheDefaults) {
   TKvrConnect c;
   EXPECT_EQ(c.NameSpace, "%SYS");
   EXPECT_EQ(c.ServerPort(), 0);
-  EXPECT_EQ(c.TimeOut(), 200);
   EXPECT_TRUE(c.RaiseBreakFlowError);
   EXPECT_EQ(c.ErrorHandler, htException);
   EXPECT_EQ(c.ConnectType, cntKovra);
   EXPECT_FALSE(c.Active());
   EXPECT_EQ(c.Socket(), -1);
   EXPECT_FALSE(c.Authorization.Active);
-}
-
-TEST(ConnectionProperties, TimeOutIsStoredInMinutesCappedAtOneHundred) {
-  TKvrConnect c;
-  c.SetTimeOut(5);
-  EXPECT_EQ(c.TimeOut(), 5 * 60000);
-  c.SetTimeOut(250);
-  EXPECT_EQ(c.TimeOut(), 100 * 60000);
-  c.SetTimeOut(0);
-  c.SetTimeOut(-3);
-  EXPECT_EQ(c.TimeOut(), 100 * 60000);
 }
 
 TEST(ConnectionProperties, AddressAndPortAreRefusedWhileActive) {
@@ -105,34 +91,6 @@ TEST(ConnectionOpening, TindraBackendWithoutItsLibraryFailsToOpen) {
     EXPECT_EQ(e.Message(), "Failed to load ./libtindra.so");
   }
   EXPECT_FALSE(c.Active());
-}
-
-TEST(TextSplitter, SplitsAtEverySeparator) {
-  const TMPiece two("a:b", ':');
-  EXPECT_EQ(two.Count(), 2);
-  EXPECT_EQ(two.Piece(0), "a");
-  EXPECT_EQ(two.Piece(1), "b");
-  EXPECT_EQ(two.Piece(2), "");
-  const TMPiece trailing("a:b:", ':');
-  EXPECT_EQ(trailing.Count(), 3);
-  EXPECT_EQ(trailing.Piece(2), "");
-  const TMPiece lone(":", ':');
-  EXPECT_EQ(lone.Count(), 2);
-  const TMPiece empty("", ':');
-  EXPECT_EQ(empty.Count(), 0);
-  EXPECT_EQ(empty.Piece(0), "");
-}
-
-TEST(ErrorTexts, KindsHaveTheirTexts) {
-  EXPECT_STREQ(ConnectErrorText(ceNoJob), "Can't create new job.");
-  EXPECT_STREQ(ConnectErrorText(ceSocketNotConnected), "Socket is not connected.");
-  EXPECT_STREQ(ConnectErrorText(ceReserved5), "");
-}
-
-TEST(ErrorTexts, ReservedKindIsNotRaised) {
-  TKvrConnect c;
-  EXPECT_NO_THROW(c.DoError(ceReserved5));
-  EXPECT_THROW(c.DoError(ceUnknown), EMConnectError);
 }
 
 }  // namespace

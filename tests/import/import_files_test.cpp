@@ -13,7 +13,6 @@
 namespace kvrtest {
 namespace {
 
-constexpr const char* kSetHead = "Kovra Tools^^Routine export^~Format=Cache.S~\n\n";
 
 // One routine file in the format of each importer.
 struct Importer {
@@ -26,7 +25,7 @@ struct Importer {
 const Importer kImporters[] = {
     {"kvrdbri", "R.int", "", ""},
     {"kvrdbrigtm", "R.m", "", ""},
-    {"kvrdbrirsa", "R.rsa", std::string(kSetHead) + "R\n", "\n"},
+    {"kvrdbrirsa", "R.rsa", std::string(kRsaHead) + "R\n", "\n"},
 };
 
 class ImportFilesTest : public PlainFilesTest {
@@ -93,7 +92,7 @@ TEST_F(ImportFilesTest, CrLfLinesKeepExactlyOneCarriageReturnUpToTheLongestLine)
 TEST_F(ImportFilesTest, ACrLfLineOneByteTooLongIsRefusedNotSplitIntoARoutine) {
   // 32767 bytes and CR LF: a lone CR line used to end the routine here and
   // turn NEXT's line into a routine of its own.
-  Write("set.rsa", std::string(kSetHead) + "R\r\n" + std::string(32767, 'z') + "\r\nNEXT q\r\n\r\n");
+  Write("set.rsa", std::string(kRsaHead) + "R\r\n" + std::string(32767, 'z') + "\r\nNEXT q\r\n\r\n");
   const RunResult r = Run("kvrdbrirsa", {"set.rsa"});
   EXPECT_EQ(r.err, "Skipping file set.rsa: line 4 is longer than a routine line can be (32767 bytes).\n");
   EXPECT_EQ(r.status, 1);

@@ -11,7 +11,6 @@
 namespace kvrtest {
 namespace {
 
-constexpr const char* kSetHead = "Kovra Tools^^Routine export^~Format=Cache.S~\n\n";
 
 // Each importer with -b on, and kvrdbri's -m changed with and without it.
 struct Way {
@@ -53,7 +52,7 @@ class BulkImportTest : public PlainFilesTest {
 
 TEST_F(BulkImportTest, AFileWithANulByteIsRefusedWhole) {
   for (const Way& way : kWays) {
-    const std::string head = std::string(way.tool) == "kvrdbrirsa" ? std::string(kSetHead) + "R\n" : "";
+    const std::string head = std::string(way.tool) == "kvrdbrirsa" ? std::string(kRsaHead) + "R\n" : "";
     Write(way.file, head + "R ; x\n s y=\"a" + std::string(1, '\0') + "b\"\n q\n\n", kSomeTime);
     const RunResult r = Import(way, way.file);
     EXPECT_EQ(r.err, "Skipping file " + std::string(way.file) + ": it holds a NUL byte, so it is not routine text.\n" +
@@ -92,7 +91,7 @@ TEST_F(BulkImportTest, AFileListThatMatchesNoFileIsAFailure) {
 // the same message, nothing of it is stored, and the next routine is.
 TEST_F(BulkImportTest, ARoutineWhoseNameCannotBeSentWholeIsSkippedInBulkToo) {
   const std::string longName = "L" + std::string(32740, 'N');
-  Write("long.rsa", std::string(kSetHead) + longName + "\n q\n\nNEXT\nNEXT q\n\n\n", kSomeTime);
+  Write("long.rsa", std::string(kRsaHead) + longName + "\n q\n\nNEXT\nNEXT q\n\n\n", kSomeTime);
   const std::string names = R"(s n="" f  s n=$o(^ROUTINE(n)) q:n=""  w $l(n),",")";
   RunResult runs[2];
   for (int way = 0; way < 2; ++way) {

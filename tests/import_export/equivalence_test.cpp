@@ -13,7 +13,6 @@
 namespace kvrtest {
 namespace {
 
-constexpr const char* kSources = "*.int,*.mac,*.inc";
 
 class EquivalenceTest : public BulkTest {
  protected:

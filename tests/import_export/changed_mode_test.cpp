@@ -11,7 +11,6 @@
 namespace kvrtest {
 namespace {
 
-constexpr const char* kSources = "*.int,*.mac,*.inc";
 constexpr const char* kMasks = "*,*.mac,*.inc";
 
 class ChangedModeTest : public BulkTest, public ::testing::WithParamInterface<bool> {

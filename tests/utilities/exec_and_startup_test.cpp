@@ -12,7 +12,7 @@
 namespace kvrtest {
 namespace {
 
-constexpr const char* kExecUsageStart = "Kovra CommandLine Tools.\nExecute one or series of line[s] of MUMPS commands.\n";
+constexpr const char* kExecUsageHead = "Kovra CommandLine Tools.\nExecute one or series of line[s] of MUMPS commands.\n";
 
 class ExecAndStartupTest : public PlainFilesTest {};
 
@@ -47,7 +47,7 @@ TEST_F(ExecAndStartupTest, ACommandFileThatCannotBeOpenedOrIsAFolderFailsTheRun)
   for (const char* name : {"nofile", "folder"}) {
     const RunResult r = Run("kvrdbexec", {std::string("@") + name});
     EXPECT_EQ(r.out, "");
-    EXPECT_TRUE(r.err.starts_with("Error while opening file " + std::string(name) + ".\n" + kExecUsageStart))
+    EXPECT_TRUE(r.err.starts_with("Error while opening file " + std::string(name) + ".\n" + kExecUsageHead))
         << r.err;
     EXPECT_EQ(r.status, 1) << name;
   }
@@ -87,7 +87,7 @@ TEST_F(ExecAndStartupTest, APortThatIsNotANumberFrom1To65535DialsNothing) {
                                  std::to_string(listener.port()) + "x", std::string("-1")}) {
     const RunResult r = Run("kvrdbexec", {"-s", "127.0.0.1", "-p", port, "w 1"});
     EXPECT_EQ(r.out, "Failed to connect to Kovra Server at 127.0.0.1:" + port + ", database USER.\n");
-    EXPECT_TRUE(r.err.starts_with("port " + port + " is not a number from 1 to 65535\n" + kExecUsageStart)) << r.err;
+    EXPECT_TRUE(r.err.starts_with("port " + port + " is not a number from 1 to 65535\n" + kExecUsageHead)) << r.err;
     EXPECT_EQ(r.status, 255) << port;
   }
   EXPECT_FALSE(listener.dialled());
@@ -99,7 +99,7 @@ TEST_F(ExecAndStartupTest, AConnectionLostDuringTheLoginCheckFailsTheStartUp) {
   EXPECT_TRUE(proxy.triggered());
   EXPECT_EQ(r.out, "");
   EXPECT_TRUE(r.err.starts_with("Connection lost during the login check: ")) << r.err;
-  EXPECT_NE(r.err.find("\n" + std::string(kExecUsageStart)), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\n" + std::string(kExecUsageHead)), std::string::npos) << r.err;
   EXPECT_EQ(r.status, 255);
 }
 

@@ -2,11 +2,11 @@
 // headers that never end, streams that never end, stalls and resets. Every
 // case must end with a value or an error, never with a hang or a crash.
 //
-// The protocol has no time-out of its own: TimeOut only paces the readiness
-// poll, and a reply is awaited for as long as the connection lives. What ends
-// the wait for a silent or endless server is the server closing or resetting
-// the connection (and, for a host program, a signal). The cases below stall
-// for a while and then end the connection, and check that this ends the wait.
+// The protocol has no time-out of its own: a reply is awaited for as long as
+// the connection lives. What ends the wait for a silent or endless server is
+// the server closing or resetting the connection (and, for a host program, a
+// signal). The cases below stall for a while and then end the connection,
+// and check that this ends the wait.
 #include <gtest/gtest.h>
 
 #include <memory>

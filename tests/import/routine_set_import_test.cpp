@@ -7,7 +7,6 @@
 namespace kvrtest {
 namespace {
 
-constexpr const char* kRsaHead = "Kovra Tools^^Routine export^~Format=Cache.S~\n\n";
 constexpr long long kFileEpoch = 1700000000;  // 14 Nov 2023 22:13:20 UTC
 
 class RsaImportTest : public FormatTest {

@@ -1,0 +1,39 @@
+# How every GoogleTest program of the project is built: one program per
+# component, with GoogleTest's main linked once into each; the GoogleTest and
+# standard headers precompiled once per program; the sources compiled in
+# unity batches; and the test code itself at -O1 without debug information
+# (what is under test is the product, built as configured; a failing
+# assertion names its file and line without debug information; configure
+# with KOVRA_TEST_DEBUG_INFO=ON to step through a test in a debugger).
+option(KOVRA_TEST_DEBUG_INFO "Build the test programs with debug information" OFF)
+option(KOVRA_TEST_UNITY "Compile each test program's sources in unity batches" ON)
+option(KOVRA_TEST_PCH "Precompile the headers every test source includes" ON)
+
+# kovra_test_program(NAME SOURCES source... [ENVIRONMENT VAR=value...]):
+# a test program whose tests CTest runs one by one, each labelled with the
+# program's name (ctest -L NAME runs one program's tests); with ENVIRONMENT
+# they run with those variables set. More sources join with target_sources().
+# A source that cannot share a unity batch (names that clash with another
+# file's) sets SKIP_UNITY_BUILD_INCLUSION.
+function(kovra_test_program name)
+  cmake_parse_arguments(PARSE_ARGV 1 T "" "" "SOURCES;ENVIRONMENT")
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  if(KOVRA_TEST_PCH)
+    target_precompile_headers(${name} PRIVATE
+      <gtest/gtest.h>
+      <chrono> <cstdint> <cstring> <filesystem> <fstream> <functional> <map>
+      <memory> <optional> <sstream> <string> <string_view> <thread> <vector>)
+  endif()
+  if(NOT KOVRA_TEST_DEBUG_INFO)
+    target_compile_options(${name} PRIVATE -O1 -g0)
+  endif()
+  if(KOVRA_TEST_UNITY)
+    set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
+  endif()
+  set(properties LABELS ${name})
+  if(T_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT "${T_ENVIRONMENT}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+endfunction()
