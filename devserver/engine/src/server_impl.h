@@ -14,6 +14,7 @@
 
 #include "mengine/engine.h"
 #include "number.h"
+#include "routine_cache.h"
 #include "tree.h"
 
 namespace mengine {
@@ -22,6 +23,8 @@ struct Database {
   std::string name;
   mutable std::mutex mutex;
   Node globals;
+  RoutineChanges routineChanges;  // guarded by mutex but for its generation
+  RoutineCache routines;
 };
 
 // The LOCK table shared by all jobs. A lock on a node also covers its
