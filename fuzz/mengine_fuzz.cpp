@@ -1,9 +1,9 @@
 // The M engine's parser and executor on arbitrary lines: every line parses
 // or raises an M error, and a line that parses runs to its end or to an M
 // error, never to a crash. Lines that can loop or wait without bound (FOR,
-// GOTO, DO, XECUTE, JOB, HANG, LOCK, READ, extrinsic calls, indirection
-// that may name any of those) are parsed but not run: the engine has no step
-// budget of its own.
+// GOTO, DO, XECUTE, JOB, HANG, LOCK, READ, BREAK, TRESTART, extrinsic calls,
+// indirection that may name any of those) are parsed but not run: the engine
+// has no step budget of its own.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -26,11 +26,13 @@ bool Parses(Parse parse) {
 }
 
 bool MayRunUnbounded(const mengine::Line& line, std::string_view text) {
-  static const std::string_view kUnbounded[] = {"FOR", "GOTO", "DO", "XECUTE", "JOB",
-                                                "HANG", "HALT", "LOCK", "READ"};
+  using mengine::Cmd;
+  static constexpr Cmd kUnbounded[] = {Cmd::For,  Cmd::Goto, Cmd::Do,   Cmd::Xecute, Cmd::Job,
+                                       Cmd::Hang, Cmd::Halt, Cmd::Lock, Cmd::Read,   Cmd::Break,
+                                       Cmd::TRestart};
   for (const mengine::Command& command : line.commands) {
-    for (std::string_view name : kUnbounded) {
-      if (command.name == name) return true;
+    for (Cmd cmd : kUnbounded) {
+      if (command.cmd == cmd) return true;
     }
   }
   return text.find("$$") != std::string_view::npos || text.find('@') != std::string_view::npos;

@@ -31,7 +31,13 @@ std::string Job::Impl::eval(const Expr& e) {
         IndirectionLevel level(*this);
         return eval(*inner);
       }
-      return fetchOrThrow(resolve(e.ref));
+      const Ref& ref = e.ref;
+      if (!ref.global && !ref.indirect && !ref.ssvn && !ref.special && ref.subs.empty()) {
+        // A plain local, the commonest operand: read in place.
+        auto it = locals.find(ref.name);
+        if (it != locals.end() && it->second->value) return *it->second->value;
+      }
+      return fetchOrThrow(resolve(ref));
     }
     case Expr::Kind::Unary: {
       std::string v = eval(*e.args[0]);
@@ -58,14 +64,23 @@ std::string Job::Impl::evalBinary(const Expr& e) {
   // one is evaluated; there is no precedence. The operators of a chain nest
   // to the left, so the chain is walked in a loop rather than by recursion,
   // whose depth would grow with the length of the line.
-  std::vector<const Expr*> chain;
+  // Short chains, nearly all of them, are walked without allocating.
+  constexpr size_t kShort = 16;
+  const Expr* shortChain[kShort];
+  std::vector<const Expr*> longChain;
+  size_t length = 0;
   const Expr* node = &e;
-  while (node->kind == Expr::Kind::Binary) {
-    chain.push_back(node);
-    node = node->args[0].get();
+  for (; node->kind == Expr::Kind::Binary; node = node->args[0].get(), ++length) {
+    if (length < kShort) {
+      shortChain[length] = node;
+    } else {
+      if (longChain.empty()) longChain.assign(shortChain, shortChain + kShort);
+      longChain.push_back(node);
+    }
   }
+  const Expr* const* chain = length <= kShort ? shortChain : longChain.data();
   std::string value = eval(*node);
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) value = applyBinary(**it, std::move(value));
+  for (size_t i = length; i-- > 0;) value = applyBinary(*chain[i], std::move(value));
   return value;
 }
 

@@ -515,7 +515,7 @@ Flow Job::Impl::runDo(const DoArg& arg, Context& ctx, bool isGoto) {
   if (e.hasArgs) throw MError("<SYNTAX>");
   if (!e.external.empty()) throw MError("<COMMAND> *&" + e.external + " not available");
   Place place = placeOf(e);
-  std::shared_ptr<Routine> r = place.routine.empty() ? ctx.routine : loadRoutine(place.routine);
+  auto r = place.routine.empty() ? ctx.routine : loadRoutine(place.routine);
   if (!r) throw MError("<NOLINE> *" + place.label);
   ctx.gotoLine = findLabel(*r, place.label, place.offset);
   ctx.gotoRoutine = r;
@@ -594,7 +594,7 @@ void Job::Impl::finishGoto(Context& ctx, Flow flow) {
 }
 
 Flow Job::Impl::runLines(Context& ctx, size_t index) {
-  std::shared_ptr<Routine> r = ctx.routine;
+  std::shared_ptr<const Routine> r = ctx.routine;
   size_t i = index;
   while (i < r->lines.size()) {
     const Line& line = lineAt(*r, i);

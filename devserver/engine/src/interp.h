@@ -37,20 +37,13 @@ inline Target localTarget(const std::string& name) {
   return t;
 }
 
-// A routine's lines as stored in ^ROUTINE(name, 1...), in collation order.
-struct Routine {
-  std::string name;
-  std::vector<std::string> lines;
-  std::vector<std::shared_ptr<const Line>> parsed;  // filled on first use
-};
-
 // Where a QUIT, an IF or the end of a line sends execution next.
 enum class Flow { Next, Quit, QuitFor, Goto };
 
 // The context of the lines being run: a routine (or none for direct mode and
 // XECUTE), the current line and block level, and whether QUIT must carry a value.
 struct Context {
-  std::shared_ptr<Routine> routine;
+  std::shared_ptr<const Routine> routine;
   size_t lineIndex = 0;
   int level = 0;
   bool extrinsic = false;
@@ -58,7 +51,7 @@ struct Context {
   const std::string* source = nullptr;  // direct mode and XECUTE: the line's text
   std::optional<std::string> quitValue;
   // A pending GOTO: routine and line index to continue at.
-  std::shared_ptr<Routine> gotoRoutine;
+  std::shared_ptr<const Routine> gotoRoutine;
   size_t gotoLine = 0;
 };
 
@@ -149,9 +142,7 @@ struct Job::Impl {
   ExprP cachedExpression(const std::string& text);
   std::shared_ptr<const Ref> cachedReference(const std::string& text);
   std::shared_ptr<const Pattern> cachedPattern(const std::string& text);
-  std::shared_ptr<const Line> cachedRoutineLine(const std::string& text);
   ParseCache<std::shared_ptr<const Line>> lineCache;
-  ParseCache<std::shared_ptr<const Line>> routineLineCache;
   ParseCache<ExprP> exprCache;
   ParseCache<std::shared_ptr<const Ref>> refCache;
   ParseCache<std::shared_ptr<const Pattern>> patternCache;
@@ -263,11 +254,12 @@ struct Job::Impl {
     std::vector<std::shared_ptr<Node>> aliases;
   };
   Actuals evalActuals(const EntryRef& entry);
-  std::optional<std::string> enter(const std::shared_ptr<Routine>& r, size_t index,
+  std::optional<std::string> enter(const std::shared_ptr<const Routine>& r, size_t index,
                                    const Line& first, Actuals& actuals, bool extrinsic);
-  std::shared_ptr<Routine> loadRoutine(const std::string& name);
+  // The routine's parsed form, shared with every job of the server.
+  std::shared_ptr<const Routine> loadRoutine(const std::string& name);
   size_t findLabel(const Routine& r, const std::string& label, int offset);
-  const Line& lineAt(Routine& r, size_t index);
+  const Line& lineAt(const Routine& r, size_t index);
 
   // ---- built-in system routines (system.cpp) ----
   // True when routine names a built-in; then result holds its value.

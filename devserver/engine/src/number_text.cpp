@@ -58,6 +58,12 @@ Number Number::parse(std::string_view t) {
       exponent += negativeExponent ? -e : e;
     }
   }
+  // An integer of up to 18 digits, the common case, is already in the form
+  // cut() would give it.
+  if (exponent == 0 && coef < static_cast<std::uint64_t>(kLimit)) {
+    auto magnitude = static_cast<std::int64_t>(coef);
+    return Number(negative ? -magnitude : magnitude, 0);
+  }
   return cut(negative, coef, exponent);
 }
 

@@ -1,11 +1,14 @@
-// A cache of parsed texts for one job. It is emptied when it holds too many
-// texts or too much text in all, since the tree of a text may be many times
-// the size of the text and a request field may be a megabyte long.
+// A cache of parsed texts for one job, bounded by a count of texts and by the
+// text it holds in all, since the tree of a text may be many times the size
+// of the text and a request field may be a megabyte long. When either bound
+// is reached the texts used least recently go first, so that the texts a
+// loop keeps using stay parsed however many others pass through.
 #pragma once
 
 #include <cstddef>
-#include <map>
+#include <list>
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 namespace mengine {
@@ -17,27 +20,40 @@ class ParseCache {
   static constexpr std::size_t kTextLimit = std::size_t{1} << 18;
 
   // The parsed form of key, made by make() when it is not cached. A failing
-  // make() caches nothing. The result is a copy, so any later call may empty
-  // the cache without touching it: T is meant to be a cheap handle such as a
-  // shared_ptr to the tree.
+  // make() caches nothing. The result is a copy, so any later call may drop
+  // it from the cache without touching it: T is meant to be a cheap handle
+  // such as a shared_ptr to the tree.
   template <typename Make>
   T get(const std::string& key, Make make) {
     auto it = entries_.find(key);
-    if (it != entries_.end()) return it->second;
-    T value = make();
-    if (entries_.size() >= kEntryLimit || textBytes_ + key.size() > kTextLimit) {
-      entries_.clear();
-      textBytes_ = 0;
+    if (it != entries_.end()) {
+      order_.splice(order_.begin(), order_, it->second.used);
+      return it->second.value;
     }
+    T value = make();
+    // A text larger than the whole budget is parsed but not kept.
+    if (key.size() > kTextLimit) return value;
+    while (!order_.empty() &&
+           (entries_.size() >= kEntryLimit || textBytes_ + key.size() > kTextLimit)) {
+      textBytes_ -= order_.back().size();
+      entries_.erase(order_.back());
+      order_.pop_back();
+    }
+    order_.push_front(key);
     textBytes_ += key.size();
-    return entries_.emplace(key, std::move(value)).first->second;
+    return entries_.emplace(key, Entry{std::move(value), order_.begin()}).first->second.value;
   }
 
   std::size_t size() const { return entries_.size(); }
   std::size_t textBytes() const { return textBytes_; }
 
  private:
-  std::map<std::string, T> entries_;
+  struct Entry {
+    T value;
+    std::list<std::string>::iterator used;
+  };
+  std::list<std::string> order_;  // most recently used first
+  std::unordered_map<std::string, Entry> entries_;
   std::size_t textBytes_ = 0;
 };
 

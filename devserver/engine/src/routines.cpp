@@ -6,47 +6,43 @@
 #include "scanner.h"
 
 namespace mengine {
+namespace {
 
-std::shared_ptr<Routine> Job::Impl::loadRoutine(const std::string& name) {
+std::string placeName(const Routine& r, const std::string& label, int offset) {
+  return label + (offset ? "+" + std::to_string(offset) : "") + "^" + r.name;
+}
+
+}  // namespace
+
+std::shared_ptr<const Routine> Job::Impl::loadRoutine(const std::string& name) {
   if (name.empty()) throw MError("<NOROUTINE>");
-  Database* from = db;
-  if (server.impl().data(*from, "ROUTINE", {name}) == 0 && name[0] == '%')
-    from = server.impl().find("%SYS");
-  Node node = server.impl().snapshot(*from, "ROUTINE", {name});
-  if (node.children.empty()) throw MError("<NOROUTINE> *" + name);
-  auto r = std::make_shared<Routine>();
-  r->name = name;
-  for (const auto& [sub, child] : node.children) {
-    if (sub == "0") continue;
-    r->lines.push_back(child.value.value_or(""));
+  std::shared_ptr<const Routine> r = db->routines.get(*db, name);
+  // A % routine not in the job's database is the system's.
+  if (!r && name[0] == '%') {
+    if (Database* sys = server.impl().find("%SYS"); sys && sys != db) r = sys->routines.get(*sys, name);
   }
-  r->parsed.resize(r->lines.size());
+  if (!r || !r->hasNodes) throw MError("<NOROUTINE> *" + name);
   return r;
 }
 
-const Line& Job::Impl::lineAt(Routine& r, size_t index) {
+const Line& Job::Impl::lineAt(const Routine& r, size_t index) {
   if (index >= r.lines.size()) throw MError("<NOLINE>");
-  if (!r.parsed[index]) r.parsed[index] = cachedRoutineLine(r.lines[index]);
-  return *r.parsed[index];
+  if (r.parsed[index]) return *r.parsed[index];
+  // The line did not parse when the routine was read: parsing it again
+  // raises its error here, where it runs.
+  parseRoutineLine(r.lines[index]);
+  throw MError("<SYNTAX>");
 }
 
 size_t Job::Impl::findLabel(const Routine& r, const std::string& label, int offset) {
-  std::string where = label + (offset ? "+" + std::to_string(offset) : "") + "^" + r.name;
   size_t index = 0;
   if (!label.empty()) {
-    bool found = false;
-    for (size_t i = 0; i < r.lines.size() && !found; ++i) {
-      const std::string& text = r.lines[i];
-      size_t end = text.find_first_of(" \t(");
-      if (text.compare(0, end == std::string::npos ? text.size() : end, label) == 0) {
-        index = i;
-        found = true;
-      }
-    }
-    if (!found) throw MError("<NOLINE> *" + where);
+    auto it = r.labels.find(label);
+    if (it == r.labels.end()) throw MError("<NOLINE> *" + placeName(r, label, offset));
+    index = it->second;
   }
   index += static_cast<size_t>(offset);
-  if (index >= r.lines.size()) throw MError("<NOLINE> *" + where);
+  if (index >= r.lines.size()) throw MError("<NOLINE> *" + placeName(r, label, offset));
   return index;
 }
 
@@ -116,7 +112,7 @@ std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic
     }
   }
   if (!caller) caller = current;
-  std::shared_ptr<Routine> r;
+  std::shared_ptr<const Routine> r;
   if (place.routine.empty()) {
     if (!caller || !caller->routine) throw MError("<NOLINE> *" + place.label);
     r = caller->routine;
@@ -133,7 +129,7 @@ std::optional<std::string> Job::Impl::call(const EntryRef& entry, bool extrinsic
 }
 
 // Runs the lines from index in a new frame with the formal parameters bound.
-std::optional<std::string> Job::Impl::enter(const std::shared_ptr<Routine>& r, size_t index,
+std::optional<std::string> Job::Impl::enter(const std::shared_ptr<const Routine>& r, size_t index,
                                             const Line& first, Actuals& actuals, bool extrinsic) {
   FrameGuard guard(*this, extrinsic, extrinsic ? "$$" : "DO");
   for (size_t i = 0; i < first.formals.size(); ++i) {
@@ -187,7 +183,7 @@ std::string Job::Impl::lineText(const EntryRef& entry) {
     return lineText(inner);
   }
   Place place;
-  std::shared_ptr<Routine> r;
+  std::shared_ptr<const Routine> r;
   try {
     place = placeOf(entry);
     if (!place.routine.empty()) {

@@ -15,6 +15,12 @@ Subscripts withGlobal(const std::string& global, const Subscripts& subs) {
   return path;
 }
 
+// Every change of the database's globals passes here, under its lock, so
+// that parsed routines are never used after their lines changed.
+void noteChange(Database& db, const std::string& global, const Subscripts& subs) {
+  if (global == "ROUTINE") db.routineChanges.touch(subs);
+}
+
 }  // namespace
 
 Server::Impl::Impl(ServerOptions opts) : options(std::move(opts)) {
@@ -69,6 +75,7 @@ void Server::Impl::set(Database& db, const std::string& global, const Subscripts
     log->changes.push_back({&db, global, subs, false, value, std::move(before)});
   }
   setValue(db.globals, path, value);
+  noteChange(db, global, subs);
   if (options.journal && !log) options.journal->recordSet(db.name, global, subs, value);
 }
 
@@ -79,6 +86,7 @@ void Server::Impl::kill(Database& db, const std::string& global, const Subscript
   if (dataOf(db.globals, path) == 0) return;
   if (log) log->changes.push_back({&db, global, subs, true, "", *findNode(db.globals, path)});
   killNode(db.globals, path);
+  noteChange(db, global, subs);
   if (options.journal && !log) options.journal->recordKill(db.name, global, subs);
 }
 
@@ -94,6 +102,7 @@ std::string Server::Impl::increment(Database& db, const std::string& global,
     log->changes.push_back({&db, global, subs, false, value, std::move(before)});
   }
   setValue(db.globals, path, value);
+  noteChange(db, global, subs);
   if (options.journal && !log) options.journal->recordSet(db.name, global, subs, value);
   return value;
 }
@@ -120,6 +129,7 @@ void Server::Impl::rollback(TransactionLog& log, size_t mark) {
     auto& c = log.changes[i];
     std::lock_guard lock(c.db->mutex);
     Subscripts path = withGlobal(c.global, c.subs);
+    noteChange(*c.db, c.global, c.subs);
     if (c.kill) {
       Subscripts rel;
       forEachValue(c.before, rel, [&](const Subscripts& r, const std::string& value) {
@@ -151,6 +161,7 @@ void Server::Impl::merge(Database& db, const std::string& target, const Subscrip
     Subscripts subs = targetSubs;
     subs.insert(subs.end(), rel.begin(), rel.end());
     setValue(db.globals, withGlobal(target, subs), value);
+    noteChange(db, target, subs);
     if (options.journal) options.journal->recordSet(db.name, target, subs, value);
   });
 }
@@ -231,6 +242,7 @@ void Server::replaySet(const std::string& database, const std::string& global,
   if (!db || global.empty()) return;
   std::lock_guard lock(db->mutex);
   setValue(db->globals, withGlobal(global, subscripts), value);
+  noteChange(*db, global, subscripts);
 }
 
 void Server::replayKill(const std::string& database, const std::string& global,
@@ -239,6 +251,7 @@ void Server::replayKill(const std::string& database, const std::string& global,
   if (!db || global.empty()) return;
   std::lock_guard lock(db->mutex);
   killNode(db->globals, withGlobal(global, subscripts));
+  noteChange(*db, global, subscripts);
 }
 
 void Server::forEachNode(const NodeVisitor& visit) const {

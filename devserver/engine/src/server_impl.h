@@ -15,6 +15,7 @@
 #include "background.h"
 #include "mengine/engine.h"
 #include "number.h"
+#include "routine_cache.h"
 #include "tree.h"
 
 namespace mengine {
@@ -23,6 +24,8 @@ struct Database {
   std::string name;
   mutable std::mutex mutex;
   Node globals;
+  RoutineChanges routineChanges;  // guarded by mutex but for its generation
+  RoutineCache routines;
 };
 
 // The LOCK table shared by all jobs. A lock on a node also covers its

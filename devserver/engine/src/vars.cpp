@@ -61,10 +61,6 @@ std::shared_ptr<const Line> Job::Impl::cachedLine(const std::string& text) {
   return lineCache.get(text, [&] { return parseCommandLine(text); });
 }
 
-std::shared_ptr<const Line> Job::Impl::cachedRoutineLine(const std::string& text) {
-  return routineLineCache.get(text, [&] { return parseRoutineLine(text); });
-}
-
 ExprP Job::Impl::cachedExpression(const std::string& text) {
   return exprCache.get(text, [&] { return parseExpression(text); });
 }
