@@ -17,15 +17,15 @@ class RoutineCacheTest : public EngineTest {
 };
 
 TEST_F(RoutineCacheTest, SeesEveryChangeOfTheRoutineGlobalAtTheNextCall) {
-  storeRoutine("R", {"R ;", "A q 1"});
-  storeRoutine("S", {"S ;", "A q \"s\""});
+  storeRoutine("R", {"R ;", "A() q 1"});
+  storeRoutine("S", {"S ;", "A() q \"s\""});
   EXPECT_EQ(callR(), "1");
   // SET of one line, by M and by the job's own write request.
-  run("s ^ROUTINE(\"R\",2)=\"A q 2\"");
+  run("s ^ROUTINE(\"R\",2)=\"A() q 2\"");
   EXPECT_EQ(callR(), "2");
-  job_.set("^ROUTINE(\"R\",2)", "A q 3", io_);
+  job_.set("^ROUTINE(\"R\",2)", "A() q 3", io_);
   EXPECT_EQ(callR(), "3");
-  EXPECT_EQ(eval("$t(A^R)"), "A q 3");
+  EXPECT_EQ(eval("$t(A^R)"), "A() q 3");
   // $INCREMENT of a line: the label is gone.
   run("s ^ROUTINE(\"R\",2)=4 i $i(^ROUTINE(\"R\",2))");
   EXPECT_EQ(evalError("$$A^R"), "<NOLINE> *A^R");
@@ -35,30 +35,30 @@ TEST_F(RoutineCacheTest, SeesEveryChangeOfTheRoutineGlobalAtTheNextCall) {
   // KILL of the routine and of the whole global.
   run("k ^ROUTINE(\"R\")");
   EXPECT_EQ(evalError("$$A^R"), "<NOROUTINE> *R");
-  storeRoutine("R", {"R ;", "A q 5"});
+  storeRoutine("R", {"R ;", "A() q 5"});
   EXPECT_EQ(callR(), "5");
   run("k ^ROUTINE");
   EXPECT_EQ(evalError("$$A^R"), "<NOROUTINE> *R");
 }
 
 TEST_F(RoutineCacheTest, SeesRollbackAndJournalReplay) {
-  storeRoutine("R", {"R ;", "A q 1"});
+  storeRoutine("R", {"R ;", "A() q 1"});
   EXPECT_EQ(callR(), "1");
-  run("tstart  s ^ROUTINE(\"R\",2)=\"A q 2\"");
+  run("tstart  s ^ROUTINE(\"R\",2)=\"A() q 2\"");
   EXPECT_EQ(callR(), "2");
   run("trollback");
   EXPECT_EQ(callR(), "1");
-  server_.replaySet("%SYS", "ROUTINE", {"R", "2"}, "A q 6");
+  server_.replaySet("%SYS", "ROUTINE", {"R", "2"}, "A() q 6");
   EXPECT_EQ(callR(), "6");
   server_.replayKill("%SYS", "ROUTINE", {"R"});
   EXPECT_EQ(evalError("$$A^R"), "<NOROUTINE> *R");
   // A routine that appears after a call found none.
-  server_.replaySet("%SYS", "ROUTINE", {"R", "1"}, "A q 7");
+  server_.replaySet("%SYS", "ROUTINE", {"R", "1"}, "A() q 7");
   EXPECT_EQ(callR(), "7");
 }
 
 TEST_F(RoutineCacheTest, ParsesARoutineOnceForEveryJob) {
-  storeRoutine("R", {"R ;", "A q 1", "B q $$A+1"});
+  storeRoutine("R", {"R ;", "A() q 1", "B() q $$A+1"});
   storeRoutine("OTHER", {"OTHER q"});
   size_t loads = sys().routines.loads();
   Job second(server_, 8);
@@ -73,20 +73,20 @@ TEST_F(RoutineCacheTest, ParsesARoutineOnceForEveryJob) {
 }
 
 TEST_F(RoutineCacheTest, FindsPercentRoutinesOfTheSystemDatabase) {
-  storeRoutine("%RT", {"%RT q \"sys\""});
+  storeRoutine("%RT", {"%RT() q \"sys\""});
   run("zn \"USER\"");
   EXPECT_EQ(eval("$$^%RT"), "sys");
   // One of the user's own, stored later, hides the system's.
-  storeRoutine("%RT", {"%RT q \"user\""});
+  storeRoutine("%RT", {"%RT() q \"user\""});
   EXPECT_EQ(eval("$$^%RT"), "user");
   run("k ^ROUTINE(\"%RT\")");
   EXPECT_EQ(eval("$$^%RT"), "sys");
 }
 
 TEST_F(RoutineCacheTest, RaisesTheErrorOfALineThatDoesNotParseWhenItRuns) {
-  storeRoutine("R", {"R ;", "A q 1", "B w 1,(2", " q"});
+  storeRoutine("R", {"R ;", "A() q 1", "B w 1,(2", " q"});
   EXPECT_EQ(callR(), "1");
-  EXPECT_EQ(errorOf("d B^R"), "<SYNTAX>");
+  EXPECT_EQ(errorOf("d B^R"), "<SYNTAX>B^R");
   EXPECT_EQ(eval("$t(B^R)"), "B w 1,(2");
 }
 
@@ -121,7 +121,7 @@ TEST_F(RoutineCacheTest, KeepsTheRoutinesUsedRecentlyWithinItsBudget) {
 }
 
 TEST_F(RoutineCacheTest, JobsOnSeveralThreadsShareRoutinesWhileTheyChange) {
-  storeRoutine("R", {"R ;", "A q 1"});
+  storeRoutine("R", {"R ;", "A() q 1"});
   std::vector<std::thread> threads;
   std::vector<std::string> errors(2);
   for (int t = 0; t < 2; ++t) {
@@ -134,10 +134,10 @@ TEST_F(RoutineCacheTest, JobsOnSeveralThreadsShareRoutinesWhileTheyChange) {
       }
     });
   }
-  for (int i = 0; i < 100; ++i) run(i % 2 ? "s ^ROUTINE(\"R\",2)=\"A q 1\"" : "s ^ROUTINE(\"R\",2)=\"A q 2\"");
+  for (int i = 0; i < 100; ++i) run(i % 2 ? "s ^ROUTINE(\"R\",2)=\"A() q 1\"" : "s ^ROUTINE(\"R\",2)=\"A() q 2\"");
   for (auto& th : threads) th.join();
   EXPECT_EQ(errors, std::vector<std::string>(2));
-  run("s ^ROUTINE(\"R\",2)=\"A q 3\"");
+  run("s ^ROUTINE(\"R\",2)=\"A() q 3\"");
   EXPECT_EQ(callR(), "3");
 }
 
