@@ -68,10 +68,10 @@ quietly() {
 # lines. ctest prints a finished test's output in one piece, so the output
 # of a failure runs from its result line to the next result line.
 run_tests() {
-  local dir=$1 timeout=$2 out status=0
+  local dir=$1 timeout=$2 jobs=${3:-2} out status=0
   echo "== tests in $dir"
   out=$(mktemp)
-  ctest --test-dir "$dir" --output-on-failure --timeout "$timeout" -j2 > "$out" 2>&1 || status=$?
+  ctest --test-dir "$dir" --output-on-failure --timeout "$timeout" -j"$jobs" > "$out" 2>&1 || status=$?
   cat "$out" >> "$log"
   if [ "$verbose" = 1 ]; then
     cat "$out"
@@ -104,7 +104,9 @@ mkdir -p "$reports"
 # status a test does not look at still fails the run.
 export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:abort_on_error=1:strict_string_checks=1"
 export UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1"
-run_tests build-asan 900
+# Sanitized, the end-to-end tests spend most of their time waiting for the
+# programs they start, so three at a time keep two cores busy.
+run_tests build-asan 900 3
 if [ -n "$(ls -A "$reports")" ]; then
   echo "Sanitizer reports:" >&2
   cat "$reports"/* >&2

@@ -12,6 +12,13 @@
 namespace kvrtest {
 namespace {
 
+// A routine file with a NUL byte in its second line, which every importer
+// refuses whole.
+std::string NulRoutineText() {
+  static constexpr char kText[] = "NUL ; x\n w \"a\0b\"\n";
+  return std::string(kText, sizeof kText - 1);
+}
+
 std::string Lines(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
@@ -99,7 +106,7 @@ TEST_F(PackedImportTest, SourceFilesShowAndStoreAsLineByLine) {
     dir_.write(r.name + "." + ext, Lines(r.lines));
   }
   // Refused between the routines: a file with a NUL, a directory.
-  dir_.write("NUL.int", std::string("NUL ; x\n w \"a\0b\"\n", 19));
+  dir_.write("NUL.int", NulRoutineText());
   std::filesystem::create_directory(dir_.file("DIR.int"));
   const std::string shown = ExpectSameImport("kvrdbri", {"-m", "all", "*.int,*.mac,*.inc"});
   // The run did meet what the corpus is for.
@@ -142,7 +149,7 @@ TEST_F(PackedImportTest, SourceFilesShowAndStoreAsLineByLine) {
 
 TEST_F(PackedImportTest, GtmFilesShowAndStoreAsLineByLine) {
   for (const Routine& r : MixedRoutines()) dir_.write(r.name + ".m", Lines(r.lines));
-  dir_.write("NUL.m", std::string("NUL ; x\n w \"a\0b\"\n", 19));
+  dir_.write("NUL.m", NulRoutineText());
   std::filesystem::create_directory(dir_.file("DIR.m"));
   dir_.write("_BAD^NAME.m", "x\n");
   const std::string shown = ExpectSameImport("kvrdbrigtm", {"*.m"});

@@ -24,7 +24,7 @@ class CorpusMaker {
     std::vector<SourceFile> files;
     for (int i = 0; i < count; ++i) {
       static const char* const kExtensions[] = {".int", ".mac", ".inc"};
-      char number[8];
+      char number[12];  // room for any int
       std::snprintf(number, sizeof number, "%03d", i);
       const std::string name = (i % 25 == 0 ? "_P" : "R") + std::string(number) + kExtensions[i % 3];
       const std::string end = i % 7 == 0 ? "\r\n" : "\n";

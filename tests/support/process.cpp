@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -139,8 +140,13 @@ DevServer::DevServer(const ServerOptions& options, const std::string& program,
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const auto started = Clock::now();
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    // A test that dies (a failed sanitizer check aborts it) must not leave
+    // its server behind, holding the test's output open for ctest to wait on.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     dup2(out[1], STDOUT_FILENO);
     const int devnull = open("/dev/null", O_RDONLY);
     dup2(devnull, STDIN_FILENO);
