@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "tls_reason.h"
+
 namespace kovra::tls {
 
 namespace {
@@ -112,19 +114,8 @@ BIO_METHOD* NewPeerMethod() {
   return m;
 }
 
-// The reason OpenSSL queued on this thread: the system's words when a system
-// call failed (a missing file), else OpenSSL's last reason, else fallback.
 std::string QueuedReason(const char* fallback, unsigned long* lastCode = nullptr) {
-  unsigned long last = 0;
-  int systemError = 0;
-  for (unsigned long code; (code = ERR_get_error()) != 0;) {
-    last = code;
-    if (ERR_SYSTEM_ERROR(code) && systemError == 0) systemError = ERR_GET_REASON(code);
-  }
-  if (lastCode != nullptr) *lastCode = last;
-  if (systemError != 0) return std::strerror(systemError);
-  const char* reason = last != 0 ? ERR_reason_error_string(last) : nullptr;
-  return reason != nullptr ? reason : fallback;
+  return wire::QueuedTlsReason(fallback, lastCode);
 }
 
 bool IsIpAddress(std::string_view host) {

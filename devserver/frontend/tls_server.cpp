@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "socket_io.h"
+#include "tls_reason.h"
 
 namespace devserver {
 
@@ -23,19 +24,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The reason OpenSSL queued on this thread: the system's words when a
-// system call failed (a missing file), else OpenSSL's last reason.
 std::string queuedReason(unsigned long* lastCode = nullptr) {
-  unsigned long last = 0;
-  int systemError = 0;
-  for (unsigned long code; (code = ERR_get_error()) != 0;) {
-    last = code;
-    if (ERR_SYSTEM_ERROR(code) && systemError == 0) systemError = ERR_GET_REASON(code);
-  }
-  if (lastCode != nullptr) *lastCode = last;
-  if (systemError != 0) return std::strerror(systemError);
-  const char* reason = last != 0 ? ERR_reason_error_string(last) : nullptr;
-  return reason != nullptr ? reason : "unknown reason";
+  return kovra::wire::QueuedTlsReason("unknown reason", lastCode);
 }
 
 [[noreturn]] void failStart(const std::string& what, const std::string& file) {

@@ -1,0 +1,28 @@
+// Why OpenSSL failed, in words: shared by the library's TLS session and
+// kvrdevserver's, so both sides word a failure the same way.
+#pragma once
+
+#include <openssl/err.h>
+
+#include <cstring>
+#include <string>
+
+namespace kovra::wire {
+
+// Empties this thread's OpenSSL error queue and returns its reason: the
+// system's words when a system call failed (a missing file), else OpenSSL's
+// last reason, else fallback. lastCode, when given, receives the last code.
+inline std::string QueuedTlsReason(const char* fallback, unsigned long* lastCode = nullptr) {
+  unsigned long last = 0;
+  int systemError = 0;
+  for (unsigned long code; (code = ERR_get_error()) != 0;) {
+    last = code;
+    if (ERR_SYSTEM_ERROR(code) && systemError == 0) systemError = ERR_GET_REASON(code);
+  }
+  if (lastCode != nullptr) *lastCode = last;
+  if (systemError != 0) return std::strerror(systemError);
+  const char* reason = last != 0 ? ERR_reason_error_string(last) : nullptr;
+  return reason != nullptr ? reason : fallback;
+}
+
+}  // namespace kovra::wire
