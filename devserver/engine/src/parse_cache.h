@@ -6,10 +6,9 @@
 #pragma once
 
 #include <cstddef>
-#include <list>
 #include <string>
-#include <unordered_map>
-#include <utility>
+
+#include "lru_map.h"
 
 namespace mengine {
 
@@ -25,36 +24,18 @@ class ParseCache {
   // such as a shared_ptr to the tree.
   template <typename Make>
   T get(const std::string& key, Make make) {
-    auto it = entries_.find(key);
-    if (it != entries_.end()) {
-      order_.splice(order_.begin(), order_, it->second.used);
-      return it->second.value;
-    }
+    if (T* cached = texts_.find(key)) return *cached;
     T value = make();
     // A text larger than the whole budget is parsed but not kept.
-    if (key.size() > kTextLimit) return value;
-    while (!order_.empty() &&
-           (entries_.size() >= kEntryLimit || textBytes_ + key.size() > kTextLimit)) {
-      textBytes_ -= order_.back().size();
-      entries_.erase(order_.back());
-      order_.pop_back();
-    }
-    order_.push_front(key);
-    textBytes_ += key.size();
-    return entries_.emplace(key, Entry{std::move(value), order_.begin()}).first->second.value;
+    texts_.insert(key, value, key.size());
+    return value;
   }
 
-  std::size_t size() const { return entries_.size(); }
-  std::size_t textBytes() const { return textBytes_; }
+  std::size_t size() const { return texts_.size(); }
+  std::size_t textBytes() const { return texts_.bytes(); }
 
  private:
-  struct Entry {
-    T value;
-    std::list<std::string>::iterator used;
-  };
-  std::list<std::string> order_;  // most recently used first
-  std::unordered_map<std::string, Entry> entries_;
-  std::size_t textBytes_ = 0;
+  LruMap<T> texts_{kTextLimit, kEntryLimit};
 };
 
 }  // namespace mengine

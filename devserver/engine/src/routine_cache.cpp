@@ -79,15 +79,13 @@ bool RoutineCache::findCurrent(Database& db, const std::string& name,
   std::uint64_t loadedAt;
   {
     std::lock_guard lock(mutex_);
-    auto it = entries_.find(name);
-    if (it == entries_.end()) return false;
-    Entry& e = it->second;
-    if (e.checkedAt == db.routineChanges.generation()) {
-      order_.splice(order_.begin(), order_, e.used);
-      out = e.routine;
+    Entry* e = entries_.find(name);
+    if (e == nullptr) return false;
+    if (e->checkedAt == db.routineChanges.generation()) {
+      out = e->routine;
       return true;
     }
-    loadedAt = e.loadedAt;
+    loadedAt = e->loadedAt;
   }
   // ^ROUTINE changed somewhere: was it under this name?
   std::uint64_t last, now;
@@ -98,12 +96,10 @@ bool RoutineCache::findCurrent(Database& db, const std::string& name,
   }
   if (last > loadedAt) return false;
   std::lock_guard lock(mutex_);
-  auto it = entries_.find(name);
-  if (it == entries_.end() || it->second.loadedAt != loadedAt) return false;
-  Entry& e = it->second;
-  e.checkedAt = std::max(e.checkedAt, now);
-  order_.splice(order_.begin(), order_, e.used);
-  out = e.routine;
+  Entry* e = entries_.find(name);
+  if (e == nullptr || e->loadedAt != loadedAt) return false;
+  e->checkedAt = std::max(e->checkedAt, now);
+  out = e->routine;
   return true;
 }
 
@@ -124,25 +120,10 @@ void RoutineCache::insert(const std::string& name, std::shared_ptr<const Routine
   std::size_t bytes = routine ? routine->bytes : sizeof(Entry) + name.size();
   std::lock_guard lock(mutex_);
   ++loads_;
-  auto it = entries_.find(name);
-  if (it != entries_.end()) {
-    // A newer read of another job wins.
-    if (it->second.loadedAt > generation) return;
-    bytes_ -= it->second.bytes;
-    order_.erase(it->second.used);
-    entries_.erase(it);
-  }
+  // A newer read of another job wins.
+  if (const Entry* kept = entries_.peek(name); kept && kept->loadedAt > generation) return;
   // One routine larger than the budget is run but not kept.
-  if (bytes > budget_) return;
-  while (!order_.empty() && bytes_ + bytes > budget_) {
-    auto last = entries_.find(order_.back());
-    bytes_ -= last->second.bytes;
-    entries_.erase(last);
-    order_.pop_back();
-  }
-  order_.push_front(name);
-  entries_.emplace(name, Entry{std::move(routine), generation, generation, bytes, order_.begin()});
-  bytes_ += bytes;
+  entries_.insert(name, Entry{std::move(routine), generation, generation}, bytes);
 }
 
 std::size_t RoutineCache::size() const {
@@ -152,7 +133,7 @@ std::size_t RoutineCache::size() const {
 
 std::size_t RoutineCache::bytes() const {
   std::lock_guard lock(mutex_);
-  return bytes_;
+  return entries_.bytes();
 }
 
 std::size_t RoutineCache::loads() const {

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "ast.h"
+#include "lru_map.h"
 #include "tree.h"
 
 namespace mengine {
@@ -61,7 +61,7 @@ class RoutineCache {
  public:
   static constexpr std::size_t kDefaultBudget = std::size_t{64} << 20;
 
-  explicit RoutineCache(std::size_t budget = kDefaultBudget) : budget_(budget) {}
+  explicit RoutineCache(std::size_t budget = kDefaultBudget) : entries_(budget) {}
 
   // The routine of db, parsed; null when db has no ^ROUTINE(name) node.
   std::shared_ptr<const Routine> get(Database& db, const std::string& name);
@@ -76,8 +76,6 @@ class RoutineCache {
     std::shared_ptr<const Routine> routine;  // null: no such node
     std::uint64_t loadedAt;   // the generation it was read at
     std::uint64_t checkedAt;  // the generation it was last known current at
-    std::size_t bytes;
-    std::list<std::string>::iterator used;
   };
   // The entry of name if it is current, touched as the most recent.
   bool findCurrent(Database& db, const std::string& name, std::shared_ptr<const Routine>& out);
@@ -85,11 +83,8 @@ class RoutineCache {
               std::uint64_t generation);
 
   mutable std::mutex mutex_;
-  std::size_t budget_;
-  std::size_t bytes_ = 0;
   std::size_t loads_ = 0;
-  std::list<std::string> order_;  // most recently used first
-  std::unordered_map<std::string, Entry> entries_;
+  LruMap<Entry> entries_;
 };
 
 }  // namespace mengine
