@@ -11,11 +11,6 @@ namespace {
 
 std::unique_ptr<Machine> theMachine;
 
-std::string_view TextOf(const KOVRA_STR* record) {
-  if (record == nullptr) throw mengine::MError("<SYNTAX>");
-  return {record->str, std::min<std::size_t>(record->len, KOVRA_STR_MAX)};
-}
-
 // An M name: a % or a letter, then letters and digits.
 bool IsName(std::string_view text) {
   if (text.empty()) return false;
@@ -39,6 +34,11 @@ mengine::ServerOptions OptionsOf(const TINDRAVM& settings) {
 }
 
 }  // namespace
+
+std::string_view TextOf(const KOVRA_STR* record) {
+  if (record == nullptr) throw mengine::MError("<SYNTAX>");
+  return {record->str, std::min<std::size_t>(record->len, KOVRA_STR_MAX)};
+}
 
 Machine* CurrentMachine() { return theMachine.get(); }
 void SetCurrentMachine(std::unique_ptr<Machine> machine) { theMachine = std::move(machine); }

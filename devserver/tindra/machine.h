@@ -13,6 +13,10 @@
 
 namespace tindra {
 
+// The text of a string record from the caller, cut to the longest string a
+// record holds; a missing record is a syntax error, as a missing argument is.
+std::string_view TextOf(const KOVRA_STR* record);
+
 // Turns the job's output into device call-backs: CR LF -> new line, form feed,
 // runs of TAB -> tab(n), other control bytes one by one, everything else as
 // values. A call-back that fails ends the running M code with "<WRITE>".

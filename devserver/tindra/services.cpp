@@ -14,11 +14,6 @@ namespace tindra {
 
 namespace {
 
-std::string_view TextOf(const KOVRA_STR* record) {
-  if (record == nullptr) throw mengine::MError("<SYNTAX>");
-  return {record->str, std::min<std::size_t>(record->len, KOVRA_STR_MAX)};
-}
-
 void SetValue(ZVALUE* value, std::string_view text) {
   if (value == nullptr) throw mengine::MError("<SYNTAX>");
   if (text.size() > KOVRA_STR_MAX) throw mengine::MError("<MAXSTRING>");

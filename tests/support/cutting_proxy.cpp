@@ -14,7 +14,7 @@ namespace kvrtest {
 namespace {
 
 // Every wait of the relay is bounded; a test that stalls ends after this.
-constexpr int kPollMilliseconds = 30000;
+constexpr int kProxyWaitMilliseconds = 30000;
 
 class Fd {
  public:
@@ -69,7 +69,7 @@ void CuttingProxy::markTriggered() {
 
 void CuttingProxy::relay() {
   pollfd waitAccept[2] = {{listener_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-  if (poll(waitAccept, 2, kPollMilliseconds) <= 0 || !(waitAccept[0].revents & POLLIN)) return;
+  if (poll(waitAccept, 2, kProxyWaitMilliseconds) <= 0 || !(waitAccept[0].revents & POLLIN)) return;
   const Fd client(accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC));
   const Fd server(connectLoopback(serverPort_));
   if (client.get() < 0 || server.get() < 0) return;
@@ -80,7 +80,7 @@ void CuttingProxy::relay() {
   char buffer[4096];
   for (;;) {
     pollfd fds[3] = {{client.get(), POLLIN, 0}, {server.get(), POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    if (poll(fds, 3, kPollMilliseconds) <= 0 || fds[2].revents) return;
+    if (poll(fds, 3, kProxyWaitMilliseconds) <= 0 || fds[2].revents) return;
     if (fds[0].revents) {
       const ssize_t n = recv(client.get(), buffer, sizeof buffer, 0);
       if (n <= 0 || !sendAll(server.get(), buffer, static_cast<std::size_t>(n))) return;
@@ -105,7 +105,7 @@ void CuttingProxy::relay() {
   }
   markTriggered();
   pollfd held = {wakeRead_, POLLIN, 0};
-  poll(&held, 1, kPollMilliseconds);
+  poll(&held, 1, kProxyWaitMilliseconds);
 }
 
 }  // namespace kvrtest

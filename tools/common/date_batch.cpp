@@ -6,8 +6,6 @@
 namespace kvrtools {
 namespace {
 
-constexpr std::size_t kLineLimit = kMaxCallText;
-
 // x is NAME.TYPE, a quote, the file date; names never hold a quote. The value
 // is the routine's date, $C(1), and the difference of the two dates.
 constexpr std::string_view kLineEnd =
@@ -45,7 +43,7 @@ std::vector<DateComparison> compareDates(const std::vector<DateCheck>& checks) {
   std::vector<std::string> values;
   setGroupReadHandler([&values](const std::string& value) { values.push_back(value); });
   while (results.size() < checks.size()) {
-    const DateLine line = dateComparisonLine(checks, results.size(), kLineLimit);
+    const DateLine line = dateComparisonLine(checks, results.size(), kMaxCallText);
     values.clear();
     execute(line.text);
     for (std::size_t i = 0; i < values.size() && i < line.checks; ++i) results.push_back(parseDateComparison(values[i]));

@@ -9,7 +9,7 @@
 namespace mengine {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Exponents beyond this are out of range whatever the digits, and stay far
 // from overflowing a long when the digits' own scale is added.
@@ -27,7 +27,7 @@ Number Number::parse(std::string_view t) {
   int kept = 0;
   long exponent = 0;
   bool anyDigit = false;
-  for (; i < t.size() && isDigit(t[i]); ++i) {
+  for (; i < t.size() && isDecimalDigit(t[i]); ++i) {
     anyDigit = true;
     if (kept < kDigits) {
       coef = coef * 10 + static_cast<std::uint64_t>(t[i] - '0');
@@ -37,7 +37,7 @@ Number Number::parse(std::string_view t) {
     }
   }
   if (i < t.size() && t[i] == '.') {
-    for (++i; i < t.size() && isDigit(t[i]); ++i) {
+    for (++i; i < t.size() && isDecimalDigit(t[i]); ++i) {
       anyDigit = true;
       if (kept < kDigits) {
         coef = coef * 10 + static_cast<std::uint64_t>(t[i] - '0');
@@ -52,9 +52,9 @@ Number Number::parse(std::string_view t) {
     size_t j = i + 1;
     bool negativeExponent = t[j] == '-';
     if (t[j] == '+' || t[j] == '-') ++j;
-    if (j < t.size() && isDigit(t[j])) {
+    if (j < t.size() && isDecimalDigit(t[j])) {
       long e = 0;
-      for (; j < t.size() && isDigit(t[j]); ++j) e = std::min(e * 10 + (t[j] - '0'), kExponentCap);
+      for (; j < t.size() && isDecimalDigit(t[j]); ++j) e = std::min(e * 10 + (t[j] - '0'), kExponentCap);
       exponent += negativeExponent ? -e : e;
     }
   }
@@ -108,7 +108,7 @@ bool hasCanonicalForm(std::string_view t) {
     i = 1;
   }
   size_t intStart = i;
-  while (i < t.size() && isDigit(t[i])) ++i;
+  while (i < t.size() && isDecimalDigit(t[i])) ++i;
   size_t intLen = i - intStart;
   if (intLen > 1 && t[intStart] == '0') return false;
   if (i == t.size()) {
@@ -119,7 +119,7 @@ bool hasCanonicalForm(std::string_view t) {
   if (intLen == 1 && t[intStart] == '0') return false;  // "0.5"
   ++i;
   size_t fracStart = i;
-  while (i < t.size() && isDigit(t[i])) ++i;
+  while (i < t.size() && isDecimalDigit(t[i])) ++i;
   if (i != t.size() || i == fracStart) return false;
   return t.back() != '0';
 }
