@@ -114,7 +114,13 @@ void Job::Impl::bindNaked(Target& t, bool setIndicator) {
     t.naked = false;
   }
   if (t.subs.size() > kMaxSubscripts) throw MError("<SUBSCRIPT> *" + displayName(t));
-  if (t.global && setIndicator) naked = t;
+  // A reference without subscripts leaves the naked indicator undefined.
+  if (t.global && setIndicator) {
+    if (t.subs.empty())
+      naked.reset();
+    else
+      naked = t;
+  }
 }
 
 std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create) {

@@ -1,0 +1,38 @@
+// The naked indicator after a global reference without subscripts: such a
+// reference leaves it undefined, so a naked reference that follows is an
+// error (M1) instead of silently reaching a node of that global.
+#include "engine_test_support.h"
+
+namespace mengine::test {
+namespace {
+
+using NakedIndicatorTest = EngineTest;
+
+TEST_F(NakedIndicatorTest, AnUnsubscriptedReferenceLeavesItUndefined) {
+  run("k ^N s ^N(2)=2,^N(2,2)=22");
+  // As the target of SET, in $DATA, $GET, KILL and as a value.
+  EXPECT_EQ(errorOf("s ^N=0 s b=^(2)"), "<NAKED>");
+  EXPECT_EQ(errorOf("s a=$d(^N),b=$d(^(2))"), "<NAKED>");
+  EXPECT_EQ(errorOf("s a=$g(^N),b=^(2,2)"), "<NAKED>");
+  EXPECT_EQ(errorOf("s a=^N(2) k ^N s b=^(2)"), "<NAKED>");
+  run("s ^N(2)=2,^N(2,2)=22,^N=0");
+  EXPECT_EQ(errorOf("s a=^N w $o(^(2,2))"), "<NAKED>");
+}
+
+TEST_F(NakedIndicatorTest, ASubscriptedReferenceStillSetsIt) {
+  run("k ^N s ^N=0,^N(2)=2,^N(2,2)=22");
+  EXPECT_EQ(eval("^N(2)_^(2)"), "22");
+  // The unsubscripted reference in between undoes it; the next subscripted
+  // one sets it again.
+  EXPECT_EQ(evalError("^N(2)_^N_^(2)"), "<NAKED>");
+  EXPECT_EQ(eval("^N_^N(2,2)_^(2)"), "02222");
+}
+
+TEST_F(NakedIndicatorTest, TheErrorCarriesTheStandardCode) {
+  run("k ^N s ^N(1)=1");
+  run("s $etrap=\"s ec=$ec,$ec=\"\"\"\"\" s x=$d(^N) s y=^(1)");
+  EXPECT_EQ(eval("ec"), ",M1,");
+}
+
+}  // namespace
+}  // namespace mengine::test
