@@ -28,6 +28,16 @@ TEST_F(NakedIndicatorTest, ASubscriptedReferenceStillSetsIt) {
   EXPECT_EQ(eval("^N_^N(2,2)_^(2)"), "02222");
 }
 
+TEST_F(NakedIndicatorTest, LockNamesLeaveItAlone) {
+  run("k ^A,^B s ^A(1)=1,^A(2)=\"a\",^B(2)=\"b\"");
+  // The lock name ^B(...) is no reference; the subscript ^A(1) is.
+  run("l ^B(^A(1)) s ^(2)=10 l");
+  EXPECT_EQ(eval("^A(2)_\"/\"_^B(2)"), "10/b");
+  run("s x=^A(1) l +^B(7),-^B(7) s y=^(2)");
+  EXPECT_EQ(eval("y"), "10");
+  EXPECT_EQ(eval("$d(^B(7))"), "0");
+}
+
 TEST_F(NakedIndicatorTest, TheErrorCarriesTheStandardCode) {
   run("k ^N s ^N(1)=1");
   run("s $etrap=\"s ec=$ec,$ec=\"\"\"\"\" s x=$d(^N) s y=^(1)");
