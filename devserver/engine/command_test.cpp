@@ -110,8 +110,9 @@ TEST_F(CommandTest, ContinuesTheLastGlobalReferenceWithNakedReferences) {
   EXPECT_EQ(errorOf("w ^(1)"), "<NAKED>");
   run("s ^N(1,2)=\"a\",^(3)=\"b\"");
   EXPECT_EQ(eval("^N(1,3)_$g(^(2))"), "ba");
-  run("s ^N=0,^(5)=1");
-  EXPECT_EQ(eval("^N(5)"), "1");
+  // A reference without subscripts leaves the indicator undefined.
+  EXPECT_EQ(errorOf("s ^N=0,^(5)=1"), "<NAKED>");
+  EXPECT_EQ(eval("$d(^N(5))"), "0");
 }
 
 TEST_F(CommandTest, XecutesAndNews) {

@@ -25,6 +25,12 @@ TEST_F(PrincipalTest, ReadsNoInputAndWritesThePrompt) {
   EXPECT_EQ(errorOf("o \"f.txt\""), "<COMMAND>");  // no server directory: no files
 }
 
+TEST_F(PrincipalTest, DeviceZeroIsThePrincipalDevice) {
+  EXPECT_EQ(output("o 0 u 0 w \"x\" c 0 w \"y\""), "xy");
+  EXPECT_EQ(eval("$io=$p"), "1");
+  EXPECT_EQ(errorOf("u 1"), "<NOTOPEN> *1");
+}
+
 TEST_F(PrincipalTest, StopsWhenTheClientHasGone) {
   io_.gone = true;
   run("f  s x=1");

@@ -17,7 +17,7 @@ TEST_F(SemanticsTest, TheRightSideOfSetAndMergeIsReferencedFirst) {
   run("s ^A(1,2)=5 s ^C(^A(1,2))=^(2)");
   EXPECT_EQ(eval("^C(5)"), "5");
   // A naked target continues the reference made by the right side.
-  run("s ^A(1,2)=5 s ^(3)=^B");
+  run("s ^A(1,2)=5,^B(1)=7 s ^(3)=^B(1)");
   EXPECT_EQ(eval("$d(^B(3))_$d(^A(1,3))"), "10");
   // Each target of a list sets the indicator in turn.
   run("k ^B s ^A(1,2)=5 s (^B(4),^(5))=^A(1,2)");
@@ -36,7 +36,7 @@ TEST_F(SemanticsTest, NameLeavesTheNakedIndicatorAlone) {
   EXPECT_EQ(eval("$d(^A(1,2))_$o(^B(3))_$d(^(1))"), "11");
   EXPECT_EQ(evalError("$g(^B(3),^(2))"), "<UNDEFINED> *^B(2)");
   run("k ^A");
-  EXPECT_EQ(errorOf("s ^A(1)=1 k ^A s x=^(1)"), "<UNDEFINED> *^A(1)");
+  EXPECT_EQ(errorOf("s ^A(1,2)=1 k ^A(1,2) s x=^(2)"), "<UNDEFINED> *^A(1,2)");
 }
 
 TEST_F(SemanticsTest, AnIndirectArgumentMayBeAListOrAnExclusiveForm) {
@@ -137,7 +137,9 @@ TEST_F(StandardCodeTest, StandardErrorsCarryTheirCodes) {
   EXPECT_EQ(codeOf("w $ql(\"\"A(B)\"\")"), ",M90,");
   EXPECT_EQ(codeOf("w $qs(\"\"A(01)\"\",1)"), ",M90,");
   EXPECT_EQ(codeOf("k A s A=1 m A(1)=A"), ",M19,");
-  EXPECT_EQ(codeOf("k ^N w ^(1)"), ",M7,");
+  EXPECT_EQ(codeOf("k ^N s ^N(1)=1 w ^N(2)"), ",M7,");
+  // KILL ^N has no subscripts: it leaves the naked indicator undefined.
+  EXPECT_EQ(codeOf("k ^N w ^(1)"), ",M1,");
   EXPECT_EQ(codeOf("w $fn(1,\"\"P+\"\")"), ",M2,");
   EXPECT_EQ(codeOf("w $zyx"), ",M8,");
   EXPECT_EQ(codeOf("w -8**.5"), ",M95,");

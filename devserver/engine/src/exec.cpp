@@ -542,7 +542,10 @@ void Job::Impl::runLockArgument(const LockArg& arg) {
   {
     std::vector<LockTable::Name> names;
     for (const auto& ref : arg.refs) {
-      Target t = resolve(ref);
+      // A lock name is not a reference to the global: only the subscripts'
+      // own references move the naked indicator.
+      Target t = resolveSubscripts(ref);
+      bindNaked(t, false);
       LockTable::Name name{t.global ? db->name : "", (t.global ? "^" : "") + t.name};
       name.insert(name.end(), t.subs.begin(), t.subs.end());
       names.push_back(std::move(name));

@@ -106,6 +106,8 @@ void Job::Impl::runDevice(Cmd cmd, const DeviceArg& arg) {
     return;
   }
   std::string name = eval(*arg.device);
+  // Device 0 is the principal device, as in older M code (U 0).
+  if (name == "0") name = devices.principal();
   std::map<std::string, std::string> params;
   for (const auto& p : arg.params) {
     std::string value = p.value ? eval(*p.value) : "";

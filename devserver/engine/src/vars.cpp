@@ -114,7 +114,13 @@ void Job::Impl::bindNaked(Target& t, bool setIndicator) {
     t.naked = false;
   }
   if (t.subs.size() > kMaxSubscripts) throw MError("<SUBSCRIPT> *" + displayName(t));
-  if (t.global && setIndicator) naked = t;
+  // A reference without subscripts leaves the naked indicator undefined.
+  if (t.global && setIndicator) {
+    if (t.subs.empty())
+      naked.reset();
+    else
+      naked = t;
+  }
 }
 
 std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create) {
@@ -174,7 +180,26 @@ int Job::Impl::dataOf(const Target& t) {
   return root ? mengine::dataOf(*root, t.subs) : 0;
 }
 
+// $ORDER of an unsubscripted local name walks the names of the defined local
+// variables, as M systems commonly allow: S X="%" F  S X=$O(@X) Q:X=""  lists
+// them (code that checks a call for leaked variables relies on it).
+static std::string nextLocalName(const std::map<std::string, std::shared_ptr<Node>>& locals,
+                                 const std::string& name, bool forward) {
+  if (forward) {
+    for (auto it = locals.upper_bound(name); it != locals.end(); ++it)
+      if (!it->second->empty()) return it->first;
+    return "";
+  }
+  auto it = name.empty() ? locals.end() : locals.lower_bound(name);
+  while (it != locals.begin()) {
+    --it;
+    if (!it->second->empty()) return it->first;
+  }
+  return "";
+}
+
 std::string Job::Impl::order(const Target& t, bool forward) {
+  if (t.subs.empty() && !t.global && !t.ssvn) return nextLocalName(locals, t.name, forward);
   if (t.subs.empty()) throw MError("<FUNCTION>");
   if (t.ssvn) return structuredOrder(t, forward);
   for (size_t i = 0; i + 1 < t.subs.size(); ++i)
