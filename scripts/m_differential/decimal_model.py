@@ -37,7 +37,7 @@ def num(s):
         e = min(int(em.group(2)), 10**6) * (-1 if em.group(1) == '-' else 1)
     d = Decimal((i or '0') + '.' + (f or '0'))
     d = EXACT.scaleb(d, e)
-    if sign.count('-') % 2: d = -d
+    if sign.count('-') % 2: d = d.copy_negate()
     return rng(d)
 
 def canon(d):
@@ -92,7 +92,7 @@ def arith(op, l, r):
 
 def fixed(v, d):
     x = num(v).quantize(Decimal(1).scaleb(-d), rounding=ROUND_HALF_UP, context=EXACT)
-    s = '{:f}'.format(abs(x))
+    s = '{:f}'.format(x.copy_abs())  # abs() would round to the default context's 28 digits
     if s.startswith('.'): s = '0' + s
     return ('-' if x < 0 and x != 0 else '') + s
 
@@ -128,7 +128,7 @@ class P:
         return v
     def atom(s):
         c = s.peek()
-        if c == '-': s.i += 1; return canon(-num(s.atom()))
+        if c == '-': s.i += 1; return canon(num(s.atom()).copy_negate())
         if c == '+': s.i += 1; return canon(num(s.atom()))
         if c == '(':
             s.i += 1; v = s.expr(); assert s.peek() == ')'; s.i += 1; return v
