@@ -112,24 +112,43 @@ def fnumber(v, codes, d):
     # T puts the sign after the number, a blank where there is none.
     return text + (sign or ' ') if 'T' in codes else sign + text
 
+def quoted(v):
+    return '"' + v.replace('"', '""') + '"'
+
 class P:
-    def __init__(s, t): s.t, s.i = t, 0
+    """Evaluates left to right; trace lists each operation as an M
+    expression on literal operands, with the result the rules give."""
+    def __init__(s, t): s.t, s.i, s.trace = t, 0, []
     def peek(s): return s.t[s.i] if s.i < len(s.t) else ''
+    def step(s, mexpr, compute):
+        try:
+            v = compute()
+        except MErr as x:
+            s.trace.append((mexpr, 'ERR:<%s>' % x.args[0]))
+            raise
+        s.trace.append((mexpr, v))
+        return v
+    def binary(s, c, v, r):
+        if c == '<': return '1' if num(v) < num(r) else '0'
+        if c == '>': return '1' if num(v) > num(r) else '0'
+        if c == '=': return '1' if v == r else '0'
+        return canon(arith(c, v, r))
     def expr(s):
         v = s.atom()
         while s.peek() and s.peek() in '+-*/\\#<>=':
             c = s.peek(); s.i += 1
             if c == '*' and s.peek() == '*': s.i += 1; c = '**'
             r = s.atom()
-            if c == '<': v = '1' if num(v) < num(r) else '0'
-            elif c == '>': v = '1' if num(v) > num(r) else '0'
-            elif c == '=': v = '1' if v == r else '0'
-            else: v = canon(arith(c, v, r))
+            v = s.step(quoted(v) + c + quoted(r), lambda: s.binary(c, v, r))
         return v
     def atom(s):
         c = s.peek()
-        if c == '-': s.i += 1; return canon(num(s.atom()).copy_negate())
-        if c == '+': s.i += 1; return canon(num(s.atom()))
+        if c == '-':
+            s.i += 1; v = s.atom()
+            return s.step('-' + quoted(v), lambda: canon(num(v).copy_negate()))
+        if c == '+':
+            s.i += 1; v = s.atom()
+            return s.step('+' + quoted(v), lambda: canon(num(v)))
         if c == '(':
             s.i += 1; v = s.expr(); assert s.peek() == ')'; s.i += 1; return v
         if c == '"':
@@ -141,16 +160,24 @@ class P:
             while s.peek() == ',':
                 s.i += 1; args.append(s.expr())
             assert s.peek() == ')'; s.i += 1
+            mexpr = '$' + fn + '(' + ','.join(quoted(a) for a in args) + ')'
             if fn == 'J':
-                t = fixed(args[0], int(num(args[2]))) if len(args) > 2 else args[0]
-                return t.rjust(int(num(args[1])))
-            return fnumber(args[0], args[1], int(num(args[2])) if len(args) > 2 else None)
+                def justify():
+                    t = fixed(args[0], int(num(args[2]))) if len(args) > 2 else args[0]
+                    return t.rjust(int(num(args[1])))
+                return s.step(mexpr, justify)
+            return s.step(mexpr, lambda: fnumber(args[0], args[1], int(num(args[2])) if len(args) > 2 else None))
         m = re.compile(r'\d*\.?\d*(E[+-]?\d+)?').match(s.t, s.i)
         s.i = m.end()
-        return canon(num(m.group(0)))
+        return s.step(m.group(0), lambda: canon(num(m.group(0))))
 
-def evaluate(e):
+def evaluate(e, trace=None):
+    """The value of e by the engine's rules, or ERR: and the error; trace, a
+    list, receives the operations (see P)."""
+    p = P(e)
     try:
-        return P(e).expr()
+        return p.expr()
     except MErr as x:
         return 'ERR:<%s>' % x.args[0]
+    finally:
+        if trace is not None: trace.extend(p.trace)

@@ -135,10 +135,20 @@ def run_gtm(gtm, work, exprs):
         f.write('RUN(i) N $ET S $ET="W ""ERR:"",$P($ZS,"","",3),! S $EC="""" Q"\n D @("E"_i)\n Q\n')
         for i, e in enumerate(exprs, 1):
             f.write('E%d W %s,! Q\n' % (i, e))
-    stale = os.path.join(work, 'MDIFF.o')
-    if os.path.exists(stale):
-        os.remove(stale)
     env = dict(os.environ, gtm_dist=gtm, gtmroutines='. ' + gtm)
+    # GT.M's compiler now and then dies of a segmentation fault on a routine
+    # whose literals overflow (NUMOFLOW); the same routine compiles on
+    # another try.
+    obj = os.path.join(work, 'MDIFF.o')
+    for _ in range(10):
+        if os.path.exists(obj):
+            os.remove(obj)
+        compiled = subprocess.run([os.path.join(gtm, 'mumps'), routine], cwd=work, env=env,
+                                  capture_output=True, text=True)
+        if compiled.returncode >= 0 and os.path.exists(obj):
+            break
+    else:
+        sys.exit('GT.M could not compile %s: %s' % (routine, compiled.stderr.strip()[-500:]))
     done = subprocess.run([os.path.join(gtm, 'mumps'), '-run', 'MDIFF'], cwd=work, env=env,
                           capture_output=True, text=True)
     out = done.stdout.split('\n')
