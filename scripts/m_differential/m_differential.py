@@ -186,8 +186,8 @@ def alike(a, b):
 # engine. Each is recognised at the first operation where the two part (see
 # classify), never from the look of the expression.
 KNOWN = {
-    'modulo': "#: GT.M's remainder is not the exact one when the operands' magnitudes lie far apart "
-              '(other digits, another sign, or a NUMOFLOW error); the standard defines A#B exactly',
+    'modulo': "#: GT.M's remainder is not the exact one: it loses digits, all of them when the quotient "
+              'is large (other digits, another sign, or a NUMOFLOW error); the standard defines A#B exactly',
     'addition': '+ and -: GT.M keeps the result only to the last place that the larger operand\'s 18 digits '
                 'reach, so the difference of nearly equal numbers keeps fewer digits; the engine cuts the '
                 'exact result to 18 significant digits',
