@@ -195,8 +195,9 @@ KNOWN = {
                       'within the last digit of the exact value',
     'fractional power': 'x**y, y not an integer: GT.M computes in binary double precision, about 16 digits; '
                         'the engine keeps 18',
-    'amplified': 'every operation agrees with GT.M to the last digit; later operations (a difference of '
-                 'nearly equal numbers, \\, #, a comparison) make a last-digit difference larger',
+    'amplified': 'no single operation is off by more than the last digit in either system; later '
+                 'operations (a difference of nearly equal numbers, \\, #, a comparison) make a last-digit '
+                 'difference larger',
 }
 ENGINE_MODEL = 'engine differs from the decimal model'
 ENGINE_EXACT = 'engine further than the last digit from the exact value'
