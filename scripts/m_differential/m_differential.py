@@ -32,6 +32,7 @@ import tempfile
 from decimal import Decimal
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 import decimal_model  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
