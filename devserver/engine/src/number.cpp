@@ -76,27 +76,27 @@ Number integerPower(Number base, std::uint64_t n) {
 
 // A power kept with one digit more than a Number: a coefficient below
 // 10^19 and its exponent.
-struct Guarded {
+struct SparePower {
   std::uint64_t coef;
   long exp;
 };
-constexpr int kGuardedDigits = kDigits + 1;
+constexpr int kSpareDigits = kDigits + 1;
 // Beyond these powers of ten a reciprocal is out of range either way.
-constexpr long kGuardedLead = 60;
+constexpr long kSpareLead = 60;
 
 // a*b cut to 19 digits; {0, 0} when it is above 10^60.
-Guarded guardedProduct(Guarded a, Guarded b) {
+SparePower spareProduct(SparePower a, SparePower b) {
   Wide product = Wide(a.coef) * b.coef;  // each below 10^19: below 10^38
   long exp = a.exp + b.exp;
   int digits = digitCount(product);
-  if (digits > kGuardedDigits) {
-    product /= kPowers[digits - kGuardedDigits];
-    exp += digits - kGuardedDigits;
-    digits = kGuardedDigits;
+  if (digits > kSpareDigits) {
+    product /= kPowers[digits - kSpareDigits];
+    exp += digits - kSpareDigits;
+    digits = kSpareDigits;
   }
   long lead = exp + digits - 1;
-  if (lead > kGuardedLead) return {0, 0};
-  if (lead < -kGuardedLead) throw MError("<MAXNUMBER>");
+  if (lead > kSpareLead) return {0, 0};
+  if (lead < -kSpareLead) throw MError("<MAXNUMBER>");
   return {static_cast<std::uint64_t>(product), exp};
 }
 
@@ -106,13 +106,13 @@ Guarded guardedProduct(Guarded a, Guarded b) {
 // digit to spare keeps it within the last digit. {0, 0} when the power is
 // so large that its reciprocal is 0; <MAXNUMBER> when it is so small that
 // its reciprocal is out of range.
-Guarded guardedPower(Guarded base, std::uint64_t n) {
-  Guarded result{1, 0};
+SparePower powerWithSpare(SparePower base, std::uint64_t n) {
+  SparePower result{1, 0};
   while (true) {
-    if (n & 1) result = guardedProduct(result, base);
+    if (n & 1) result = spareProduct(result, base);
     n >>= 1;
     if (n == 0 || result.coef == 0) return result;
-    base = guardedProduct(base, base);
+    base = spareProduct(base, base);
     if (base.coef == 0) return base;
   }
 }
@@ -298,7 +298,7 @@ Number power(Number a, Number b) {
   if (b.coef_ > 0) return integerPower(a, n);
   // A negative power: the reciprocal of the positive one, which is the more
   // precise, with the positive one kept to a digit more.
-  Guarded positive = guardedPower({a.magnitude(), a.exp_}, n);
+  SparePower positive = powerWithSpare({a.magnitude(), a.exp_}, n);
   if (positive.coef == 0) return {};
   Quotient q = longDivide(1, positive.coef, 3 * kDigits);
   return Number::cut(a.coef_ < 0 && (n & 1), q.digits, -q.shift - positive.exp);
