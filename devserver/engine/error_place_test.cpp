@@ -41,7 +41,29 @@ TEST_F(ErrorPlaceTest, ZErrorHoldsTheLastErrorAndCanBeSet) {
   run("s $ze=\"mine\"");
   EXPECT_EQ(eval("$zerror"), "mine");
   EXPECT_EQ(errorOf("w nope"), "<UNDEFINED> *nope");
-  EXPECT_EQ(eval("$ze"), "<UNDEFINED> *nope");
+  EXPECT_EQ(eval("$ze"), "<UNDEFINED>+1^%DIRECT *nope");
+}
+
+// A direct-mode request is placed as line 1 of a routine that is not
+// stored: $ZERROR and $STACK name it, while the message to the client, which
+// sent the line, is the error alone.
+TEST_F(ErrorPlaceTest, DirectModeIsPlacedInZErrorAndStack) {
+  EXPECT_EQ(errorOf("s a=1 w nope"), "<UNDEFINED> *nope");
+  EXPECT_EQ(eval("$ze"), "<UNDEFINED>+1^%DIRECT *nope");
+  EXPECT_EQ(errorOf("x \"w 1/0\""), "<DIVIDE>");
+  EXPECT_EQ(eval("$ze"), "<DIVIDE>+1^%DIRECT");
+  EXPECT_EQ(errorOf("s a=1 s"), "<SYNTAX>");
+  EXPECT_EQ(eval("$ze"), "<SYNTAX>+1^%DIRECT");
+  // A routine's error keeps its own place, also in the client's message.
+  EXPECT_EQ(errorOf("w 1 d SUB^ERR"), "<UNDEFINED>SUB+1^ERR *x");
+  EXPECT_EQ(eval("$ze"), "<UNDEFINED>SUB+1^ERR *x");
+  EXPECT_EQ(output("w $st(0,\"PLACE\")"), "+1^%DIRECT");
+  EXPECT_EQ(output("x \"w $st(1,\"\"PLACE\"\")\""), "");
+  // A trap at direct mode reads the place.
+  run("s $etrap=\"s ze=$ze,pl=$st($st,\"\"PLACE\"\"),$ec=\"\"\"\"\" w nope s $etrap=\"\"");
+  EXPECT_EQ(eval("ze_\"|\"_pl"), "<UNDEFINED>+1^%DIRECT *nope|+1^%DIRECT");
+  // $TEXT of the place finds nothing rather than failing in a handler.
+  EXPECT_EQ(eval("$t(+1^%DIRECT)"), "");
 }
 
 TEST_F(ErrorPlaceTest, StackGivesPlaceAndCode) {

@@ -71,12 +71,12 @@ TEST(LanguageTest, StopsAtTheColumnOfTheError) {
   } cases[] = {
       {" S X=", "<SYNTAX>", 5},         {" W 1 bogus", "<SYNTAX>", 5},
       {" S X=(1+2", "<SYNTAX>", 9},     {" W $BOGUS(1)", "<FUNCTION>", 4},
-      {" W $BOGUS", "<SYNTAX>", 4},     {" E 1", "<SYNTAX>", 3},
+      {" W $BOGUS", "<SVN>", 4},         {" E 1", "<SYNTAX>", 3},
       {" HALT 1", "<SYNTAX>", 6},       {" S $P(X)=1", "<SYNTAX>", 7},
       {" W \"abc", "<SYNTAX>", 7},      {" D  ,", "<SYNTAX>", 4},
       {" ZX \"a", "<SYNTAX>", 6},        {" W ^$NOPE(1)", "<SYNTAX>", 5},
       {"LABEL(A", "<SYNTAX>", 7},       {" W $D(1)", "<SYNTAX>", 6},
-      {" K ($ET)", "<SYNTAX>", 4},      {" N $NOPE", "<SYNTAX>", 4},
+      {" K ($ET)", "<SYNTAX>", 4},      {" N $NOPE", "<SVN>", 4},
   };
   for (const auto& c : cases) {
     try {

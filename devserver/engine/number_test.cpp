@@ -122,6 +122,20 @@ TEST_F(NumberLanguageTest, RaisesPowersExactly) {
   EXPECT_EQ(evalError("1/0"), "<DIVIDE>");
 }
 
+// The reciprocal of a power cut to 18 digits can be several units of the
+// last digit off; a negative power stays within the last digit.
+TEST_F(NumberLanguageTest, KeepsNegativePowersWithinTheLastDigit) {
+  // Exact: .000000000000000000000000597121849819155632152...; from the
+  // square cut to 18 digits it would end in 635.
+  check({{"1294102029910.79327**-2", ".000000000000000000000000597121849819155632"},
+         {"-3**-3", "-.037037037037037037"}, {"-2**-2", ".25"}, {"7**-1", ".142857142857142857"},
+         {"1E-23**-2", "1" + std::string(46, '0')}, {"1E30**-2", "0"}, {"2**-999999999999", "0"},
+         {"-1**-999999999999", "-1"}, {".9**-3", "1.37174211248285322"}});
+  EXPECT_EQ(evalError("1E-24**-2"), "<MAXNUMBER>");
+  EXPECT_EQ(evalError(".5**-200"), "<MAXNUMBER>");
+  EXPECT_EQ(evalError(".1**-999999999999"), "<MAXNUMBER>");
+}
+
 TEST_F(NumberLanguageTest, ReportsMaxnumberAsM92) {
   storeRoutine("OVF", {"OVF ; overflow", " n $etrap s $etrap=\"w $ec s $ec=\"\"\"\" q\" w 1E46*10 q"});
   EXPECT_EQ(output("d ^OVF"), ",M92,");

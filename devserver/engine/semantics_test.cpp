@@ -147,6 +147,21 @@ TEST_F(StandardCodeTest, StandardErrorsCarryTheirCodes) {
   EXPECT_EQ(eval("$qs(\"A(1,\"\"x\"\",-2)\",3)_$ql(\"^|\"\"USER\"\"|G(1)\")"), "-21");
 }
 
+TEST_F(StandardCodeTest, UnknownSpecialVariablesAreM8WhenReached) {
+  EXPECT_EQ(codeOf("w $foo"), ",M8,");
+  EXPECT_EQ(codeOf("s $PRINCIPLE=1"), ",M8,");
+  EXPECT_EQ(codeOf("n $BOGUS"), ",M8,");
+  EXPECT_EQ(errorOf("w $FOO"), "<SVN>");
+  EXPECT_EQ(errorOf("w 1+$QQ"), "<SVN>");
+  // The line runs up to it, and not at all past an IF that skips it.
+  EXPECT_EQ(output("w 1 i 0 w $FOO"), "1");
+  io_.output.clear();
+  EXPECT_EQ(errorOf("w 2 w $FOO w 3"), "<SVN>");
+  EXPECT_EQ(io_.output, "2");
+  EXPECT_EQ(errorOf("k X x \"s X=1 w $NOPE\""), "<SVN>");
+  EXPECT_EQ(eval("X"), "1");
+}
+
 TEST_F(StandardCodeTest, ExtrinsicsAndLabelsWithoutFormalLists) {
   storeRoutine("TF", {
       "TF ;",

@@ -4,10 +4,17 @@
 Generates random arithmetic expressions (numbers of every form, strings with
 numeric prefixes, + - * / \\ # ** < > =, $JUSTIFY, $FNUMBER), evaluates them
 with the engine (through eval_lines.cpp, built against the build tree's
-libmengine.a) and with GT.M, and reports how often they agree. Where they
-differ beyond the last digit, a reference model of the engine's rules in
-Python's decimal module (decimal_model.py) says which side keeps to exact
-decimal arithmetic.
+libmengine.a) and with GT.M, and reports how often they agree.
+
+Every engine result is held against a restatement of the engine's rules in
+Python's decimal module (decimal_model.py). Where the two systems differ
+beyond the last digit, each operation of the expression runs once more on
+its own, on literal operands, through both; the first operation whose
+results part is held against its exact value (60 digits). When the engine's
+result lies within the last digit of it and GT.M's does not, the difference
+is a known one, named by the operation (KNOWN); so is a difference where no
+single operation parts beyond the last digit. Anything else is reported as
+another difference, and the exit status is 1 when the engine is the one off.
 
   scripts/m_differential/m_differential.py --build build --count 4000 --seed 7
   scripts/m_differential/m_differential.py --build build --profile plain
@@ -25,6 +32,7 @@ import tempfile
 from decimal import Decimal
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 import decimal_model  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -118,12 +126,16 @@ class Generator:
         return out
 
 
-def run_engine(build, work, exprs):
+def build_driver(build, work):
     driver = os.path.join(work, 'eval_lines')
     library = os.path.join(build, 'archive', 'libmengine.a')
     include = os.path.join(HERE, '..', '..', 'devserver', 'engine', 'include')
     subprocess.run(['g++', '-std=c++20', '-O1', '-I' + include, os.path.join(HERE, 'eval_lines.cpp'), library,
                     '-lpthread', '-o', driver], check=True)
+    return driver
+
+
+def run_engine(driver, exprs):
     lines = ''.join('W %s\n' % e for e in exprs)
     return subprocess.run([driver], input=lines, capture_output=True, text=True, check=True).stdout.split('\n')
 
@@ -135,10 +147,20 @@ def run_gtm(gtm, work, exprs):
         f.write('RUN(i) N $ET S $ET="W ""ERR:"",$P($ZS,"","",3),! S $EC="""" Q"\n D @("E"_i)\n Q\n')
         for i, e in enumerate(exprs, 1):
             f.write('E%d W %s,! Q\n' % (i, e))
-    stale = os.path.join(work, 'MDIFF.o')
-    if os.path.exists(stale):
-        os.remove(stale)
     env = dict(os.environ, gtm_dist=gtm, gtmroutines='. ' + gtm)
+    # GT.M's compiler now and then dies of a segmentation fault on a routine
+    # whose literals overflow (NUMOFLOW); the same routine compiles on
+    # another try.
+    obj = os.path.join(work, 'MDIFF.o')
+    for _ in range(10):
+        if os.path.exists(obj):
+            os.remove(obj)
+        compiled = subprocess.run([os.path.join(gtm, 'mumps'), routine], cwd=work, env=env,
+                                  capture_output=True, text=True)
+        if compiled.returncode >= 0 and os.path.exists(obj):
+            break
+    else:
+        sys.exit('GT.M could not compile %s: %s' % (routine, compiled.stderr.strip()[-500:]))
     done = subprocess.run([os.path.join(gtm, 'mumps'), '-run', 'MDIFF'], cwd=work, env=env,
                           capture_output=True, text=True)
     out = done.stdout.split('\n')
@@ -156,6 +178,65 @@ def within_last_digit(a, b):
     return abs(x - y) <= 2 * Decimal(10) ** (largest.adjusted() - 17)
 
 
+def alike(a, b):
+    """The same, both errors, or apart only in the last digit."""
+    return a == b or (a.startswith('ERR:') and b.startswith('ERR:')) or within_last_digit(a, b)
+
+
+# Differences that follow from a documented difference between GT.M and the
+# engine. Each is recognised at the first operation where the two part (see
+# classify), never from the look of the expression.
+KNOWN = {
+    'modulo': "#: GT.M's remainder is not the exact one: it loses digits, all of them when the quotient "
+              'is large (other digits, another sign, or a NUMOFLOW error); the standard defines A#B exactly',
+    'addition': '+ and -: GT.M keeps the result only to the last place that the larger operand\'s 18 digits '
+                'reach, so the difference of nearly equal numbers keeps fewer digits; the engine cuts the '
+                'exact result to 18 significant digits',
+    'negative power': "x**-n: GT.M's result is more than two units of the 18th digit off; the engine's lies "
+                      'within the last digit of the exact value',
+    'fractional power': 'x**y, y not an integer: GT.M computes in binary double precision, about 16 digits; '
+                        'the engine keeps 18',
+    'amplified': 'no single operation is off by more than the last digit in either system; later '
+                 'operations (a difference of nearly equal numbers, \\, #, a comparison) make a last-digit '
+                 'difference larger',
+}
+ENGINE_MODEL = 'engine differs from the decimal model'
+ENGINE_EXACT = 'engine further than the last digit from the exact value'
+
+
+def operation(step):
+    """The operator of a traced operation ('#', '**-', '**.', '$J', ...)."""
+    m = re.fullmatch(r'"[^"]*"(\*\*|[-+*/\\#<>=])"([^"]*)"', step)
+    if not m:
+        return step.split('(')[0] if step.startswith('$') else 'unary' if step[:1] in '+-' else 'literal'
+    if m.group(1) != '**':
+        return m.group(1)
+    power = Decimal(decimal_model.canon(decimal_model.num(m.group(2))))
+    return '**.' if power != power.to_integral_value() else '**-' if power < 0 else '**'
+
+
+def classify(trace, results):
+    """The kind of a difference: the first operation of the trace whose
+    results from GT.M and the engine part beyond the last digit, held
+    against its exact value. Returns the kind and that operation."""
+    for step, _ in trace:
+        g, k = results[step]
+        if alike(g, k):
+            continue
+        x = decimal_model.exact(step)
+        engine_near, gtm_near = alike(k, x), alike(g, x)
+        first = (step, g, k, x)
+        if not engine_near:
+            return ENGINE_EXACT, first
+        if gtm_near:
+            return 'amplified', first
+        op = operation(step)
+        kind = {'#': 'modulo', '+': 'addition', '-': 'addition', '**-': 'negative power',
+                '**.': 'fractional power'}.get(op)
+        return (kind or 'GT.M further than the last digit from the exact value in ' + op), first
+    return 'amplified', None
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     p.add_argument('--build', default='build', help='the build directory (with archive/libmengine.a)')
@@ -169,23 +250,21 @@ def main():
     os.makedirs(work, exist_ok=True)
 
     exprs = Generator(args.seed, args.profile == 'plain').expressions(args.count)
-    engine = run_engine(os.path.abspath(args.build), work, exprs)
+    driver = build_driver(os.path.abspath(args.build), work)
+    engine = run_engine(driver, exprs)
     gtm = run_gtm(args.gtm, work, exprs)
 
     identical = errors = last_digit = model_checked = model_agree = 0
-    kinds = {'engine keeps to exact decimal rules, GT.M differs': 0,
-             'fractional power (binary in both, not modelled)': 0,
-             'engine differs from the decimal model': 0}
-    differences = []
+    differences = []  # [expression, GT.M, engine, model, trace]
     for e, g, k in zip(exprs, gtm, engine):
+        trace = []
         try:
-            m = decimal_model.evaluate(e)
+            m = decimal_model.evaluate(e, trace)
         except decimal_model.Approx:
             m = None
-        model_same = m is not None and (m == k or (m.startswith('ERR') and k.startswith('ERR')))
         if m is not None:
             model_checked += 1
-            model_agree += model_same
+            model_agree += alike(m, k) and (m == k or m.startswith('ERR'))
         if g == k:
             identical += 1
         elif g.startswith('ERR:') and k.startswith('ERR:'):
@@ -193,26 +272,50 @@ def main():
         elif within_last_digit(g, k):
             last_digit += 1
         else:
-            kind = ('fractional power (binary in both, not modelled)' if m is None else
-                    'engine keeps to exact decimal rules, GT.M differs' if model_same else
-                    'engine differs from the decimal model')
-            kinds[kind] += 1
-            differences.append((kind, e, g, k, m))
+            differences.append((e, g, k, m, trace))
+
+    # Each operation of the differing expressions, on literal operands, once
+    # more through both.
+    steps = sorted({step for d in differences for step, _ in d[4]})
+    step_work = os.path.join(work, 'steps')
+    os.makedirs(step_work, exist_ok=True)
+    results = dict(zip(steps, zip(run_gtm(args.gtm, step_work, steps), run_engine(driver, steps))))
+
+    kinds = {kind: 0 for kind in KNOWN}
+    rows = []
+    for e, g, k, m, trace in differences:
+        if m is not None and m != k:
+            kind, first = ENGINE_MODEL, None
+        else:
+            kind, first = classify(trace, results)
+        kinds[kind] = kinds.get(kind, 0) + 1
+        rows.append((kind not in KNOWN, kind, e, g, k, m, first))
 
     n = len(exprs)
-    print('%d expressions (%s, seed %d): identical %d, both errors %d, last-digit differences %d, other %d'
-          % (n, args.profile, args.seed, identical, errors, last_digit, len(differences)))
-    print('agreement %.2f%%; leaving last-digit differences aside %.2f%%'
-          % (100.0 * (identical + errors) / n, 100.0 * (identical + errors + last_digit) / n))
+    known = sum(kinds[kind] for kind in KNOWN)
+    other = len(differences) - known
+    print('%d expressions (%s, seed %d): identical %d, both errors %d, last-digit differences %d, '
+          'known differences %d, other %d'
+          % (n, args.profile, args.seed, identical, errors, last_digit, known, other))
+    print('agreement %.2f%%; leaving last-digit differences aside %.2f%%; leaving known differences aside too %.2f%%'
+          % (100.0 * (identical + errors) / n, 100.0 * (identical + errors + last_digit) / n,
+             100.0 * (n - other) / n))
     print('engine against the decimal model: %d of %d agree' % (model_agree, model_checked))
-    for kind, count in kinds.items():
-        print('  %s: %d' % (kind, count))
+    print('known differences:')
+    for kind, text in KNOWN.items():
+        print('  %s: %d (%s)' % (kind, kinds[kind], text))
+    print('other differences:%s' % ('' if other else ' none'))
+    for kind, count in sorted(kinds.items()):
+        if kind not in KNOWN:
+            print('  %s: %d' % (kind, count))
     path = os.path.join(work, 'differences.txt')
     with open(path, 'w') as f:
-        for kind, e, g, k, m in sorted(differences):
+        for _, kind, e, g, k, m, first in sorted(rows):
             f.write('[%s] %s\n  GT.M:   %s\n  engine: %s\n  model:  %s\n' % (kind, e, g, k, m))
+            if first:
+                f.write('  first parting: %s\n    GT.M:   %s\n    engine: %s\n    exact:  %s\n' % first)
     print('differences:', path)
-    return 1 if kinds['engine differs from the decimal model'] else 0
+    return 1 if kinds.get(ENGINE_MODEL) or kinds.get(ENGINE_EXACT) else 0
 
 
 if __name__ == '__main__':

@@ -34,7 +34,8 @@ std::string errorCode(const std::string& text) {
 }  // namespace
 
 void Job::Impl::notePlace(const MError& e, const Context& ctx) {
-  if (dynamic_cast<const TrappedError*>(&e) || !ctx.routine || ctx.xecute) return;
+  // An XECUTEd line's error is placed where the XECUTE ran.
+  if (dynamic_cast<const TrappedError*>(&e) || ctx.xecute) return;
   std::exception_ptr error = std::current_exception();
   if (error == placedError) return;
   placedError = error;
@@ -82,8 +83,12 @@ void Job::Impl::runTrapped(Context& ctx, size_t index) {
 void Job::Impl::trap(const MError& e, Context& ctx) {
   bool first = !dynamic_cast<const TrappedError*>(&e);
   recordError(e);
-  // The text that goes on names the place where the error happened.
-  std::string text = first ? zerror : std::string(e.what());
+  // The text that goes on names the place where the error happened. At a
+  // direct-mode request the client already has the line, so its message is
+  // the error alone, as M systems show it at their prompt; $ZERROR and
+  // $STACK name the place.
+  bool direct = !ctx.routine && !ctx.xecute;
+  std::string text = first && !direct ? zerror : std::string(e.what());
   if (etrap.empty()) throw TrappedError(text);
   auto line = cachedLine(etrap);
   Context handler;
@@ -150,7 +155,10 @@ std::string lineOffset(const std::vector<std::string>& lines, size_t index) {
 }
 
 std::string Job::Impl::placeText(const Context& ctx) {
-  if (!ctx.routine) return "";
+  // A direct-mode request is the one line of a routine that is not stored:
+  // its name is none a stored routine is likely to have, and $TEXT of it
+  // finds nothing rather than failing inside an error handler.
+  if (!ctx.routine) return ctx.xecute ? "" : "+1^%DIRECT";
   return lineOffset(ctx.routine->lines, ctx.lineIndex) + "^" + ctx.routine->name;
 }
 

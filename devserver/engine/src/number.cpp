@@ -74,6 +74,49 @@ Number integerPower(Number base, std::uint64_t n) {
   }
 }
 
+// A power kept with one digit more than a Number: a coefficient below
+// 10^19 and its exponent.
+struct SparePower {
+  std::uint64_t coef;
+  long exp;
+};
+constexpr int kSpareDigits = kDigits + 1;
+// Beyond these powers of ten a reciprocal is out of range either way.
+constexpr long kSpareLead = 60;
+
+// a*b cut to 19 digits; {0, 0} when it is above 10^60.
+SparePower spareProduct(SparePower a, SparePower b) {
+  Wide product = Wide(a.coef) * b.coef;  // each below 10^19: below 10^38
+  long exp = a.exp + b.exp;
+  int digits = digitCount(product);
+  if (digits > kSpareDigits) {
+    product /= kPowers[digits - kSpareDigits];
+    exp += digits - kSpareDigits;
+    digits = kSpareDigits;
+  }
+  long lead = exp + digits - 1;
+  if (lead > kSpareLead) return {0, 0};
+  if (lead < -kSpareLead) throw MError("<MAXNUMBER>");
+  return {static_cast<std::uint64_t>(product), exp};
+}
+
+// |base|^n by squaring as integerPower does, each product cut to 19
+// digits, for the reciprocal of a negative power: cut to 18 digits, the
+// power can put its reciprocal several units of the last digit off; the
+// digit to spare keeps it within the last digit. {0, 0} when the power is
+// so large that its reciprocal is 0; <MAXNUMBER> when it is so small that
+// its reciprocal is out of range.
+SparePower powerWithSpare(SparePower base, std::uint64_t n) {
+  SparePower result{1, 0};
+  while (true) {
+    if (n & 1) result = spareProduct(result, base);
+    n >>= 1;
+    if (n == 0 || result.coef == 0) return result;
+    base = spareProduct(base, base);
+    if (base.coef == 0) return base;
+  }
+}
+
 }  // namespace
 
 Number Number::cut(bool negative, Wide magnitude, long exponent) {
@@ -254,16 +297,11 @@ Number power(Number a, Number b) {
   std::uint64_t n = b.magnitude();
   if (b.coef_ > 0) return integerPower(a, n);
   // A negative power: the reciprocal of the positive one, which is the more
-  // precise. When that overflows the result is below the range (0); when it
-  // underflows, the power of the reciprocal is computed instead.
-  Number positive;
-  try {
-    positive = integerPower(a, n);
-  } catch (const MError&) {
-    return {};
-  }
-  if (positive.coef_ == 0) return integerPower(Number(1) / a, n);
-  return Number(1) / positive;
+  // precise, with the positive one kept to a digit more.
+  SparePower positive = powerWithSpare({a.magnitude(), a.exp_}, n);
+  if (positive.coef == 0) return {};
+  Quotient q = longDivide(1, positive.coef, 3 * kDigits);
+  return Number::cut(a.coef_ < 0 && (n & 1), q.digits, -q.shift - positive.exp);
 }
 
 }  // namespace mengine

@@ -100,7 +100,8 @@ Number integerDivide(Number a, Number b);
 // a#b: a - b*floor(a/b), exact; the result has the sign of b. <DIVIDE> when
 // b is zero.
 Number modulo(Number a, Number b);
-// a**b: integer powers by repeated multiplication (each product cut),
+// a**b: integer powers by repeated multiplication (each product cut), a
+// negative one as the reciprocal of the positive one kept to 19 digits;
 // fractional powers computed in binary and rounded. 0 to a negative power is <DIVIDE>; a negative base with a
 // fractional power is <ILLEGAL VALUE>.
 Number power(Number a, Number b);

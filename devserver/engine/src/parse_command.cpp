@@ -200,7 +200,7 @@ Ref Parser::newName(bool special) {
   if (special && accept('$')) {
     size_t start = p_;
     r.special = findSpecial(name());
-    if (!r.special) failAt(start);
+    if (!r.special) failAt(start, "<SVN>");
     r.name = upperCase(s_.substr(start, p_ - start));
     return r;
   }
@@ -242,7 +242,7 @@ SetTarget Parser::setTarget() {
   SetTarget t;
   t.kind = SetTarget::Kind::Special;
   std::optional<Svn> svn = findSpecial(n);
-  if (!svn) failAt(start);
+  if (!svn) failAt(start, "<SVN>");
   t.special = *svn;
   t.zname = upperCase(n);
   return t;

@@ -138,7 +138,8 @@ ExprP Parser::dollar() {
   std::string n = name();
   if (at('(')) return function(n);
   std::optional<Svn> svn = findSpecial(n);
-  if (!svn) failAt(start);
+  // A name no special variable has is the standard's M8, not a syntax error.
+  if (!svn) failAt(start, "<SVN>");
   e->kind = Expr::Kind::Special;
   e->svn = *svn;
   if (*svn == Svn::ZOther) e->text = upperCase(n);
