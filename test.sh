@@ -67,11 +67,13 @@ quietly() {
 # Runs ctest; prints the full output of each failing test and ctest's closing
 # lines. ctest prints a finished test's output in one piece, so the output
 # of a failure runs from its result line to the next result line.
+# Arguments after the first three go to ctest.
 run_tests() {
   local dir=$1 timeout=$2 jobs=${3:-2} out status=0
-  echo "== tests in $dir"
+  shift 3 || shift $#
+  echo "== tests in $dir${*:+ ($*)}"
   out=$(mktemp)
-  ctest --test-dir "$dir" --output-on-failure --timeout "$timeout" -j"$jobs" > "$out" 2>&1 || status=$?
+  ctest --test-dir "$dir" --output-on-failure --timeout "$timeout" -j"$jobs" "$@" > "$out" 2>&1 || status=$?
   cat "$out" >> "$log"
   if [ "$verbose" = 1 ]; then
     cat "$out"
@@ -86,16 +88,23 @@ run_tests() {
   return "$status"
 }
 
-quietly "configure build/" cmake -S . -B build -G Ninja -DKOVRA_TESTS=ON
+# Every tree is compiled in unity batches of eight sources: each header is
+# read once a batch instead of once a source.
+unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=8)
+
+quietly "configure build/" cmake -S . -B build -G Ninja -DKOVRA_TESTS=ON "${unity[@]}"
 quietly "build build/" cmake --build build -j2
-run_tests build 600
+run_tests build 600 2
 
 if [ "$quick" = 1 ]; then
   echo "Quick run: the sanitizer passes were left out."
   exit 0
 fi
 
-quietly "configure build-asan/" cmake -S . -B build-asan -G Ninja -DKOVRA_TESTS=ON -DKOVRA_SANITIZE=ON
+# The utilities' end-to-end tests only run programs: rather than build them
+# again, the sanitized pass runs those of build/ against its own programs.
+quietly "configure build-asan/" cmake -S . -B build-asan -G Ninja -DKOVRA_TESTS=ON -DKOVRA_SANITIZE=ON \
+  -DKOVRA_UTILITY_TESTS=OFF "${unity[@]}"
 quietly "build build-asan/" cmake --build build-asan -j2
 reports="$root/build-asan/sanitizer-reports"
 rm -rf "$reports"
@@ -106,12 +115,16 @@ export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:abort_on_error=1:stri
 export UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1"
 # Sanitized, the end-to-end tests spend most of their time waiting for the
 # programs they start, so three at a time keep two cores busy.
-run_tests build-asan 900 3
+status=0
+run_tests build-asan 900 3 || status=1
+KVR_TEST_BIN_DIR="$root/build-asan/bin" \
+  run_tests build 900 3 -L '^(import|export|import_export|utilities)_e2e_tests$' || status=1
 if [ -n "$(ls -A "$reports")" ]; then
   echo "Sanitizer reports:" >&2
   cat "$reports"/* >&2
   exit 1
 fi
+[ "$status" -eq 0 ] || exit 1
 echo "Sanitizer pass: no reports."
 
 quietly "ThreadSanitizer pass (build-tsan/)" ./scripts/tsan.sh

@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build-tsan
-cmake -S . -B "$build" -G Ninja -DKOVRA_TESTS=ON -DKOVRA_TSAN=ON >/dev/null
+cmake -S . -B "$build" -G Ninja -DKOVRA_TESTS=ON -DKOVRA_TSAN=ON \
+  -DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=8 >/dev/null
 cmake --build "$build" -j2 --target lib_tests
 reports="$PWD/$build/tsan-reports"
 rm -rf "$reports"

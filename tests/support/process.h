@@ -14,7 +14,8 @@
 
 namespace kvrtest {
 
-// build/bin: the programs and libkovrasc.so.
+// build/bin, or the folder KVR_TEST_BIN_DIR names: the programs and
+// libkovrasc.so.
 std::string binDir();
 std::string toolPath(const std::string& name);
 
