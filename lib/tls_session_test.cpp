@@ -53,6 +53,11 @@ class Client {
     KVRGetLastError(handle_, &error);
     return Text(error);
   }
+  bool Write(const std::string& name, const std::string& value) {
+    KOVRA_STR key = Record(name);
+    KOVRA_STR text = Record(value);
+    return KVRWrite(handle_, &key, &text) == 1;
+  }
   std::optional<std::string> Read(const std::string& expression) {
     KOVRA_STR in = Record(expression);
     KOVRA_STR out;
@@ -119,6 +124,33 @@ TEST_F(TlsLibraryTest, AVerifiedChainCarriesTheProtocolAndTheTraceNamesTheSessio
     Set("KOVRA_TLS", mode);
     EXPECT_EQ(Outcome(server->port()), "") << mode;
   }
+}
+
+// Replies cut into many small records, several of which arrive in one read
+// (the greeting among them, while the opening's time limit watches the
+// socket), and a request longer than one record: the protocol sees the bytes
+// as in clear.
+TEST_F(TlsLibraryTest, ManySmallRecordsAndARequestLongerThanARecordCarryTheProtocol) {
+  ServerOptions options;
+  options.arguments = {"--tls-cert", serverCertificate_.certificate, "--tls-key", serverCertificate_.key,
+                       "--segment", "3"};
+  DevServer server(options);
+  Set("KOVRA_TLS", "verify-full");
+  Set("KOVRA_TLS_CA", authority_.root());
+  Set("KOVRA_CONNECT_TIMEOUT", "5");
+  Client client(server.port());
+  ASSERT_TRUE(client.Open()) << client.LastError();
+  EXPECT_EQ(client.Read("6*7"), "42");
+
+  // 30000 bytes: two records from the client, ten thousand back.
+  std::string value(30000, 'y');
+  for (std::size_t i = 0; i < value.size(); i += 1000) value[i] = static_cast<char>('a' + i / 1000 % 26);
+  ASSERT_TRUE(client.Write("big", value)) << client.LastError();
+  EXPECT_EQ(client.Read("$l(big)"), "30000");
+  const std::optional<std::string> back = client.Read("big");
+  ASSERT_TRUE(back.has_value()) << client.LastError();
+  EXPECT_TRUE(*back == value) << "a value of " << back->size() << " bytes came back different";
+  EXPECT_EQ(client.Read("$e(big,29001,29003)"), "dyy");
 }
 
 TEST_F(TlsLibraryTest, AWrongHostNameFailsOnlyTheFullVerification) {
