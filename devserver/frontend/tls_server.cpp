@@ -17,6 +17,7 @@
 
 #include "socket_io.h"
 #include "tls_reason.h"
+#include "tls_socket_bio.h"
 
 namespace devserver {
 
@@ -47,6 +48,13 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
 }
 
 }  // namespace
+
+// The session, and its BIO's method and socket, freed in reverse order.
+struct TlsStream::Parts {
+  kovra::wire::TTlsSocketPeer peer;
+  std::unique_ptr<BIO_METHOD, decltype(&BIO_meth_free)> method{nullptr, BIO_meth_free};
+  std::unique_ptr<SSL, decltype(&SSL_free)> ssl{nullptr, SSL_free};
+};
 
 void endTlsOnThisThread() { OPENSSL_thread_stop(); }
 
@@ -109,13 +117,19 @@ TlsContext::TlsContext(const TlsFiles& files) : context_(SSL_CTX_new(TLS_server_
 TlsContext::~TlsContext() { SSL_CTX_free(context_); }
 
 std::unique_ptr<TlsStream> TlsContext::accept(int fd, std::chrono::milliseconds limit) const {
-  SSL* ssl = SSL_new(context_);
-  if (ssl == nullptr) return nullptr;
-  auto stream = std::make_unique<TlsStream>(ssl);
+  auto parts = std::make_unique<TlsStream::Parts>();
+  parts->peer.fd = fd;
+  parts->method.reset(kovra::wire::NewTlsSocketMethod());
+  parts->ssl.reset(SSL_new(context_));
+  if (!parts->method || !parts->ssl) return nullptr;
+  BIO* bio = BIO_new(parts->method.get());
+  if (bio == nullptr) return nullptr;
+  BIO_set_data(bio, &parts->peer);
+  SSL_set_bio(parts->ssl.get(), bio, bio);  // the session owns it now
+  SSL* ssl = parts->ssl.get();
+  auto stream = std::make_unique<TlsStream>(std::move(parts));
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || SSL_set_fd(ssl, fd) != 1 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-    return nullptr;
-  }
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return nullptr;
   const Clock::time_point deadline = Clock::now() + limit;
   bool done = false;
   for (;;) {
@@ -135,13 +149,14 @@ std::unique_ptr<TlsStream> TlsContext::accept(int fd, std::chrono::milliseconds 
   return stream;
 }
 
+TlsStream::TlsStream(std::unique_ptr<Parts> parts) : parts_(std::move(parts)), ssl_(parts_->ssl.get()) {}
+
 TlsStream::~TlsStream() {
   // The closing alert, if the client is still there; its answer is not
   // waited for.
   ERR_clear_error();
   if (SSL_is_init_finished(ssl_)) SSL_shutdown(ssl_);
   ERR_clear_error();
-  SSL_free(ssl_);
 }
 
 std::size_t TlsStream::receiveSome(char* data, std::size_t size) {
