@@ -159,10 +159,14 @@ TlsStream::~TlsStream() {
   ERR_clear_error();
 }
 
+// The connection's thread uses OpenSSL for this session alone, and every
+// failure below empties the error queue (or ends the connection): the queue
+// is empty before each read and write, so they need not clear it first. The
+// socket blocks and the BIO retries EINTR, so a read or write that does not
+// succeed ends the connection anyway.
 std::size_t TlsStream::receiveSome(char* data, std::size_t size) {
   const int piece = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
   for (;;) {
-    kovra::wire::ForgetStaleTlsErrors();
     errno = 0;
     const int n = SSL_read(ssl_, data, piece);
     if (n > 0) return static_cast<std::size_t>(n);
@@ -183,7 +187,6 @@ void TlsStream::sendAll(std::string_view bytes, std::size_t segment) {
   while (!bytes.empty()) {
     std::size_t piece = segment > 0 && segment < bytes.size() ? segment : bytes.size();
     piece = std::min<std::size_t>(piece, INT_MAX);
-    kovra::wire::ForgetStaleTlsErrors();
     errno = 0;
     const int n = SSL_write(ssl_, bytes.data(), static_cast<int>(piece));
     if (n > 0) {
