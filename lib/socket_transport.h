@@ -38,7 +38,8 @@ void ReleaseSocket(int fd);
 // succeeds.
 bool SendAll(int fd, std::string_view bytes);
 
-enum class ReadStatus { kData, kEndOfStream, kFailed };
+// kTimedOut: a time limit passed before a byte came (only reads given one).
+enum class ReadStatus { kData, kEndOfStream, kFailed, kTimedOut };
 struct ReadResult {
   ReadStatus status;
   std::size_t count;  // bytes stored in the span, for kData only

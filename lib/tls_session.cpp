@@ -261,6 +261,8 @@ net::ReadResult TTlsSession::ReceiveSome(std::span<char> into) {
     const int n = SSL_read(ssl, into.data(), size);
     if (n > 0) return {net::ReadStatus::kData, static_cast<std::size_t>(n)};
     const int kind = SSL_get_error(ssl, n);
+    // Only a read that must not wait (ReceiveWithin) wants to read more.
+    if (kind == SSL_ERROR_WANT_READ && parts_->peer.dontWait) return {net::ReadStatus::kTimedOut, 0};
     if (kind == SSL_ERROR_WANT_READ || (kind == SSL_ERROR_SYSCALL && errno == EINTR)) continue;
     if (kind == SSL_ERROR_ZERO_RETURN) return {net::ReadStatus::kEndOfStream, 0};
     // A peer that closes without the closing alert is an end of stream as
@@ -275,10 +277,21 @@ net::ReadResult TTlsSession::ReceiveSome(std::span<char> into) {
   }
 }
 
-// SSL_pending counts only what is decrypted; with read-ahead whole records
-// may wait undecrypted in the session's buffer, which the socket no longer
-// shows as readable.
-bool TTlsSession::HasBuffered() const { return SSL_has_pending(parts_->ssl.get()) == 1; }
+net::ReadResult TTlsSession::ReceiveWithin(std::span<char> into, const TConnectLimit& limit) {
+  // With read-ahead the session may hold whole records the socket no longer
+  // shows, or part of one whose rest has not come: each read takes what is
+  // there without waiting, and only the wait for more is bounded.
+  wire::TTlsSocketPeer& peer = parts_->peer;
+  peer.dontWait = true;
+  net::ReadResult read{net::ReadStatus::kFailed, 0};
+  for (;;) {
+    read = ReceiveSome(into);
+    if (read.status != net::ReadStatus::kTimedOut) break;
+    if (!net::WaitReadable(peer.fd, limit)) break;
+  }
+  peer.dontWait = false;
+  return read;
+}
 
 void TTlsSession::Close() {
   SSL* ssl = parts_->ssl.get();

@@ -3,7 +3,9 @@
 // server with the certificate it needs and opens connections with the
 // KOVRA_TLS variables set for this process.
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -245,6 +247,69 @@ class PlainPeer {
   std::string received_;
   std::thread thread_;
 };
+
+// A TLS server that finishes the handshake, then sends the header of a
+// record and part of its body, and nothing more: the client holds part of a
+// record that will never be whole.
+class HalfRecordPeer {
+ public:
+  explicit HalfRecordPeer(const IssuedCertificate& certificate) {
+    listener_ = listenOnLoopback(port_);
+    thread_ = std::thread([this, certificate] { Serve(certificate); });
+  }
+  ~HalfRecordPeer() {
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) ::close(listener_);
+  }
+  int port() const { return port_; }
+  bool HandshakeDone() {
+    if (thread_.joinable()) thread_.join();
+    return handshakeDone_;
+  }
+
+ private:
+  void Serve(const IssuedCertificate& certificate) {
+    pollfd waiting{listener_, POLLIN, 0};
+    if (::poll(&waiting, 1, 20000) != 1) return;
+    const int fd = ::accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    const timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_chain_file(context, certificate.certificate.c_str());
+    SSL_CTX_use_PrivateKey_file(context, certificate.key.c_str(), SSL_FILETYPE_PEM);
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    handshakeDone_ = SSL_accept(ssl) == 1;
+    if (handshakeDone_) {
+      // Application data, 64 bytes long; 10 of them come.
+      sendAll(fd, "\x17\x03\x03\x00\x40" "0123456789", 15);
+      char buffer[4096];
+      for (int reads = 0; reads < 1000; ++reads) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20000) != 1 || ::recv(fd, buffer, sizeof buffer, 0) <= 0) break;
+      }
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    ::close(fd);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  bool handshakeDone_ = false;
+  std::thread thread_;
+};
+
+// The opening's time limit holds while part of a record waits for the rest.
+TEST_F(TlsLibraryTest, AGreetingThatStopsInsideARecordEndsWithinTheLimit) {
+  Set("KOVRA_TLS", "verify-full");
+  Set("KOVRA_TLS_CA", authority_.root());
+  Set("KOVRA_CONNECT_TIMEOUT", "1");
+  HalfRecordPeer peer(serverCertificate_);
+  EXPECT_EQ(Outcome(peer.port()), "the server did not greet within 1 s");
+  EXPECT_TRUE(peer.HandshakeDone());
+}
 
 TEST_F(TlsLibraryTest, APlainServerGetsNoProtocolByteInClear) {
   Set("KOVRA_TLS", "require");

@@ -22,6 +22,9 @@ struct TTlsSocketPeer {
   int fd = -1;
   std::size_t received = 0;
   unsigned char first = 0;
+  // Reads that would wait return at once instead (the session then wants to
+  // read), though the socket blocks: the caller bounds the wait itself.
+  bool dontWait = false;
 };
 
 namespace tls_socket_bio {
@@ -43,7 +46,7 @@ inline int Read(BIO* bio, char* data, int size) {
   TTlsSocketPeer& peer = PeerOf(bio);
   ssize_t n;
   do {
-    n = ::recv(peer.fd, data, static_cast<std::size_t>(size), 0);
+    n = ::recv(peer.fd, data, static_cast<std::size_t>(size), peer.dontWait ? MSG_DONTWAIT : 0);
   } while (n < 0 && errno == EINTR);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(bio);
   if (n > 0) {
