@@ -146,6 +146,7 @@ double Median(std::vector<double> values) {
 // what TLS costs where separate runs, seconds apart, cannot. One iteration
 // is a pair of bursts, in turn the one and the other first.
 void PairedClearAndTls(benchmark::State& state, int clearPort, int tlsPort, const std::string& ca) {
+  using Clock = std::chrono::steady_clock;
   constexpr int kBurst = 200;
   Connection clear(clearPort);
   if (!clear.Open()) return state.SkipWithError("KVRConnectOpen failed");
@@ -165,12 +166,12 @@ void PairedClearAndTls(benchmark::State& state, int clearPort, int tlsPort, cons
     for (int burst = 0; burst < 2; ++burst) {
       const bool overTls = (burst == 0) == tlsFirst;
       void* handle = overTls ? secured->handle() : clear.handle();
-      const auto start = std::chrono::steady_clock::now();
+      const auto start = Clock::now();
       for (int i = 0; i < kBurst; ++i) {
         if (KVRExecute(handle, line) != 1) return state.SkipWithError("KVRExecute failed");
       }
-      us[overTls ? 1 : 0] =
-          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / kBurst;
+      const std::chrono::duration<double, std::micro> spent = Clock::now() - start;
+      us[overTls ? 1 : 0] = spent.count() / kBurst;
     }
     tlsFirst = !tlsFirst;
     clearUs.push_back(us[0]);

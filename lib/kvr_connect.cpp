@@ -309,7 +309,8 @@ bool TKvrConnect::ReadMore() {
   // poll in front of it would only add a system call to every round trip.
   net::ReadResult read{net::ReadStatus::kTimedOut, 0};
   if (tls_) {
-    read = openLimit_ ? tls_->ReceiveWithin(reader_.FreeSpace(), *openLimit_) : tls_->ReceiveSome(reader_.FreeSpace());
+    read = openLimit_ ? tls_->ReceiveWithin(reader_.FreeSpace(), *openLimit_)
+                      : tls_->ReceiveSome(reader_.FreeSpace());
   } else if (!openLimit_ || net::WaitReadable(socket_, *openLimit_)) {
     read = net::ReceiveSome(socket_, reader_.FreeSpace());
   }

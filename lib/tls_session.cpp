@@ -24,7 +24,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kSuites = "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
+constexpr const char* kSuites =
+    "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
 constexpr std::size_t kReadBuffer = 64 * 1024;
 
 struct ContextFree {
@@ -165,7 +166,8 @@ std::string HandshakeFailure(SSL* ssl, int kind, const wire::TTlsSocketPeer& pee
 
 // Runs SSL_connect on the socket made non-blocking for the while, so that
 // the deadline bounds every wait.
-std::string Handshake(SSL* ssl, int fd, const wire::TTlsSocketPeer& peer, std::chrono::milliseconds limit) {
+std::string Handshake(SSL* ssl, int fd, const wire::TTlsSocketPeer& peer,
+                      std::chrono::milliseconds limit) {
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
     return std::string("TLS: ") + std::strerror(errno);
@@ -262,7 +264,9 @@ net::ReadResult TTlsSession::ReceiveSome(std::span<char> into) {
     if (n > 0) return {net::ReadStatus::kData, static_cast<std::size_t>(n)};
     const int kind = SSL_get_error(ssl, n);
     // Only a read that must not wait (ReceiveWithin) wants to read more.
-    if (kind == SSL_ERROR_WANT_READ && parts_->peer.dontWait) return {net::ReadStatus::kTimedOut, 0};
+    if (kind == SSL_ERROR_WANT_READ && parts_->peer.dontWait) {
+      return {net::ReadStatus::kTimedOut, 0};
+    }
     if (kind == SSL_ERROR_WANT_READ || (kind == SSL_ERROR_SYSCALL && errno == EINTR)) continue;
     if (kind == SSL_ERROR_ZERO_RETURN) return {net::ReadStatus::kEndOfStream, 0};
     // A peer that closes without the closing alert is an end of stream as

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 #include <poll.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -134,8 +134,9 @@ TEST_F(TlsLibraryTest, AVerifiedChainCarriesTheProtocolAndTheTraceNamesTheSessio
 // as in clear.
 TEST_F(TlsLibraryTest, ManySmallRecordsAndARequestLongerThanARecordCarryTheProtocol) {
   ServerOptions options;
-  options.arguments = {"--tls-cert", serverCertificate_.certificate, "--tls-key", serverCertificate_.key,
-                       "--segment", "3"};
+  options.arguments = {"--tls-cert", serverCertificate_.certificate,
+                       "--tls-key",  serverCertificate_.key,
+                       "--segment",  "3"};
   DevServer server(options);
   Set("KOVRA_TLS", "verify-full");
   Set("KOVRA_TLS_CA", authority_.root());
@@ -146,7 +147,9 @@ TEST_F(TlsLibraryTest, ManySmallRecordsAndARequestLongerThanARecordCarryTheProto
 
   // 30000 bytes: two records from the client, ten thousand back.
   std::string value(30000, 'y');
-  for (std::size_t i = 0; i < value.size(); i += 1000) value[i] = static_cast<char>('a' + i / 1000 % 26);
+  for (std::size_t i = 0; i < value.size(); i += 1000) {
+    value[i] = static_cast<char>('a' + i / 1000 % 26);
+  }
   ASSERT_TRUE(client.Write("big", value)) << client.LastError();
   EXPECT_EQ(client.Read("$l(big)"), "30000");
   const std::optional<std::string> back = client.Read("big");
@@ -283,7 +286,8 @@ class HalfRecordPeer {
     handshakeDone_ = SSL_accept(ssl) == 1;
     if (handshakeDone_) {
       // Application data, 64 bytes long; 10 of them come.
-      sendAll(fd, "\x17\x03\x03\x00\x40" "0123456789", 15);
+      const std::string part = std::string("\x17\x03\x03\x00\x40", 5) + "0123456789";
+      sendAll(fd, part.data(), part.size());
       char buffer[4096];
       for (int reads = 0; reads < 1000; ++reads) {
         pollfd p{fd, POLLIN, 0};

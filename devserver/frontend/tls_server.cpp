@@ -149,7 +149,8 @@ std::unique_ptr<TlsStream> TlsContext::accept(int fd, std::chrono::milliseconds 
   return stream;
 }
 
-TlsStream::TlsStream(std::unique_ptr<Parts> parts) : parts_(std::move(parts)), ssl_(parts_->ssl.get()) {}
+TlsStream::TlsStream(std::unique_ptr<Parts> parts)
+    : parts_(std::move(parts)), ssl_(parts_->ssl.get()) {}
 
 TlsStream::~TlsStream() {
   // The closing alert, if the client is still there; its answer is not

@@ -56,7 +56,9 @@ inline int Read(BIO* bio, char* data, int size) {
   return static_cast<int>(n);
 }
 
-inline int Puts(BIO* bio, const char* text) { return Write(bio, text, static_cast<int>(std::strlen(text))); }
+inline int Puts(BIO* bio, const char* text) {
+  return Write(bio, text, static_cast<int>(std::strlen(text)));
+}
 
 // Only a flush means anything here (every write is already on its way); the
 // rest (pending bytes, kernel TLS, end of file) are answered "no".
