@@ -1,5 +1,5 @@
 // The socket layer: every POSIX socket call of the library lives here (and,
-// for a TLS connection, in the session's BIO of tls_session.cpp), and only
+// for a TLS connection, in the session's BIO, wire/tls_socket_bio.h), and only
 // there is EINTR retried. Descriptors are plain ints owned by the caller
 // (TKvrConnect), which releases them with ReleaseSocket.
 #pragma once
