@@ -12,6 +12,9 @@
 //   --tls-devserver=PORT  kvrdevserver with TLS on every connection:
 //                     execute_devserver_tls   as execute_devserver, over TLS
 //                     open_devserver_tls      as open_devserver, over TLS
+//   both of them:     execute_devserver_tls_paired  bursts in clear and over
+//                     TLS in turn; counters ratio (median of the pairs'),
+//                     clear_us and tls_us per round trip
 //   --tls-ca=FILE     the root the TLS server's certificate is verified with
 //   --bytes=N         bytes per streaming case (the bulk peer must send N)
 //   --placement=TEXT  label written with every sample
@@ -21,6 +24,9 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -125,6 +131,57 @@ class TlsEnvironment {
 void ExecuteTrivialLineTls(benchmark::State& state, int port, const std::string& ca) {
   const TlsEnvironment tls(ca);
   ExecuteTrivialLine(state, port);
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+// Round trips in clear and over TLS in alternating bursts, over two
+// connections open side by side: a load that comes and goes on a shared
+// machine weighs on both alike, so the median of the bursts' ratios shows
+// what TLS costs where separate runs, seconds apart, cannot. One iteration
+// is a pair of bursts, in turn the one and the other first.
+void PairedClearAndTls(benchmark::State& state, int clearPort, int tlsPort, const std::string& ca) {
+  using Clock = std::chrono::steady_clock;
+  constexpr int kBurst = 200;
+  Connection clear(clearPort);
+  if (!clear.Open()) return state.SkipWithError("KVRConnectOpen failed");
+  std::optional<Connection> secured;
+  {
+    const TlsEnvironment tls(ca);
+    secured.emplace(tlsPort);
+    if (!secured->Open()) return state.SkipWithError("KVRConnectOpen over TLS failed");
+  }
+  KOVRA_STR* line = Record("s x=1");
+  std::vector<double> clearUs;
+  std::vector<double> tlsUs;
+  std::vector<double> ratios;
+  bool tlsFirst = false;
+  for (auto _ : state) {
+    double us[2] = {0, 0};  // per round trip: in clear, over TLS
+    for (int burst = 0; burst < 2; ++burst) {
+      const bool overTls = (burst == 0) == tlsFirst;
+      void* handle = overTls ? secured->handle() : clear.handle();
+      const auto start = Clock::now();
+      for (int i = 0; i < kBurst; ++i) {
+        if (KVRExecute(handle, line) != 1) return state.SkipWithError("KVRExecute failed");
+      }
+      const std::chrono::duration<double, std::micro> spent = Clock::now() - start;
+      us[overTls ? 1 : 0] = spent.count() / kBurst;
+    }
+    tlsFirst = !tlsFirst;
+    clearUs.push_back(us[0]);
+    tlsUs.push_back(us[1]);
+    ratios.push_back(us[0] / us[1]);
+  }
+  state.counters["clear_us"] = Median(clearUs);
+  state.counters["tls_us"] = Median(tlsUs);
+  state.counters["ratio"] = Median(ratios);
+  state.SetItemsProcessed(state.iterations() * 2 * kBurst);
 }
 
 // A whole connection's life: connect, (handshake,) greeting, database
@@ -272,6 +329,10 @@ void Register(const Options& o) {
   if (o.tlsDevserver) {
     add("execute_devserver_tls", ExecuteTrivialLineTls, o.tlsDevserver, o.tlsCa)->MinTime(kMinTime);
     add("open_devserver_tls", OpenAndClose, o.tlsDevserver, o.tlsCa)->MinTime(kMinTime);
+  }
+  if (o.devserver && o.tlsDevserver) {
+    add("execute_devserver_tls_paired", PairedClearAndTls, o.devserver, o.tlsDevserver, o.tlsCa)
+        ->MinTime(4 * kMinTime);
   }
 }
 

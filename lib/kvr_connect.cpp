@@ -304,18 +304,22 @@ bool TKvrConnect::ReadMore() {
     return false;
   }
   // While the connection opens, a server that stays silent must not hold
-  // the caller for ever: the wait is bounded (bytes a TLS session already
-  // holds need no wait). After the opening a reply has no overall limit, so
-  // one blocking recv is the whole wait: a readiness poll in front of it
-  // would only add a system call to every round trip.
-  if (openLimit_ && !(tls_ && tls_->HasBuffered()) && !net::WaitReadable(socket_, *openLimit_)) {
+  // the caller for ever: the wait is bounded. After the opening a reply has
+  // no overall limit, so one blocking recv is the whole wait: a readiness
+  // poll in front of it would only add a system call to every round trip.
+  net::ReadResult read{net::ReadStatus::kTimedOut, 0};
+  if (tls_) {
+    read = openLimit_ ? tls_->ReceiveWithin(reader_.FreeSpace(), *openLimit_)
+                      : tls_->ReceiveSome(reader_.FreeSpace());
+  } else if (!openLimit_ || net::WaitReadable(socket_, *openLimit_)) {
+    read = net::ReceiveSome(socket_, reader_.FreeSpace());
+  }
+  if (read.status == net::ReadStatus::kTimedOut) {
     connectFailure_ = (greeted_ ? "the server did not answer the login within " : "the server did not greet within ") +
                       openLimit_->Seconds() + " s";
     DropConnection(ceSocketNotConnected);
     return false;
   }
-  const net::ReadResult read =
-      tls_ ? tls_->ReceiveSome(reader_.FreeSpace()) : net::ReceiveSome(socket_, reader_.FreeSpace());
   if (read.status == net::ReadStatus::kData) {
     reader_.Commit(read.count);
     return true;

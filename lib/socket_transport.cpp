@@ -9,6 +9,7 @@
 #include <vector>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -65,6 +66,10 @@ DialOutcome Dial(const TSocketAddress& address, const TConnectLimit& limit, int&
     return DialOutcome::kFailed;
   }
   ::fcntl(fd, F_SETFL, 0);  // blocking from here on
+  // Every request leaves in one send and the next waits for its reply:
+  // Nagle's algorithm could only hold a request back for an acknowledgement.
+  int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return DialOutcome::kConnected;
 }
 

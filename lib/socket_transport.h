@@ -1,5 +1,5 @@
 // The socket layer: every POSIX socket call of the library lives here (and,
-// for a TLS connection, in the session's BIO of tls_session.cpp), and only
+// for a TLS connection, in the session's BIO, wire/tls_socket_bio.h), and only
 // there is EINTR retried. Descriptors are plain ints owned by the caller
 // (TKvrConnect), which releases them with ReleaseSocket.
 #pragma once
@@ -38,7 +38,8 @@ void ReleaseSocket(int fd);
 // succeeds.
 bool SendAll(int fd, std::string_view bytes);
 
-enum class ReadStatus { kData, kEndOfStream, kFailed };
+// kTimedOut: a time limit passed before a byte came (only reads given one).
+enum class ReadStatus { kData, kEndOfStream, kFailed, kTimedOut };
 struct ReadResult {
   ReadStatus status;
   std::size_t count;  // bytes stored in the span, for kData only

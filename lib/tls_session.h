@@ -64,9 +64,11 @@ class TTlsSession {
   // As net::SendAll and net::ReceiveSome, through the session.
   bool SendAll(std::string_view bytes);
   net::ReadResult ReceiveSome(std::span<char> into);
-  // Whether decrypted bytes are waiting in the session: the socket can then
-  // be silent though a reply is there to read.
-  bool HasBuffered() const;
+  // The same, but kTimedOut once limit has passed with no byte to hand over,
+  // even when part of a record has come (a plain wait for the socket would
+  // block in the read for the rest of it; bytes the session holds already
+  // need no wait at all).
+  net::ReadResult ReceiveWithin(std::span<char> into, const TConnectLimit& limit);
 
   // Sends the closing alert (best effort; never blocks for an answer).
   void Close();

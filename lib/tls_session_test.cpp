@@ -3,8 +3,10 @@
 // server with the certificate it needs and opens connections with the
 // KOVRA_TLS variables set for this process.
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -52,6 +54,11 @@ class Client {
     KOVRA_STR error;
     KVRGetLastError(handle_, &error);
     return Text(error);
+  }
+  bool Write(const std::string& name, const std::string& value) {
+    KOVRA_STR key = Record(name);
+    KOVRA_STR text = Record(value);
+    return KVRWrite(handle_, &key, &text) == 1;
   }
   std::optional<std::string> Read(const std::string& expression) {
     KOVRA_STR in = Record(expression);
@@ -119,6 +126,36 @@ TEST_F(TlsLibraryTest, AVerifiedChainCarriesTheProtocolAndTheTraceNamesTheSessio
     Set("KOVRA_TLS", mode);
     EXPECT_EQ(Outcome(server->port()), "") << mode;
   }
+}
+
+// Replies cut into many small records, several of which arrive in one read
+// (the greeting among them, while the opening's time limit watches the
+// socket), and a request longer than one record: the protocol sees the bytes
+// as in clear.
+TEST_F(TlsLibraryTest, ManySmallRecordsAndARequestLongerThanARecordCarryTheProtocol) {
+  ServerOptions options;
+  options.arguments = {"--tls-cert", serverCertificate_.certificate,
+                       "--tls-key",  serverCertificate_.key,
+                       "--segment",  "3"};
+  DevServer server(options);
+  Set("KOVRA_TLS", "verify-full");
+  Set("KOVRA_TLS_CA", authority_.root());
+  Set("KOVRA_CONNECT_TIMEOUT", "5");
+  Client client(server.port());
+  ASSERT_TRUE(client.Open()) << client.LastError();
+  EXPECT_EQ(client.Read("6*7"), "42");
+
+  // 30000 bytes: two records from the client, ten thousand back.
+  std::string value(30000, 'y');
+  for (std::size_t i = 0; i < value.size(); i += 1000) {
+    value[i] = static_cast<char>('a' + i / 1000 % 26);
+  }
+  ASSERT_TRUE(client.Write("big", value)) << client.LastError();
+  EXPECT_EQ(client.Read("$l(big)"), "30000");
+  const std::optional<std::string> back = client.Read("big");
+  ASSERT_TRUE(back.has_value()) << client.LastError();
+  EXPECT_TRUE(*back == value) << "a value of " << back->size() << " bytes came back different";
+  EXPECT_EQ(client.Read("$e(big,29001,29003)"), "dyy");
 }
 
 TEST_F(TlsLibraryTest, AWrongHostNameFailsOnlyTheFullVerification) {
@@ -213,6 +250,70 @@ class PlainPeer {
   std::string received_;
   std::thread thread_;
 };
+
+// A TLS server that finishes the handshake, then sends the header of a
+// record and part of its body, and nothing more: the client holds part of a
+// record that will never be whole.
+class HalfRecordPeer {
+ public:
+  explicit HalfRecordPeer(const IssuedCertificate& certificate) {
+    listener_ = listenOnLoopback(port_);
+    thread_ = std::thread([this, certificate] { Serve(certificate); });
+  }
+  ~HalfRecordPeer() {
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) ::close(listener_);
+  }
+  int port() const { return port_; }
+  bool HandshakeDone() {
+    if (thread_.joinable()) thread_.join();
+    return handshakeDone_;
+  }
+
+ private:
+  void Serve(const IssuedCertificate& certificate) {
+    pollfd waiting{listener_, POLLIN, 0};
+    if (::poll(&waiting, 1, 20000) != 1) return;
+    const int fd = ::accept(listener_, nullptr, nullptr);
+    if (fd < 0) return;
+    const timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_chain_file(context, certificate.certificate.c_str());
+    SSL_CTX_use_PrivateKey_file(context, certificate.key.c_str(), SSL_FILETYPE_PEM);
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    handshakeDone_ = SSL_accept(ssl) == 1;
+    if (handshakeDone_) {
+      // Application data, 64 bytes long; 10 of them come.
+      const std::string part = std::string("\x17\x03\x03\x00\x40", 5) + "0123456789";
+      sendAll(fd, part.data(), part.size());
+      char buffer[4096];
+      for (int reads = 0; reads < 1000; ++reads) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20000) != 1 || ::recv(fd, buffer, sizeof buffer, 0) <= 0) break;
+      }
+    }
+    SSL_free(ssl);
+    SSL_CTX_free(context);
+    ::close(fd);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  bool handshakeDone_ = false;
+  std::thread thread_;
+};
+
+// The opening's time limit holds while part of a record waits for the rest.
+TEST_F(TlsLibraryTest, AGreetingThatStopsInsideARecordEndsWithinTheLimit) {
+  Set("KOVRA_TLS", "verify-full");
+  Set("KOVRA_TLS_CA", authority_.root());
+  Set("KOVRA_CONNECT_TIMEOUT", "1");
+  HalfRecordPeer peer(serverCertificate_);
+  EXPECT_EQ(Outcome(peer.port()), "the server did not greet within 1 s");
+  EXPECT_TRUE(peer.HandshakeDone());
+}
 
 TEST_F(TlsLibraryTest, APlainServerGetsNoProtocolByteInClear) {
   Set("KOVRA_TLS", "require");

@@ -1,5 +1,7 @@
-// Every socket call of the front end lives here. EINTR is retried here and
-// nowhere else; a peer that has gone is reported as ConnectionLost.
+// Every socket call of the front end lives here (but for the records of a
+// TLS session, which go through the library's BIO, tls_socket_bio.h). EINTR
+// is retried here and there only; a peer that has gone is reported as
+// ConnectionLost.
 #pragma once
 
 #include <cstddef>

@@ -17,12 +17,15 @@
 
 #include "socket_io.h"
 #include "tls_reason.h"
+#include "tls_socket_bio.h"
 
 namespace devserver {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kReadBuffer = 64 * 1024;
 
 std::string queuedReason(unsigned long* lastCode = nullptr) {
   return kovra::wire::QueuedTlsReason("unknown reason", lastCode);
@@ -46,6 +49,13 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
 
 }  // namespace
 
+// The session, and its BIO's method and socket, freed in reverse order.
+struct TlsStream::Parts {
+  kovra::wire::TTlsSocketPeer peer;
+  std::unique_ptr<BIO_METHOD, decltype(&BIO_meth_free)> method{nullptr, BIO_meth_free};
+  std::unique_ptr<SSL, decltype(&SSL_free)> ssl{nullptr, SSL_free};
+};
+
 void endTlsOnThisThread() { OPENSSL_thread_stop(); }
 
 std::chrono::milliseconds handshakeLimit() {
@@ -67,6 +77,12 @@ TlsContext::TlsContext(const TlsFiles& files) : context_(SSL_CTX_new(TLS_server_
     SSL_CTX_set_options(context_, SSL_OP_NO_RENEGOTIATION);
     // Clients never resume a session: tickets would only cost time.
     SSL_CTX_set_num_tickets(context_, 0);
+    // Read whatever the socket holds, not a record header and then its body:
+    // one recv per request instead of two. Nothing here waits on the socket
+    // for a request once the handshake is done, so bytes kept in the
+    // session's buffer are never overlooked.
+    SSL_CTX_set_read_ahead(context_, 1);
+    SSL_CTX_set_default_read_buffer_len(context_, kReadBuffer);
     if (SSL_CTX_use_certificate_chain_file(context_, files.certificate.c_str()) != 1) {
       failStart("cannot read the TLS certificate", files.certificate);
     }
@@ -101,13 +117,19 @@ TlsContext::TlsContext(const TlsFiles& files) : context_(SSL_CTX_new(TLS_server_
 TlsContext::~TlsContext() { SSL_CTX_free(context_); }
 
 std::unique_ptr<TlsStream> TlsContext::accept(int fd, std::chrono::milliseconds limit) const {
-  SSL* ssl = SSL_new(context_);
-  if (ssl == nullptr) return nullptr;
-  auto stream = std::make_unique<TlsStream>(ssl);
+  auto parts = std::make_unique<TlsStream::Parts>();
+  parts->peer.fd = fd;
+  parts->method.reset(kovra::wire::NewTlsSocketMethod());
+  parts->ssl.reset(SSL_new(context_));
+  if (!parts->method || !parts->ssl) return nullptr;
+  BIO* bio = BIO_new(parts->method.get());
+  if (bio == nullptr) return nullptr;
+  BIO_set_data(bio, &parts->peer);
+  SSL_set_bio(parts->ssl.get(), bio, bio);  // the session owns it now
+  SSL* ssl = parts->ssl.get();
+  auto stream = std::make_unique<TlsStream>(std::move(parts));
   const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || SSL_set_fd(ssl, fd) != 1 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) {
-    return nullptr;
-  }
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return nullptr;
   const Clock::time_point deadline = Clock::now() + limit;
   bool done = false;
   for (;;) {
@@ -127,19 +149,25 @@ std::unique_ptr<TlsStream> TlsContext::accept(int fd, std::chrono::milliseconds 
   return stream;
 }
 
+TlsStream::TlsStream(std::unique_ptr<Parts> parts)
+    : parts_(std::move(parts)), ssl_(parts_->ssl.get()) {}
+
 TlsStream::~TlsStream() {
   // The closing alert, if the client is still there; its answer is not
   // waited for.
   ERR_clear_error();
   if (SSL_is_init_finished(ssl_)) SSL_shutdown(ssl_);
   ERR_clear_error();
-  SSL_free(ssl_);
 }
 
+// The connection's thread uses OpenSSL for this session alone, and every
+// failure below empties the error queue (or ends the connection): the queue
+// is empty before each read and write, so they need not clear it first. The
+// socket blocks and the BIO retries EINTR, so a read or write that does not
+// succeed ends the connection anyway.
 std::size_t TlsStream::receiveSome(char* data, std::size_t size) {
   const int piece = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
   for (;;) {
-    ERR_clear_error();
     errno = 0;
     const int n = SSL_read(ssl_, data, piece);
     if (n > 0) return static_cast<std::size_t>(n);
@@ -160,7 +188,6 @@ void TlsStream::sendAll(std::string_view bytes, std::size_t segment) {
   while (!bytes.empty()) {
     std::size_t piece = segment > 0 && segment < bytes.size() ? segment : bytes.size();
     piece = std::min<std::size_t>(piece, INT_MAX);
-    ERR_clear_error();
     errno = 0;
     const int n = SSL_write(ssl_, bytes.data(), static_cast<int>(piece));
     if (n > 0) {

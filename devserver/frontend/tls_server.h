@@ -1,8 +1,8 @@
 // TLS on kvrdevserver's connections: one context for the server, loaded at
 // start-up, and one session per connection, whose handshake runs on the
 // connection's own thread so a slow or wrong client never holds up others.
-// The sessions write with the socket's write(): the process must ignore
-// SIGPIPE (kvrdevserver does, see stop_signals.cpp).
+// The sessions read and write the socket through the library's BIO
+// (tls_socket_bio.h), which never raises SIGPIPE.
 #pragma once
 
 #include <chrono>
@@ -25,7 +25,8 @@ struct TlsFiles {
 // One connection's session. The socket stays the caller's.
 class TlsStream {
  public:
-  explicit TlsStream(ssl_st* ssl) : ssl_(ssl) {}
+  struct Parts;
+  explicit TlsStream(std::unique_ptr<Parts> parts);
   ~TlsStream();
   TlsStream(const TlsStream&) = delete;
   TlsStream& operator=(const TlsStream&) = delete;
@@ -35,6 +36,7 @@ class TlsStream {
   void sendAll(std::string_view bytes, std::size_t segment);
 
  private:
+  std::unique_ptr<Parts> parts_;
   ssl_st* ssl_;
 };
 

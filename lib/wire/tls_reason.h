@@ -25,4 +25,12 @@ inline std::string QueuedTlsReason(const char* fallback, unsigned long* lastCode
   return reason != nullptr ? reason : fallback;
 }
 
+// Empties this thread's OpenSSL error queue if anything is in it, so that
+// SSL_get_error judges the next call by that call alone. Cheaper than an
+// unconditional ERR_clear_error, which walks the whole queue on every record
+// sent or received.
+inline void ForgetStaleTlsErrors() {
+  if (ERR_peek_error() != 0) ERR_clear_error();
+}
+
 }  // namespace kovra::wire
