@@ -38,6 +38,24 @@ TEST_F(NakedIndicatorTest, LockNamesLeaveItAlone) {
   EXPECT_EQ(eval("$d(^B(7))"), "0");
 }
 
+TEST_F(NakedIndicatorTest, ASetPartThatSelectsNothingLeavesItAlone) {
+  run("k ^P s ^P(3)=\"x\",^P(3,4)=\"y\"");
+  // Ranges that select nothing: the target is not referenced, so the naked
+  // reference after it still continues ^P(3).
+  run("s a=^P(3),$p(^(3,4),\",\",5,2)=\"z\",b=^(3)");
+  run("s c=^P(3),$e(^(3,4),0)=\"z\",d=^(3)");
+  run("s e=^P(3),$p(^(3,4),\",\",-2)=\"z\",f=^(3)");
+  EXPECT_EQ(eval("b_d_f_\"/\"_^P(3,4)"), "xxx/y");
+  // Nor is an unset naked indicator an error then.
+  run("k ^P s g=$d(^P)");
+  EXPECT_EQ(eval("$d(^P)"), "0");
+  run("s $p(^(9),\"^\",2,1)=1");
+  EXPECT_EQ(evalError("^(9)"), "<NAKED>");
+  // A range that selects something references the target as before.
+  run("s ^P(5)=1,$p(^(6,7),\"^\",2)=2,h=^(7)");
+  EXPECT_EQ(eval("h_\"/\"_$d(^P(6))"), "^2/10");
+}
+
 TEST_F(NakedIndicatorTest, TheErrorCarriesTheStandardCode) {
   run("k ^N s ^N(1)=1");
   run("s $etrap=\"s ec=$ec,$ec=\"\"\"\"\" s x=$d(^N) s y=^(1)");

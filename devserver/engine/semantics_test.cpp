@@ -103,6 +103,11 @@ TEST_F(SemanticsTest, SetPieceAndExtractOnlyTouchWhatTheySelect) {
   EXPECT_EQ(eval("A"), "D");
   run("s A=\"xyz\" s $p(A,\"\")=\"D\"");
   EXPECT_EQ(eval("A"), "D");
+  // With no delimiter to separate them, a later piece follows the whole
+  // value directly, however far along it is asked for.
+  run("s A=\"xyz\",B=A,C=A,D=A s $p(A,\"\",2)=\"D\",$p(B,\"\",4,9)=\"E\",$p(C,\"\",1,3)=\"F\"");
+  run("s $p(D,\"\",1E9)=\"G\" k U s $p(U,\"\",3)=\"H\"");
+  EXPECT_EQ(eval("A_\"/\"_B_\"/\"_C_\"/\"_D_\"/\"_U"), "xyzD/xyzE/F/xyzG/H");
   run("s A=\"abc\" s $e(A,3,2)=\"D\",$e(A,0)=\"Z\"");
   EXPECT_EQ(eval("A"), "abc");
 }

@@ -466,8 +466,8 @@ void Job::Impl::runSet(const SetArg& arg) {
       continue;
     }
     if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION>");
-    bindNaked(r.target);
     if (t.kind == SetTarget::Kind::Var) {
+      bindNaked(r.target);
       store(r.target, value);
     } else {
       setPart(t, r.target, r.a2, r.a3, r.a4, value);
@@ -476,9 +476,9 @@ void Job::Impl::runSet(const SetArg& arg) {
 }
 
 // SET $PIECE and SET $EXTRACT. A range that selects nothing leaves the
-// variable as it was, undefined included; an empty delimiter makes the
-// whole value the one piece.
-void Job::Impl::setPart(const SetTarget& t, const Target& target, const std::string& a2,
+// variable as it was, undefined included, and does not reference it: the
+// naked indicator stays where it was.
+void Job::Impl::setPart(const SetTarget& t, Target& target, const std::string& a2,
                         const std::string& a3, const std::string& a4, const std::string& value) {
   long from, to;
   if (t.kind == SetTarget::Kind::Piece) {
@@ -489,7 +489,7 @@ void Job::Impl::setPart(const SetTarget& t, const Target& target, const std::str
     to = t.arg3 ? toInteger(a3) : from;
   }
   if (to < from || to < 1) return;
-  if (t.kind == SetTarget::Kind::Piece && a2.empty()) return store(target, value);
+  bindNaked(target);
   std::string old = fetch(target).value_or("");
   store(target, t.kind == SetTarget::Kind::Piece ? replacePieces(old, a2, from, to, value)
                                                  : replaceCharacters(old, from, to, value));

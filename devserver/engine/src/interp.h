@@ -213,7 +213,7 @@ struct Job::Impl {
   unsigned long steps = 0;  // commands run, to ask for the client now and then
   void runZnspace(const Command& c);
   void runSet(const SetArg& arg);
-  void setPart(const SetTarget& t, const Target& target, const std::string& a2,
+  void setPart(const SetTarget& t, Target& target, const std::string& a2,
                const std::string& a3, const std::string& a4, const std::string& value);
   void runWrite(const WriteItem& item);
   void runRead(const ReadItem& item);

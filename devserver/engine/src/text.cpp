@@ -56,12 +56,19 @@ long pieceCount(const std::string& s, const std::string& delim) {
 
 std::string replacePieces(const std::string& old, const std::string& delim, long from, long to,
                           const std::string& value) {
-  if (delim.empty() || to < from || to < 1) return old;
+  if (to < from || to < 1) return old;
   if (from < 1) from = 1;
   if (static_cast<size_t>(from - 1) * delim.size() > kMaxString) throw MError("<MAXSTRING>");
   std::vector<std::string> pieces;
   size_t pos = 0;
-  while (true) {
+  // An empty delimiter separates nothing: the whole value is piece 1, so a
+  // later piece is appended to it and piece 1 replaces it.
+  if (delim.empty()) {
+    pieces.push_back(old);
+    from = std::min(from, 2L);
+    to = std::min(to, 2L);
+  }
+  while (!delim.empty()) {
     size_t next = old.find(delim, pos);
     pieces.push_back(old.substr(pos, next == std::string::npos ? std::string::npos : next - pos));
     if (next == std::string::npos) break;
