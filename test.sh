@@ -111,7 +111,11 @@ rm -rf "$reports"
 mkdir -p "$reports"
 # Every report also lands in a file, so one from a child process whose exit
 # status a test does not look at still fails the run.
-export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:abort_on_error=1:strict_string_checks=1"
+# Freed memory waits in a quarantine of 64 MB rather than 256 before it is
+# reused: still far more than a utility frees in its life, and each of the
+# thousands of short-lived programs the tests start touches (and the kernel
+# maps) a quarter of the memory, which halves the time of the pass.
+export ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:abort_on_error=1:strict_string_checks=1:quarantine_size_mb=64"
 export UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1"
 # Sanitized, the end-to-end tests spend most of their time waiting for the
 # programs they start, so three at a time keep two cores busy.
