@@ -73,6 +73,26 @@ TEST_F(RoutineTest, ReadsLineTextWithText) {
   EXPECT_EQ(output("d ^SELF"), "SELF/ ; second");
 }
 
+// An XECUTE argument is run like a called block: a GOTO inside it leaves for
+// good, and the QUIT that ends the code gone to ends that argument only.
+TEST_F(RoutineTest, XecuteArgumentsEndAtTheirQuitWhereverTheyWent) {
+  EXPECT_EQ(output("x \"w 1 g there^MATH w 2\",\"w 3\" w 4"), "1landed34");
+  EXPECT_EQ(output("f i=1:1:3 x \"q:i=2  w i\""), "13");
+  EXPECT_EQ(output("x \"f i=1:1:5 q:i>2  w i\" w \"|\",i"), "12|3");
+  EXPECT_EQ(output("x \"x \"\"g there^MATH\"\" w 5\" w 6"), "landed56");
+}
+
+// Labels may be names or digit strings (007 and 7 differ); an offset is any
+// expression, taken as an integer.
+TEST_F(RoutineTest, ReachesLinesByLabelAndComputedOffset) {
+  storeRoutine("LBL", {"LBL q", "% w \"%\" q", "%9Z w \"%9Z\" q", "007 w \"007\" q", "7 w \"7\" q",
+                       "a w \"a\"", " w \"b\"", " w \"c\" q"});
+  EXPECT_EQ(output("d %^LBL,%9Z^LBL,007^LBL,7^LBL"), "%%9Z0077");
+  EXPECT_EQ(output("s k=4 d a+(k/2)^LBL,a+1.9^LBL,a+\"1x\"^LBL"), "cbcbc");
+  EXPECT_EQ(output("g a+0^LBL"), "abc");
+  EXPECT_EQ(errorOf("d 07^LBL"), "<NOLINE> *07^LBL");
+}
+
 TEST_F(RoutineTest, RestoresTestAfterExtrinsics) {
   storeRoutine("T", {"t() i 0", " q 5"});
   run("i 1");
