@@ -50,6 +50,32 @@ TEST_F(CommandTest, QuitEndsOnlyTheInnermostFor) {
   EXPECT_EQ(errorOf("f i=1:1:3 q 5"), "<COMMAND>");
 }
 
+// A numeric FOR steps the variable itself, not a private counter: once the
+// body kills or hides it, the next step finds it undefined and stops there.
+TEST_F(CommandTest, ForStepsTheVariableItSets) {
+  const auto stopsAfter = [this](std::string_view line, const std::string& written,
+                                 const std::string& error) {
+    io_.output.clear();
+    EXPECT_EQ(errorOf(line), error) << line;
+    EXPECT_EQ(io_.output, written) << line;
+  };
+  stopsAfter("k  f n=2:2:9 w n k:n=4 n", "24", "<UNDEFINED> *n");
+  stopsAfter("k  f n=7:-1 w n k:n=5 n", "765", "<UNDEFINED> *n");
+  stopsAfter("k  f n=0:0 w n k n", "0", "<UNDEFINED> *n");
+  stopsAfter("k  f v(\"c\",2)=1:1:4 w v(\"c\",2) k:v(\"c\",2)=3 v", "123",
+             "<UNDEFINED> *v(\"c\",2)");
+  stopsAfter("k  s t=\"w(1)\" f @t=1:1:4 w @t k w", "1", "<UNDEFINED> *w(1)");
+  stopsAfter("k  f n=1:1:4 w n k (z)", "1", "<UNDEFINED> *n");
+  stopsAfter("k  f n=1:1:4 w n n n", "1", "<UNDEFINED> *n");
+  stopsAfter("k  f n=1:1:4 x \"w n k:n=2 n\"", "12", "<UNDEFINED> *n");
+  // Later parameters of the same FOR are never reached.
+  stopsAfter("k  f n=1:1:2,9 w n k:n=2 n", "12", "<UNDEFINED> *n");
+  // A value set after the KILL is stepped from: 20 is past the limit.
+  EXPECT_EQ(output("k  f n=1:1:4 w n k n s n=20"), "1");
+  // A list value is assigned afresh, so killing it in the body is harmless.
+  EXPECT_EQ(output("k  f n=5,6 w n k n"), "56");
+}
+
 TEST_F(CommandTest, BranchesWithIfElseAndPostconditions) {
   EXPECT_EQ(output("i 1 w \"a\""), "a");
   EXPECT_EQ(output("i 0 w \"a\""), "");
