@@ -28,6 +28,13 @@ constexpr const char* kSuites =
     "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
 constexpr std::size_t kReadBuffer = 64 * 1024;
 
+}  // namespace
+
+// The owners of the OpenSSL objects a session holds. Not file-local: a
+// member of the session's parts may not have a type of an unnamed namespace
+// (a unity build includes this file in another).
+namespace session_parts {
+
 struct ContextFree {
   void operator()(SSL_CTX* context) const { SSL_CTX_free(context); }
 };
@@ -44,14 +51,14 @@ struct MethodFree {
   void operator()(BIO_METHOD* method) const { BIO_meth_free(method); }
 };
 
-}  // namespace
+}  // namespace session_parts
 
 // Freed in reverse order: the session before the method its BIO uses.
 struct TTlsSession::Parts {
   wire::TTlsSocketPeer peer;
-  std::unique_ptr<SSL_CTX, ContextFree> context;
-  std::unique_ptr<BIO_METHOD, MethodFree> method;
-  std::unique_ptr<SSL, SslFree> ssl;
+  std::unique_ptr<SSL_CTX, session_parts::ContextFree> context;
+  std::unique_ptr<BIO_METHOD, session_parts::MethodFree> method;
+  std::unique_ptr<SSL, session_parts::SslFree> ssl;
 };
 
 namespace {
@@ -218,7 +225,7 @@ std::unique_ptr<TTlsSession> TTlsSession::Start(int fd, std::string_view host,
   failure = Configure(parts->context.get(), settings);
   if (!failure.empty()) return nullptr;
   parts->ssl.reset(SSL_new(parts->context.get()));
-  std::unique_ptr<BIO, BioFree> bio(BIO_new(parts->method.get()));
+  std::unique_ptr<BIO, session_parts::BioFree> bio(BIO_new(parts->method.get()));
   if (!parts->ssl || !bio) {
     failure = "TLS: " + QueuedReason("cannot set up a TLS session");
     return nullptr;
@@ -312,8 +319,8 @@ std::string TTlsSession::Describe() const {
   text += ' ';
   text += SSL_get_cipher_name(ssl);
   text += ", server certificate ";
-  const std::unique_ptr<X509, X509Free> certificate(SSL_get1_peer_certificate(ssl));
-  std::unique_ptr<BIO, BioFree> memory(BIO_new(BIO_s_mem()));
+  const std::unique_ptr<X509, session_parts::X509Free> certificate(SSL_get1_peer_certificate(ssl));
+  std::unique_ptr<BIO, session_parts::BioFree> memory(BIO_new(BIO_s_mem()));
   if (!certificate || !memory ||
       X509_NAME_print_ex(memory.get(), X509_get_subject_name(certificate.get()), 0, XN_FLAG_RFC2253) < 0) {
     return text + "(none)";
