@@ -16,6 +16,12 @@ namespace {
 constexpr int kMaxForNesting = 64;
 constexpr auto kPollSlice = std::chrono::milliseconds(100);
 
+// SET x=...: an unsubscripted local by name.
+bool isPlainLocal(const SetTarget& t) {
+  return t.kind == SetTarget::Kind::Var && !t.ref.global && !t.ref.indirect && !t.ref.special &&
+         t.ref.subs.empty();
+}
+
 }  // namespace
 
 Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDepth) {
@@ -43,7 +49,7 @@ Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDept
 Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int forDepth,
                            bool& lineDone) {
   const Command& c = line.commands[index];
-  if (c.postcond && !isTrue(eval(*c.postcond))) return Flow::Next;
+  if (c.postcond && !evalValue(*c.postcond).isTrue()) return Flow::Next;
   switch (c.cmd) {
     case Cmd::Set:
       for (const auto& arg : c.sets) runSet(arg);
@@ -111,7 +117,7 @@ bool Job::Impl::runIf(const Command& c) {
       if (!runIf(parseArguments(Cmd::If, eval(*c.exprs[i])))) return false;
       continue;
     }
-    test = isTrue(eval(*c.exprs[i]));
+    test = evalValue(*c.exprs[i]).isTrue();
     if (!test) return false;
   }
   return true;
@@ -404,18 +410,17 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
   }
   Target var = resolve(c.forVar);
   for (const auto& range : c.forRanges) {
-    std::string start = eval(*range.start);
     if (!range.increment) {
-      store(var, start);
+      store(var, eval(*range.start));
       Flow flow = body();
       if (flow == Flow::QuitFor) return Flow::Next;
       if (flow != Flow::Next) return flow;
       continue;
     }
-    Number value = toNumber(start);
-    Number step = toNumber(eval(*range.increment));
+    Number value = evalValue(*range.start).number();
+    Number step = evalValue(*range.increment).number();
     bool bounded = static_cast<bool>(range.limit);
-    Number limit = bounded ? toNumber(eval(*range.limit)) : 0;
+    Number limit = bounded ? evalValue(*range.limit).number() : 0;
     // The start value is assigned even when the body never runs; later
     // values only when they are within the limit.
     store(var, formatNumber(value));
@@ -425,7 +430,8 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
       Flow flow = body();
       if (flow == Flow::QuitFor) return Flow::Next;
       if (flow != Flow::Next) return flow;
-      value = toNumber(fetchOrThrow(var)) + step;
+      const std::string* now = var.global ? nullptr : localValue(var.name, var.subs);
+      value = (now ? toNumber(*now) : toNumber(fetchOrThrow(var))) + step;
     }
   }
   return Flow::Next;
@@ -435,6 +441,13 @@ void Job::Impl::runSet(const SetArg& arg) {
   if (arg.indirect) {
     IndirectionLevel level(*this);
     for (const auto& inner : parseSetArguments(eval(*arg.indirect))) runSet(inner);
+    return;
+  }
+  if (arg.targets.size() == 1 && isPlainLocal(arg.targets[0])) {
+    // S x=value, the commonest SET: the value goes straight into the variable.
+    std::string value = eval(*arg.value);
+    if (value.size() > kMaxString) throw MError("<MAXSTRING>");
+    localNode(arg.targets[0].ref.name).value = std::move(value);
     return;
   }
   // The targets' subscripts first, then the value; a target's global takes

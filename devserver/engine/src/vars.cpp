@@ -126,12 +126,16 @@ std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create)
   return node;
 }
 
+Node& Job::Impl::localNode(const std::string& name) {
+  auto it = locals.find(name);
+  if (it == locals.end()) it = locals.emplace(name, std::make_shared<Node>()).first;
+  return *it->second;
+}
+
 std::optional<std::string> Job::Impl::fetch(const Target& t) {
   if (t.ssvn) return structuredValue(t);
   if (t.global) return server.impl().get(dbOf(t), t.name, t.subs);
-  auto root = localRoot(t.name, false);
-  if (!root) return std::nullopt;
-  const std::string* v = getValue(*root, t.subs);
+  const std::string* v = localValue(t.name, t.subs);
   if (!v) return std::nullopt;
   return *v;
 }
@@ -150,7 +154,7 @@ void Job::Impl::store(const Target& t, std::string value) {
     server.impl().set(dbOf(t), t.name, t.subs, std::move(value), transactionLog());
     return;
   }
-  setValue(*localRoot(t.name, true), t.subs, std::move(value));
+  setValue(localNode(t.name), t.subs, std::move(value));
 }
 
 void Job::Impl::killTarget(const Target& t) {
