@@ -32,6 +32,19 @@ struct Target {
   bool naked = false;  // ^(subs) whose name bindNaked has yet to take
 };
 
+// The order of local names: bytes, as std::string compares them, without a
+// call to memcmp for the short names locals have.
+struct NameOrder {
+  bool operator()(const std::string& a, const std::string& b) const {
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i)
+      if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    return a.size() < b.size();
+  }
+};
+// The local variables by name.
+using Locals = std::map<std::string, std::shared_ptr<Node>, NameOrder>;
+
 inline Target localTarget(const std::string& name) {
   Target t;
   t.name = name;
@@ -83,7 +96,7 @@ struct Job::Impl {
   Server& server;
   int jobNumber;
   Database* db;
-  std::map<std::string, std::shared_ptr<Node>> locals;
+  Locals locals;
   bool test = false;
   bool halted = false;
   Devices devices;
@@ -96,7 +109,7 @@ struct Job::Impl {
   struct Saved {
     std::string name;
     std::shared_ptr<Node> node;
-    std::optional<std::map<std::string, std::shared_ptr<Node>>> all;
+    std::optional<Locals> all;
     std::vector<std::string> kept;  // with all: the names an exclusive NEW left alone
   };
   struct Frame {

@@ -76,6 +76,7 @@ class Number {
   friend bool operator==(Number a, Number b) { return a.coef_ == b.coef_ && a.exp_ == b.exp_; }
   friend std::strong_ordering operator<=>(Number a, Number b);
 
+  friend Number integerDivide(Number a, Number b);
   friend Number modulo(Number a, Number b);
   friend Number power(Number a, Number b);
 

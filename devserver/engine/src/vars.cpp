@@ -204,7 +204,7 @@ void Job::Impl::newAllExcept(const std::vector<std::string>& keep) {
   saved.all = locals;
   saved.kept = keep;
   frames.back().saved.push_back(std::move(saved));
-  std::map<std::string, std::shared_ptr<Node>> kept;
+  Locals kept;
   for (const auto& name : keep) {
     auto it = locals.find(name);
     if (it != locals.end()) kept.insert(*it);
