@@ -12,10 +12,6 @@ namespace {
 
 std::string boolText(bool b) { return b ? "1" : "0"; }
 
-Value checked(std::string s) {
-  if (s.size() > kMaxString) throw MError("<MAXSTRING>");
-  return Value(std::move(s));
-}
 
 }  // namespace
 
@@ -99,11 +95,11 @@ Value Job::Impl::evalBinary(const Expr& e) {
   }
   const Expr* const* chain = length <= kShort ? shortChain : longChain.data();
   Value value = evalValue(*node);
-  for (size_t i = length; i-- > 0;) value = applyBinary(*chain[i], std::move(value));
+  for (size_t i = length; i-- > 0;) applyBinary(*chain[i], value);
   return value;
 }
 
-Value Job::Impl::applyBinary(const Expr& e, Value l) {
+void Job::Impl::applyBinary(const Expr& e, Value& l) {
   if (e.op == Op::Match) {
     bool match;
     if (e.pattern) {
@@ -114,20 +110,20 @@ Value Job::Impl::applyBinary(const Expr& e, Value l) {
       auto pat = cachedPattern(text);
       match = matchPattern(*pat, l.text());
     }
-    return Value::truth(match != e.negated);
+    l.setTruth(match != e.negated);
+    return;
   }
   const Expr& rhs = *e.args[1];
   if (!rhs.pure) l.own();
   Value r = evalValue(rhs);
   bool result;
   switch (e.op) {
-    case Op::Concat: {
-      // Appending to the owned left operand: a chain a_b_c_... grows one
-      // string instead of copying the whole value at every link.
-      std::string s = std::move(l).take();
-      s += r.text();
-      return checked(std::move(s));
-    }
+    case Op::Concat:
+      // Appending to the left operand: a chain a_b_c_... grows one string
+      // instead of copying the whole value at every link.
+      l.append(r.text());
+      if (l.text().size() > kMaxString) throw MError("<MAXSTRING>");
+      return;
     case Op::Equals: result = l.equals(r); break;
     case Op::Contains: result = l.text().find(r.text()) != std::string::npos; break;
     case Op::Follows: result = l.text() > r.text(); break;
@@ -142,12 +138,14 @@ Value Job::Impl::applyBinary(const Expr& e, Value l) {
     case Op::Or: result = l.isTrue() || r.isTrue(); break;
     case Op::Less: result = l.number() < r.number(); break;
     case Op::Greater: result = l.number() > r.number(); break;
-    default: return arithmetic(e, l, r);
+    default:
+      l.setNumber(arithmetic(e, l, r));
+      return;
   }
-  return Value::truth(result != e.negated);
+  l.setTruth(result != e.negated);
 }
 
-Value Job::Impl::arithmetic(const Expr& e, const Value& l, const Value& r) {
+Number Job::Impl::arithmetic(const Expr& e, const Value& l, const Value& r) {
   if (e.negated) throw MError("<SYNTAX>");
   Number a = l.number();
   Number b = r.number();

@@ -193,9 +193,10 @@ struct Job::Impl {
   // The value, possibly read in place (see Value).
   Value evalValue(const Expr& e);
   Value evalBinary(const Expr& e);
-  // One operator of a chain, its left operand l already evaluated.
-  Value applyBinary(const Expr& e, Value l);
-  Value arithmetic(const Expr& e, const Value& l, const Value& r);
+  // One operator of a chain: its left operand l, already evaluated,
+  // becomes the result.
+  void applyBinary(const Expr& e, Value& l);
+  Number arithmetic(const Expr& e, const Value& l, const Value& r);
   // A local variable's value read in place; null when it has none.
   const std::string* localValue(const std::string& name, const Subscripts& subs) const;
   Value evalVariable(const Expr& e);

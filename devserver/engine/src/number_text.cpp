@@ -18,6 +18,14 @@ constexpr long kExponentCap = 1'000'000;
 }  // namespace
 
 Number Number::parse(std::string_view t) {
+  // An integer of up to 18 digits, the commonest text read as a number.
+  if (!t.empty() && t.size() <= static_cast<size_t>(kDigits)) {
+    size_t start = t[0] == '-' ? 1 : 0;
+    std::int64_t digits = 0;
+    size_t k = start;
+    for (; k < t.size() && isDigit(t[k]); ++k) digits = digits * 10 + (t[k] - '0');
+    if (k == t.size() && k > start) return Number(start ? -digits : digits, 0);
+  }
   size_t i = 0;
   bool negative = false;
   for (; i < t.size() && (t[i] == '+' || t[i] == '-'); ++i)

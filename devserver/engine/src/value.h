@@ -75,6 +75,25 @@ class Value {
     own_ = *ref_;
     ref_ = nullptr;
   }
+  // Becomes number, or the string with text appended: an operator's result
+  // replaces its left operand in place.
+  void setNumber(Number number) {
+    num_ = number;
+    ref_ = nullptr;
+    state_ = kNumber | kCanonical;
+  }
+  void setTruth(bool b) { setNumber(Number(b ? 1 : 0)); }
+  void append(const std::string& more) {
+    if (ref_) {
+      own_.reserve(ref_->size() + more.size());
+      own_ = *ref_;
+      ref_ = nullptr;
+    } else {
+      text();
+    }
+    own_ += more;
+    state_ = kText;
+  }
   // M truth: the numeric interpretation is not zero.
   bool isTrue() const {
     if (state_ & kNumber) return !num_.isZero();
