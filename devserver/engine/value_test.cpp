@@ -68,6 +68,26 @@ TEST_F(ValueTest, NumbersKeptAsNumbersReadAsCanonicalText) {
   EXPECT_EQ(evalError("1E46*10"), "<MAXNUMBER>");
 }
 
+TEST_F(ValueTest, AVariableReadAgainFollowsNewKillAndParameters) {
+  storeRoutine("VALC", {"VALC ; rebinds x under the caller's loop", "NEWX() n x s x=\"in\" q x",
+                        "BYREF(x) s x=x_\"!\" q", "ALL() n  s x=\"all\" q x",
+                        "EXCL() n (r) s x=\"ex\" q x", "INX() n x s x=\"in\" q $$GETX()",
+                        "GETX() q x"});
+  run("s x=\"out\",r=\"\" f i=1:1:2 s r=r_x_$$NEWX^VALC()_x_$$ALL^VALC()_x_$$EXCL^VALC()_x_\";\"");
+  EXPECT_EQ(eval("r"), "outinoutalloutexout;outinoutalloutexout;");
+  run("s x=\"v\",r=\"\" f i=1:1:3 s r=r_x d BYREF^VALC(.x)");
+  EXPECT_EQ(eval("r_\"|\"_x"), "vv!v!!|v!!!");
+  run("s r=\"\" f i=1:1:3 s x=i,r=r_x k x s r=r_$d(x)");
+  EXPECT_EQ(eval("r"), "102030");
+  run("s x=1 x \"n x s x=2 s r=x\" s r=r_x");
+  EXPECT_EQ(eval("r"), "21");
+  // x made by the callee's NEW and gone when it returns.
+  run("k x s r=\"\" f i=1:1:2 s r=r_$$NEWX^VALC()_$g(x)_$$ALL^VALC()_$g(x)_\";\"");
+  EXPECT_EQ(eval("r"), "inall;inall;");
+  // The same reference reads x while a frame holds it and after it is gone.
+  EXPECT_EQ(errorOf("k x s r=\"\" s r=$$INX^VALC() s r=r_$$GETX^VALC()"), "<UNDEFINED>GETX^VALC *x");
+}
+
 TEST_F(ValueTest, LocalNamesKeepByteOrder) {
   run("k  s b=1,a=2,B=3,aa=4,%=5,a1=6");
   EXPECT_EQ(output("w"), "%=5\r\nB=3\r\na=2\r\na1=6\r\naa=4\r\nb=1\r\n");

@@ -41,9 +41,9 @@ Value Job::Impl::evalValue(const Expr& e) {
   throw MError("<SYNTAX>");
 }
 
-const std::string* Job::Impl::localValue(const std::string& name, const Subscripts& subs) const {
-  auto it = locals.find(name);
-  return it == locals.end() ? nullptr : getValue(*it->second, subs);
+const std::string* Job::Impl::localValue(const std::string& name, const Subscripts& subs) {
+  Node* root = locals.lookup(name);
+  return root ? getValue(*root, subs) : nullptr;
 }
 
 Value Job::Impl::evalVariable(const Expr& e) {
@@ -61,8 +61,8 @@ Value Job::Impl::evalVariable(const Expr& e) {
   if (ref.global || ref.indirect || ref.special) return Value(fetchOrThrow(resolve(ref)));
   // A local, the commonest operand: read in place.
   if (ref.subs.empty()) {
-    auto it = locals.find(ref.name);
-    if (it != locals.end() && it->second->value) return Value::borrowed(*it->second->value);
+    Node* node = locals.lookup(ref.name);
+    if (node && node->value) return Value::borrowed(*node->value);
     return Value(fetchOrThrow(resolve(ref)));
   }
   Target t;

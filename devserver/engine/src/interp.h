@@ -13,6 +13,7 @@
 #include "ast.h"
 #include "coded_error.h"
 #include "devices.h"
+#include "locals.h"
 #include "parse_cache.h"
 #include "mengine/engine.h"
 #include "server_impl.h"
@@ -31,19 +32,6 @@ struct Target {
   std::optional<Ssvn> ssvn;      // ^$ROUTINE(...) and the like
   bool naked = false;  // ^(subs) whose name bindNaked has yet to take
 };
-
-// The order of local names: bytes, as std::string compares them, without a
-// call to memcmp for the short names locals have.
-struct NameOrder {
-  bool operator()(const std::string& a, const std::string& b) const {
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i)
-      if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
-    return a.size() < b.size();
-  }
-};
-// The local variables by name.
-using Locals = std::map<std::string, std::shared_ptr<Node>, NameOrder>;
 
 inline Target localTarget(const std::string& name) {
   Target t;
@@ -198,7 +186,7 @@ struct Job::Impl {
   void applyBinary(const Expr& e, Value& l);
   Number arithmetic(const Expr& e, const Value& l, const Value& r);
   // A local variable's value read in place; null when it has none.
-  const std::string* localValue(const std::string& name, const Subscripts& subs) const;
+  const std::string* localValue(const std::string& name, const Subscripts& subs);
   Value evalVariable(const Expr& e);
   // The intrinsic functions evaluated on values; the others go to evalFunction.
   Value evalIntrinsic(const Expr& e);

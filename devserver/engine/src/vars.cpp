@@ -127,9 +127,8 @@ std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create)
 }
 
 Node& Job::Impl::localNode(const std::string& name) {
-  auto it = locals.find(name);
-  if (it == locals.end()) it = locals.emplace(name, std::make_shared<Node>()).first;
-  return *it->second;
+  if (Node* node = locals.lookup(name)) return *node;
+  return *locals.emplace(name, std::make_shared<Node>()).first->second;
 }
 
 std::optional<std::string> Job::Impl::fetch(const Target& t) {
