@@ -457,23 +457,24 @@ void Job::Impl::runSet(const SetArg& arg) {
     Target target;
     std::string a2, a3, a4;
   };
-  std::vector<Resolved> targets;
-  for (const auto& t : arg.targets) {
-    Resolved r;
-    if (t.kind == SetTarget::Kind::Special || t.kind == SetTarget::Kind::ZFunction) {
-      targets.push_back(std::move(r));
-      continue;
-    }
+  // One target, nearly always: it needs no vector.
+  Resolved first;
+  std::vector<Resolved> more;
+  auto resolved = [&](size_t i) -> Resolved& { return i == 0 ? first : more[i - 1]; };
+  more.resize(arg.targets.empty() ? 0 : arg.targets.size() - 1);
+  for (size_t i = 0; i < arg.targets.size(); ++i) {
+    const SetTarget& t = arg.targets[i];
+    if (t.kind == SetTarget::Kind::Special || t.kind == SetTarget::Kind::ZFunction) continue;
+    Resolved& r = resolved(i);
     r.target = resolveSubscripts(t.ref);
     if (t.arg2) r.a2 = eval(*t.arg2);
     if (t.arg3) r.a3 = eval(*t.arg3);
     if (t.arg4) r.a4 = eval(*t.arg4);
-    targets.push_back(std::move(r));
   }
   std::string value = eval(*arg.value);
-  for (size_t i = 0; i < targets.size(); ++i) {
+  for (size_t i = 0; i < arg.targets.size(); ++i) {
     const SetTarget& t = arg.targets[i];
-    Resolved& r = targets[i];
+    Resolved& r = resolved(i);
     if (t.kind == SetTarget::Kind::Special) {
       setSpecial(t, value);
       continue;
@@ -481,7 +482,7 @@ void Job::Impl::runSet(const SetArg& arg) {
     if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION>");
     bindNaked(r.target);
     if (t.kind == SetTarget::Kind::Var) {
-      store(r.target, value);
+      store(r.target, i + 1 == arg.targets.size() ? std::move(value) : value);
     } else {
       setPart(t, r.target, r.a2, r.a3, r.a4, value);
     }

@@ -54,6 +54,8 @@ class Number {
 
   // The canonical text.
   std::string text() const;
+  // The canonical text into out, replacing what it held.
+  void writeText(std::string& out) const;
   // An approximation in binary, for durations and fractional powers.
   long double approximate() const;
 

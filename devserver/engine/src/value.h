@@ -50,7 +50,7 @@ class Value {
   const std::string& text() const {
     if (ref_) return *ref_;
     if (!(state_ & kText)) {
-      own_ = num_.text();
+      num_.writeText(own_);
       state_ |= kText;
     }
     return own_;
