@@ -86,7 +86,9 @@ class Locals {
   // looked up since the last change of shape. key is the name as a parsed
   // reference holds it: its address picks the cache slot.
   Node* lookup(const std::string& key) {
-    Slot& slot = slots_[(reinterpret_cast<std::uintptr_t>(&key) >> 4) % slots_.size()];
+    // Fibonacci hashing of the address: names a few bytes apart spread out.
+    auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&key));
+    Slot& slot = slots_[(address * 0x9E3779B97F4A7C15ULL) >> (64 - kSlotBits)];
     if (slot.shape == shape_ && slot.entry && NameOrder::same(slot.entry->first, key))
       return slot.entry->second.get();
     auto it = map_.find(key);
@@ -107,7 +109,8 @@ class Locals {
   };
   Map map_;
   std::uint64_t shape_ = 1;
-  std::array<Slot, 32> slots_{};
+  static constexpr int kSlotBits = 6;
+  std::array<Slot, 1 << kSlotBits> slots_{};
 };
 
 }  // namespace mengine
