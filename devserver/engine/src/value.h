@@ -22,7 +22,6 @@ class Value {
  public:
   Value() : state_(kText) {}
   Value(std::string text) : own_(std::move(text)), state_(kText) {}
-  Value(const char* text) : own_(text), state_(kText) {}
   Value(Number number) : num_(number), state_(kNumber | kCanonical) {}
   static Value truth(bool b) { return Value(Number(b ? 1 : 0)); }
   // Reads text in place: text must outlive the value and stay unchanged.
