@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -85,11 +86,30 @@ std::string stringFunction(Fn f, const std::vector<std::string>& v) {
 // The values of a function's arguments, left to right, for the functions of
 // at most four. A value read in place is copied before an argument that may
 // change variables is evaluated.
-struct Arguments {
+// Each value is made in its place, only as many as there are arguments.
+class Arguments {
+ public:
   static constexpr size_t kMax = 4;
-  Value v[kMax];
-  size_t n = 0;
-  bool has(size_t i) const { return i < n; }
+  Arguments() = default;
+  ~Arguments() {
+    for (size_t i = 0; i < n_; ++i) (*this)[i].~Value();
+  }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+
+  // The next argument: the value evaluate returns.
+  template <typename Evaluate>
+  void add(Evaluate evaluate) {
+    ::new (storage_[n_]) Value(evaluate());
+    ++n_;
+  }
+  Value& operator[](size_t i) { return *std::launder(reinterpret_cast<Value*>(storage_[i])); }
+  size_t size() const { return n_; }
+  bool has(size_t i) const { return i < n_; }
+
+ private:
+  alignas(Value) unsigned char storage_[kMax][sizeof(Value)];
+  size_t n_ = 0;
 };
 
 }  // namespace
@@ -109,22 +129,22 @@ Value Job::Impl::evalIntrinsic(const Expr& e) {
       return Value(evalFunction(e));
   }
   Arguments v;
-  for (; v.n < a.size() && v.n < Arguments::kMax; ++v.n) {
-    if (!a[v.n]->pure)
-      for (size_t k = 0; k < v.n; ++k) v.v[k].own();
-    v.v[v.n] = evalValue(*a[v.n]);
+  for (size_t i = 0; i < a.size() && i < Arguments::kMax; ++i) {
+    if (!a[i]->pure)
+      for (size_t k = 0; k < i; ++k) v[k].own();
+    v.add([&] { return evalValue(*a[i]); });
   }
-  const std::string& s = v.v[0].text();
+  const std::string& s = v[0].text();
   switch (e.fn) {
     case Fn::Length:
-      return Number(v.has(1) ? pieceCount(s, v.v[1].text()) : static_cast<long>(s.size()));
+      return Number(v.has(1) ? pieceCount(s, v[1].text()) : static_cast<long>(s.size()));
     case Fn::Extract: {
-      long from = v.has(1) ? integerOf(v.v[1]) : 1;
-      return Value(extract(s, from, v.has(2) ? integerOf(v.v[2]) : from));
+      long from = v.has(1) ? integerOf(v[1]) : 1;
+      return Value(extract(s, from, v.has(2) ? integerOf(v[2]) : from));
     }
     default: {
-      long from = v.has(2) ? integerOf(v.v[2]) : 1;
-      return Value(piece(s, v.v[1].text(), from, v.has(3) ? integerOf(v.v[3]) : from));
+      long from = v.has(2) ? integerOf(v[2]) : 1;
+      return Value(piece(s, v[1].text(), from, v.has(3) ? integerOf(v[3]) : from));
     }
   }
 }
