@@ -48,7 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   Parses([&] { mengine::parsePattern(text); });
   Parses([&] { mengine::parseReference(text); });
   Parses([&] { mengine::parseSetArguments(text); });
-  Parses([&] { mengine::parseReferences(text); });
+  Parses([&] { mengine::parseMergeArguments(text); });
+  Parses([&] { mengine::parseWriteArguments(text); });
+  Parses([&] { mengine::parseEntryRef(text); });
   Parses([&] { mengine::parseDoArguments(text); });
 
   std::shared_ptr<const mengine::Line> line;

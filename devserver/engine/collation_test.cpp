@@ -10,9 +10,11 @@ namespace mengine::test {
 namespace {
 
 TEST(Collation, OrdersCanonicalNumbersBeforeStrings) {
-  std::vector<std::string> sorted = {"-10", "-2.5", "-1", "-.5", "0", ".25", "1", "2", "10", "100",
-                                     "1000000000000000000", " ", "-", "-0", ".", "01", "1.0",
-                                     "1E2", "A", "B", "a", "\xff"};
+  std::vector<std::string> sorted = {"-123456789012345678", "-10", "-2.5", "-1", "-.5", "0", ".25",
+                                     "1", "2", "2.5", "10", "100", "99999999999999999",
+                                     "123456789012345678", "1000000000000000000", " ", "-", "-0",
+                                     ".", "01", "1.0", "12345678901234567890", "1E2", "A", "B",
+                                     "a", "\xff"};
   Collate less;
   for (size_t i = 0; i < sorted.size(); ++i)
     for (size_t j = 0; j < sorted.size(); ++j)

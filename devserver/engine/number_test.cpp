@@ -106,6 +106,14 @@ TEST_F(NumberLanguageTest, TakesModuloAndIntegerDivisionOfDecimals) {
          {"7\\.3", "23"}, {".9\\.3", "3"}});
 }
 
+TEST_F(NumberLanguageTest, TakesModuloAndIntegerDivisionOfIntegersWithEitherSign) {
+  check({{"-7#3", "2"}, {"7#-3", "-2"}, {"-7#-3", "-1"}, {"6#-3", "0"}, {"-6#3", "0"}, {"-7\\2", "-3"},
+         {"7\\-2", "-3"}, {"-999999999999999998#7", "1"}, {"999999999999999999\\-2", "-499999999999999999"},
+         {"5\\0.5", "10"}});
+  EXPECT_EQ(evalError("7#0"), "<DIVIDE>");
+  EXPECT_EQ(evalError("7\\0"), "<DIVIDE>");
+}
+
 TEST_F(NumberLanguageTest, KeepsEighteenDigitsAcrossAVariable) {
   run("S x=6591595220247727905 S x=x+1");
   EXPECT_EQ(eval("x-6591595220247727905"), "0");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "names.h"
+#include "number.h"
 
 namespace mengine {
 
@@ -77,6 +78,13 @@ struct Expr {
   Fn fn = Fn::Ascii;  // Function
   Svn svn = Svn::Test;  // Special
   bool negated = false;  // for Binary: the operator was preceded by '
+  // Evaluating the expression changes no variable: it calls no extrinsic,
+  // takes no $INCREMENT and has no indirection. A value read in place may be
+  // held across the evaluation of a pure expression.
+  bool pure = false;
+  // Literal: the text is a canonical number, this one.
+  bool numeric = false;
+  Number number;
   Ref ref;
   std::vector<ExprP> args;  // Unary: operand; Binary: lhs, rhs; Function: arguments
   std::shared_ptr<const Pattern> pattern;  // Binary Match with a literal pattern

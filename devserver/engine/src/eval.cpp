@@ -12,54 +12,69 @@ namespace {
 
 std::string boolText(bool b) { return b ? "1" : "0"; }
 
-std::string checked(std::string s) {
-  if (s.size() > kMaxString) throw MError("<MAXSTRING>");
-  return s;
-}
 
 }  // namespace
 
-std::string Job::Impl::eval(const Expr& e) {
+Value Job::Impl::evalValue(const Expr& e) {
   switch (e.kind) {
     case Expr::Kind::Literal:
-      return e.text;
-    case Expr::Kind::Var: {
-      if (e.ref.indirect && e.ref.subs.empty()) {
-        // Expression indirection: the value is itself an expression atom.
-        std::string text = eval(*e.ref.indirect);
-        ExprP inner = cachedExpression(text);
-        IndirectionLevel level(*this);
-        return eval(*inner);
-      }
-      const Ref& ref = e.ref;
-      if (!ref.global && !ref.indirect && !ref.ssvn && !ref.special && ref.subs.empty()) {
-        // A plain local, the commonest operand: read in place.
-        auto it = locals.find(ref.name);
-        if (it != locals.end() && it->second->value) return *it->second->value;
-      }
-      return fetchOrThrow(resolve(ref));
-    }
+      return Value::literal(e.text, e.numeric ? &e.number : nullptr);
+    case Expr::Kind::Var:
+      return evalVariable(e);
     case Expr::Kind::Unary: {
-      std::string v = eval(*e.args[0]);
-      if (e.op == Op::Not) return boolText(!isTrue(v));
-      if (e.op == Op::Minus) return formatNumber(-toNumber(v));
-      return canonicalNumber(v);
+      Value v = evalValue(*e.args[0]);
+      if (e.op == Op::Not) return Value::truth(!v.isTrue());
+      if (e.op == Op::Minus) return Value(-v.number());
+      return Value(v.number());
     }
     case Expr::Kind::Binary:
       return evalBinary(e);
     case Expr::Kind::Function:
-      return evalFunction(e);
+      return evalIntrinsic(e);
     case Expr::Kind::Special:
-      return evalSpecial(e);
+      return Value(evalSpecial(e));
     case Expr::Kind::Extrinsic: {
       auto v = call(e.entry, true, nullptr);
-      return v ? *v : "";
+      return v ? Value(std::move(*v)) : Value();
     }
   }
   throw MError("<SYNTAX>");
 }
 
-std::string Job::Impl::evalBinary(const Expr& e) {
+const std::string* Job::Impl::localValue(const std::string& name, const Subscripts& subs) {
+  Node* root = locals.lookup(name);
+  return root ? getValue(*root, subs) : nullptr;
+}
+
+Value Job::Impl::evalVariable(const Expr& e) {
+  const Ref& ref = e.ref;
+  if (ref.indirect && ref.subs.empty()) {
+    // Expression indirection: the value is itself an expression atom. The
+    // parsed atom may leave the cache before the value is used: it is copied.
+    std::string text = eval(*ref.indirect);
+    ExprP inner = cachedExpression(text);
+    IndirectionLevel level(*this);
+    Value v = evalValue(*inner);
+    v.own();
+    return v;
+  }
+  if (ref.global || ref.indirect || ref.special) return Value(fetchOrThrow(resolve(ref)));
+  // A local, the commonest operand: read in place.
+  if (ref.subs.empty()) {
+    Node* node = locals.lookup(ref.name);
+    if (node && node->value) return Value::borrowed(*node->value);
+    return Value(fetchOrThrow(resolve(ref)));
+  }
+  Target t;
+  t.name = ref.name;
+  t.subs.reserve(ref.subs.size());
+  for (const auto& sub : ref.subs) t.subs.push_back(eval(*sub));
+  bindNaked(t);
+  if (const std::string* v = localValue(t.name, t.subs)) return Value::borrowed(*v);
+  throwUndefined(t);
+}
+
+Value Job::Impl::evalBinary(const Expr& e) {
   // Strictly left to right: the left operand is complete before the right
   // one is evaluated; there is no precedence. The operators of a chain nest
   // to the left, so the chain is walked in a loop rather than by recursion,
@@ -79,57 +94,69 @@ std::string Job::Impl::evalBinary(const Expr& e) {
     }
   }
   const Expr* const* chain = length <= kShort ? shortChain : longChain.data();
-  std::string value = eval(*node);
-  for (size_t i = length; i-- > 0;) value = applyBinary(*chain[i], std::move(value));
+  Value value = evalValue(*node);
+  for (size_t i = length; i-- > 0;) applyBinary(*chain[i], value);
   return value;
 }
 
-std::string Job::Impl::applyBinary(const Expr& e, std::string l) {
+void Job::Impl::applyBinary(const Expr& e, Value& l) {
   if (e.op == Op::Match) {
     bool match;
     if (e.pattern) {
-      match = matchPattern(*e.pattern, l);
+      match = matchPattern(*e.pattern, l.text());
     } else {
+      if (!e.args[1]->pure) l.own();
       std::string text = eval(*e.args[1]);
       auto pat = cachedPattern(text);
-      match = matchPattern(*pat, l);
+      match = matchPattern(*pat, l.text());
     }
-    return boolText(match != e.negated);
+    l.setTruth(match != e.negated);
+    return;
   }
-  std::string r = eval(*e.args[1]);
+  const Expr& rhs = *e.args[1];
+  if (!rhs.pure) l.own();
+  Value r = evalValue(rhs);
   bool result;
   switch (e.op) {
     case Op::Concat:
-      // Appending to the owned left operand: a chain a_b_c_... grows one
-      // string instead of copying the whole value at every link.
-      l += r;
-      return checked(std::move(l));
-    case Op::Equals: result = l == r; break;
-    case Op::Contains: result = l.find(r) != std::string::npos; break;
-    case Op::Follows: result = l > r; break;
+      // Appending to the left operand: a chain a_b_c_... grows one string
+      // instead of copying the whole value at every link.
+      l.append(r.text());
+      if (l.text().size() > kMaxString) throw MError("<MAXSTRING>");
+      return;
+    case Op::Equals: result = l.equals(r); break;
+    case Op::Contains: result = l.text().find(r.text()) != std::string::npos; break;
+    case Op::Follows: result = l.text() > r.text(); break;
     // The empty string collates before every subscript.
-    case Op::SortsAfter: result = !l.empty() && (r.empty() || Collate()(r, l)); break;
-    case Op::And: result = isTrue(l) && isTrue(r); break;
-    case Op::Or: result = isTrue(l) || isTrue(r); break;
-    case Op::Less: result = toNumber(l) < toNumber(r); break;
-    case Op::Greater: result = toNumber(l) > toNumber(r); break;
-    default: return arithmetic(e, l, r);
+    case Op::SortsAfter: {
+      const std::string& a = l.text();
+      const std::string& b = r.text();
+      result = !a.empty() && (b.empty() || Collate()(b, a));
+      break;
+    }
+    case Op::And: result = l.isTrue() && r.isTrue(); break;
+    case Op::Or: result = l.isTrue() || r.isTrue(); break;
+    case Op::Less: result = l.number() < r.number(); break;
+    case Op::Greater: result = l.number() > r.number(); break;
+    default:
+      l.setNumber(arithmetic(e, l, r));
+      return;
   }
-  return boolText(result != e.negated);
+  l.setTruth(result != e.negated);
 }
 
-std::string Job::Impl::arithmetic(const Expr& e, const std::string& l, const std::string& r) {
+Number Job::Impl::arithmetic(const Expr& e, const Value& l, const Value& r) {
   if (e.negated) throw MError("<SYNTAX>");
-  Number a = toNumber(l);
-  Number b = toNumber(r);
+  Number a = l.number();
+  Number b = r.number();
   switch (e.op) {
-    case Op::Add: return formatNumber(a + b);
-    case Op::Subtract: return formatNumber(a - b);
-    case Op::Multiply: return formatNumber(a * b);
-    case Op::Divide: return formatNumber(a / b);
-    case Op::IntDivide: return formatNumber(integerDivide(a, b));
-    case Op::Modulo: return formatNumber(modulo(a, b));
-    case Op::Power: return formatNumber(power(a, b));
+    case Op::Add: return a + b;
+    case Op::Subtract: return a - b;
+    case Op::Multiply: return a * b;
+    case Op::Divide: return a / b;
+    case Op::IntDivide: return integerDivide(a, b);
+    case Op::Modulo: return modulo(a, b);
+    case Op::Power: return power(a, b);
     default: throw MError("<SYNTAX>");
   }
 }

@@ -16,6 +16,12 @@ namespace {
 constexpr int kMaxForNesting = 64;
 constexpr auto kPollSlice = std::chrono::milliseconds(100);
 
+// SET x=...: an unsubscripted local by name.
+bool isPlainLocal(const SetTarget& t) {
+  return t.kind == SetTarget::Kind::Var && !t.ref.global && !t.ref.indirect && !t.ref.special &&
+         t.ref.subs.empty();
+}
+
 }  // namespace
 
 Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDepth) {
@@ -43,7 +49,7 @@ Flow Job::Impl::runLine(const Line& line, size_t from, Context& ctx, int forDept
 Flow Job::Impl::runCommand(const Line& line, size_t index, Context& ctx, int forDepth,
                            bool& lineDone) {
   const Command& c = line.commands[index];
-  if (c.postcond && !isTrue(eval(*c.postcond))) return Flow::Next;
+  if (c.postcond && !evalValue(*c.postcond).isTrue()) return Flow::Next;
   switch (c.cmd) {
     case Cmd::Set:
       for (const auto& arg : c.sets) runSet(arg);
@@ -111,7 +117,7 @@ bool Job::Impl::runIf(const Command& c) {
       if (!runIf(parseArguments(Cmd::If, eval(*c.exprs[i])))) return false;
       continue;
     }
-    test = isTrue(eval(*c.exprs[i]));
+    test = evalValue(*c.exprs[i]).isTrue();
     if (!test) return false;
   }
   return true;
@@ -404,18 +410,17 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
   }
   Target var = resolve(c.forVar);
   for (const auto& range : c.forRanges) {
-    std::string start = eval(*range.start);
     if (!range.increment) {
-      store(var, start);
+      store(var, eval(*range.start));
       Flow flow = body();
       if (flow == Flow::QuitFor) return Flow::Next;
       if (flow != Flow::Next) return flow;
       continue;
     }
-    Number value = toNumber(start);
-    Number step = toNumber(eval(*range.increment));
+    Number value = evalValue(*range.start).number();
+    Number step = evalValue(*range.increment).number();
     bool bounded = static_cast<bool>(range.limit);
-    Number limit = bounded ? toNumber(eval(*range.limit)) : 0;
+    Number limit = bounded ? evalValue(*range.limit).number() : 0;
     // The start value is assigned even when the body never runs; later
     // values only when they are within the limit.
     store(var, formatNumber(value));
@@ -425,7 +430,8 @@ Flow Job::Impl::runFor(const Line& line, size_t index, Context& ctx, int forDept
       Flow flow = body();
       if (flow == Flow::QuitFor) return Flow::Next;
       if (flow != Flow::Next) return flow;
-      value = toNumber(fetchOrThrow(var)) + step;
+      const std::string* now = var.global ? nullptr : localValue(var.name, var.subs);
+      value = (now ? toNumber(*now) : toNumber(fetchOrThrow(var))) + step;
     }
   }
   return Flow::Next;
@@ -437,6 +443,13 @@ void Job::Impl::runSet(const SetArg& arg) {
     for (const auto& inner : parseSetArguments(eval(*arg.indirect))) runSet(inner);
     return;
   }
+  if (arg.targets.size() == 1 && isPlainLocal(arg.targets[0])) {
+    // S x=value, the commonest SET: the value goes straight into the variable.
+    std::string value = eval(*arg.value);
+    if (value.size() > kMaxString) throw MError("<MAXSTRING>");
+    localNode(arg.targets[0].ref.name).value = std::move(value);
+    return;
+  }
   // The targets' subscripts first, then the value; a target's global takes
   // the naked indicator only when it is assigned, so in S ^B=^(2) the naked
   // reference still continues the reference made before the SET.
@@ -444,23 +457,24 @@ void Job::Impl::runSet(const SetArg& arg) {
     Target target;
     std::string a2, a3, a4;
   };
-  std::vector<Resolved> targets;
-  for (const auto& t : arg.targets) {
-    Resolved r;
-    if (t.kind == SetTarget::Kind::Special || t.kind == SetTarget::Kind::ZFunction) {
-      targets.push_back(std::move(r));
-      continue;
-    }
+  // One target, nearly always: it needs no vector.
+  Resolved first;
+  std::vector<Resolved> more;
+  auto resolved = [&](size_t i) -> Resolved& { return i == 0 ? first : more[i - 1]; };
+  more.resize(arg.targets.empty() ? 0 : arg.targets.size() - 1);
+  for (size_t i = 0; i < arg.targets.size(); ++i) {
+    const SetTarget& t = arg.targets[i];
+    if (t.kind == SetTarget::Kind::Special || t.kind == SetTarget::Kind::ZFunction) continue;
+    Resolved& r = resolved(i);
     r.target = resolveSubscripts(t.ref);
     if (t.arg2) r.a2 = eval(*t.arg2);
     if (t.arg3) r.a3 = eval(*t.arg3);
     if (t.arg4) r.a4 = eval(*t.arg4);
-    targets.push_back(std::move(r));
   }
   std::string value = eval(*arg.value);
-  for (size_t i = 0; i < targets.size(); ++i) {
+  for (size_t i = 0; i < arg.targets.size(); ++i) {
     const SetTarget& t = arg.targets[i];
-    Resolved& r = targets[i];
+    Resolved& r = resolved(i);
     if (t.kind == SetTarget::Kind::Special) {
       setSpecial(t, value);
       continue;
@@ -468,7 +482,7 @@ void Job::Impl::runSet(const SetArg& arg) {
     if (t.kind == SetTarget::Kind::ZFunction) throw MError("<FUNCTION>");
     if (t.kind == SetTarget::Kind::Var) {
       bindNaked(r.target);
-      store(r.target, value);
+      store(r.target, i + 1 == arg.targets.size() ? std::move(value) : value);
     } else {
       setPart(t, r.target, r.a2, r.a3, r.a4, value);
     }

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -67,17 +68,7 @@ std::string stringFunction(Fn f, const std::vector<std::string>& v) {
       }
       return out;
     }
-    case Fn::Extract: {
-      long from = v.size() > 1 ? toInteger(v[1]) : 1;
-      return extract(v[0], from, v.size() > 2 ? toInteger(v[2]) : from);
-    }
     case Fn::Find: return find(v[0], v[1], v.size() > 2 ? toInteger(v[2]) : 1);
-    case Fn::Length:
-      return std::to_string(v.size() > 1 ? pieceCount(v[0], v[1]) : static_cast<long>(v[0].size()));
-    case Fn::Piece: {
-      long from = v.size() > 2 ? toInteger(v[2]) : 1;
-      return piece(v[0], v[1], from, v.size() > 3 ? toInteger(v[3]) : from);
-    }
     case Fn::Translate: return translate(v[0], v[1], v.size() > 2 ? v[2] : "");
     case Fn::ZUpper: return upperCase(v[0]);
     case Fn::ZLower: return lowerCase(v[0]);
@@ -92,15 +83,74 @@ std::string stringFunction(Fn f, const std::vector<std::string>& v) {
   }
 }
 
+// The values of a function's arguments, left to right, for the functions of
+// at most four. A value read in place is copied before an argument that may
+// change variables is evaluated.
+// Each value is made in its place, only as many as there are arguments.
+class Arguments {
+ public:
+  static constexpr size_t kMax = 4;
+  Arguments() = default;
+  ~Arguments() {
+    for (size_t i = 0; i < n_; ++i) (*this)[i].~Value();
+  }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
+
+  // The next argument: the value evaluate returns.
+  template <typename Evaluate>
+  void add(Evaluate evaluate) {
+    ::new (storage_[n_]) Value(evaluate());
+    ++n_;
+  }
+  Value& operator[](size_t i) { return *std::launder(reinterpret_cast<Value*>(storage_[i])); }
+  size_t size() const { return n_; }
+  bool has(size_t i) const { return i < n_; }
+
+ private:
+  alignas(Value) unsigned char storage_[kMax][sizeof(Value)];
+  size_t n_ = 0;
+};
+
 }  // namespace
 
+// The commonest functions work on values: a number stays a number, a
+// variable is read in place and a length or count is not written as text.
+Value Job::Impl::evalIntrinsic(const Expr& e) {
+  const auto& a = e.args;
+  switch (e.fn) {
+    case Fn::Select:
+      for (size_t i = 0; i + 1 < a.size(); i += 2)
+        if (evalValue(*a[i]).isTrue()) return evalValue(*a[i + 1]);
+      throw MError("<SELECT>");
+    case Fn::Length: case Fn::Extract: case Fn::Piece:
+      break;
+    default:
+      return Value(evalFunction(e));
+  }
+  Arguments v;
+  for (size_t i = 0; i < a.size() && i < Arguments::kMax; ++i) {
+    if (!a[i]->pure)
+      for (size_t k = 0; k < i; ++k) v[k].own();
+    v.add([&] { return evalValue(*a[i]); });
+  }
+  const std::string& s = v[0].text();
+  switch (e.fn) {
+    case Fn::Length:
+      return Number(v.has(1) ? pieceCount(s, v[1].text()) : static_cast<long>(s.size()));
+    case Fn::Extract: {
+      long from = v.has(1) ? integerOf(v[1]) : 1;
+      return Value(extract(s, from, v.has(2) ? integerOf(v[2]) : from));
+    }
+    default: {
+      long from = v.has(2) ? integerOf(v[2]) : 1;
+      return Value(piece(s, v[1].text(), from, v.has(3) ? integerOf(v[3]) : from));
+    }
+  }
+}
 
 std::string Job::Impl::evalFunction(const Expr& e) {
   switch (e.fn) {
-    case Fn::Select:
-      for (size_t i = 0; i + 1 < e.args.size(); i += 2)
-        if (isTrue(eval(*e.args[i]))) return eval(*e.args[i + 1]);
-      throw MError("<SELECT>");
     case Fn::Data: case Fn::Get: case Fn::Order: case Fn::Name: case Fn::Query: case Fn::Next:
     case Fn::Increment:
       return referenceFunction(e);

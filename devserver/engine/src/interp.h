@@ -13,11 +13,13 @@
 #include "ast.h"
 #include "coded_error.h"
 #include "devices.h"
+#include "locals.h"
 #include "parse_cache.h"
 #include "mengine/engine.h"
 #include "server_impl.h"
 #include "text.h"
 #include "tree.h"
+#include "value.h"
 
 namespace mengine {
 
@@ -82,7 +84,7 @@ struct Job::Impl {
   Server& server;
   int jobNumber;
   Database* db;
-  std::map<std::string, std::shared_ptr<Node>> locals;
+  Locals locals;
   bool test = false;
   bool halted = false;
   Devices devices;
@@ -95,7 +97,7 @@ struct Job::Impl {
   struct Saved {
     std::string name;
     std::shared_ptr<Node> node;
-    std::optional<std::map<std::string, std::shared_ptr<Node>>> all;
+    std::optional<Locals> all;
     std::vector<std::string> kept;  // with all: the names an exclusive NEW left alone
   };
   struct Frame {
@@ -170,13 +172,24 @@ struct Job::Impl {
   void newAllExcept(const std::vector<std::string>& keep);
   void killAllExcept(const std::vector<std::string>& keep);
   std::shared_ptr<Node> localRoot(const std::string& name, bool create);
+  // The root of a local variable, made when there is none.
+  Node& localNode(const std::string& name);
 
   // ---- expressions (eval.cpp, functions.cpp) ----
-  std::string eval(const Expr& e);
-  std::string evalBinary(const Expr& e);
-  // One operator of a chain, its left operand l already evaluated.
-  std::string applyBinary(const Expr& e, std::string l);
-  std::string arithmetic(const Expr& e, const std::string& l, const std::string& r);
+  // The value as a string of its own.
+  std::string eval(const Expr& e) { return evalValue(e).take(); }
+  // The value, possibly read in place (see Value).
+  Value evalValue(const Expr& e);
+  Value evalBinary(const Expr& e);
+  // One operator of a chain: its left operand l, already evaluated,
+  // becomes the result.
+  void applyBinary(const Expr& e, Value& l);
+  Number arithmetic(const Expr& e, const Value& l, const Value& r);
+  // A local variable's value read in place; null when it has none.
+  const std::string* localValue(const std::string& name, const Subscripts& subs);
+  Value evalVariable(const Expr& e);
+  // The intrinsic functions evaluated on values; the others go to evalFunction.
+  Value evalIntrinsic(const Expr& e);
   std::string evalFunction(const Expr& e);
   std::string referenceFunction(const Expr& e);
   std::string nameFunction(Fn fn, const std::vector<std::string>& args);

@@ -250,11 +250,20 @@ Number Number::fromLongDouble(long double value) {
   return parse(buf);
 }
 
-Number integerDivide(Number a, Number b) { return (a / b).truncated(); }
+Number integerDivide(Number a, Number b) {
+  // Integers below 10^18: the quotient's integer part is exact in 18 digits.
+  if (a.exp_ == 0 && b.exp_ == 0 && b.coef_ != 0) return Number(a.coef_ / b.coef_, 0);
+  return (a / b).truncated();
+}
 
 Number modulo(Number a, Number b) {
   if (b.coef_ == 0) throw MError("<DIVIDE>");
   if (a.coef_ == 0) return {};
+  if (a.exp_ == 0 && b.exp_ == 0) {
+    std::int64_t rest = a.coef_ % b.coef_;
+    if (rest != 0 && (rest < 0) != (b.coef_ < 0)) rest += b.coef_;
+    return Number(rest, 0);
+  }
   std::uint64_t ma = a.magnitude();
   std::uint64_t mb = b.magnitude();
   // |a| mod |b| on the finer of the two scales, where both are integers.

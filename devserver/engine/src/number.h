@@ -54,6 +54,8 @@ class Number {
 
   // The canonical text.
   std::string text() const;
+  // The canonical text into out, replacing what it held.
+  void writeText(std::string& out) const;
   // An approximation in binary, for durations and fractional powers.
   long double approximate() const;
 
@@ -76,6 +78,7 @@ class Number {
   friend bool operator==(Number a, Number b) { return a.coef_ == b.coef_ && a.exp_ == b.exp_; }
   friend std::strong_ordering operator<=>(Number a, Number b);
 
+  friend Number integerDivide(Number a, Number b);
   friend Number modulo(Number a, Number b);
   friend Number power(Number a, Number b);
 

@@ -18,6 +18,14 @@ constexpr long kExponentCap = 1'000'000;
 }  // namespace
 
 Number Number::parse(std::string_view t) {
+  // An integer of up to 18 digits, the commonest text read as a number.
+  if (!t.empty() && t.size() <= static_cast<size_t>(kDigits)) {
+    size_t start = t[0] == '-' ? 1 : 0;
+    std::int64_t digits = 0;
+    size_t k = start;
+    for (; k < t.size() && isDecimalDigit(t[k]); ++k) digits = digits * 10 + (t[k] - '0');
+    if (k == t.size() && k > start) return Number(start ? -digits : digits, 0);
+  }
   size_t i = 0;
   bool negative = false;
   for (; i < t.size() && (t[i] == '+' || t[i] == '-'); ++i)
@@ -68,15 +76,35 @@ Number Number::parse(std::string_view t) {
 }
 
 std::string Number::text() const {
+  std::string out;
+  writeText(out);
+  return out;
+}
+
+void Number::writeText(std::string& out) const {
+  if (exp_ == 0) {
+    // An integer below 10^18, the commonest number: its digits backwards.
+    char buffer[24];
+    char* end = buffer + sizeof buffer;
+    char* p = end;
+    std::uint64_t m = magnitude();
+    do {
+      *--p = static_cast<char>('0' + m % 10);
+      m /= 10;
+    } while (m != 0);
+    if (coef_ < 0) *--p = '-';
+    out.assign(p, end);
+    return;
+  }
   char digits[24];
   auto end = std::to_chars(digits, digits + sizeof digits, magnitude()).ptr;
   auto length = static_cast<long>(end - digits);
-  std::string out;
+  out.clear();
   if (coef_ < 0) out += '-';
   if (exp_ >= 0) {
     out.append(digits, end);
     out.append(static_cast<size_t>(exp_), '0');
-    return out;
+    return;
   }
   long point = length + exp_;  // digits before the point
   if (point > 0) {
@@ -88,7 +116,6 @@ std::string Number::text() const {
     out.append(static_cast<size_t>(-point), '0');
     out.append(digits, end);
   }
-  return out;
 }
 
 std::string canonicalNumber(std::string_view text) {

@@ -12,12 +12,43 @@ namespace {
 
 constexpr int kMaxNesting = 120;
 
+bool isPurePart(const ExprP& e) { return !e || e->pure; }
+
+// Expr::pure of a node whose parts are built.
+bool isPure(const Expr& e) {
+  switch (e.kind) {
+    case Expr::Kind::Literal: case Expr::Kind::Special:
+      return true;
+    case Expr::Kind::Extrinsic:
+      return false;
+    case Expr::Kind::Var:
+      if (e.ref.indirect || !isPurePart(e.ref.environment)) return false;
+      return std::all_of(e.ref.subs.begin(), e.ref.subs.end(), isPurePart);
+    case Expr::Kind::Function:
+      if (e.fn == Fn::Increment || e.fn == Fn::Text || e.fn == Fn::ZOther) return false;
+      break;
+    case Expr::Kind::Unary: case Expr::Kind::Binary:
+      break;
+  }
+  return std::all_of(e.args.begin(), e.args.end(), isPurePart);
+}
+
+ExprP finished(std::shared_ptr<Expr> e) {
+  e->pure = isPure(*e);
+  return e;
+}
+
 }  // namespace
 
 ExprP literalExpr(std::string value) {
   auto e = std::make_shared<Expr>();
   e->kind = Expr::Kind::Literal;
+  if (isCanonicalNumber(value)) {
+    e->numeric = true;
+    e->number = toNumber(value);
+  }
   e->text = std::move(value);
+  e->pure = true;
   return e;
 }
 
@@ -56,7 +87,7 @@ ExprP Parser::expression(bool stopAtBracket) {
       rhs = atom();
     }
     e->args = {lhs, rhs};
-    lhs = e;
+    lhs = finished(std::move(e));
   }
   return lhs;
 }
@@ -101,7 +132,7 @@ ExprP Parser::atom() {
     e->kind = Expr::Kind::Unary;
     e->op = c == '\'' ? Op::Not : c == '-' ? Op::Minus : Op::Plus;
     e->args = {atom()};
-    return e;
+    return finished(std::move(e));
   }
   if (c == '(') {
     ++p_;
@@ -114,7 +145,7 @@ ExprP Parser::atom() {
     auto e = std::make_shared<Expr>();
     e->kind = Expr::Kind::Var;
     e->ref = reference();
-    return e;
+    return finished(std::move(e));
   }
   fail();
 }
@@ -143,7 +174,7 @@ ExprP Parser::dollar() {
   e->kind = Expr::Kind::Special;
   e->svn = *svn;
   if (*svn == Svn::ZOther) e->text = upperCase(n);
-  return e;
+  return finished(std::move(e));
 }
 
 ExprP Parser::function(std::string_view name) {
@@ -168,7 +199,7 @@ ExprP Parser::function(std::string_view name) {
     }
   }
   expect(')');
-  return e;
+  return finished(std::move(e));
 }
 
 void Parser::functionArguments(Expr& e, ArgForm form) {

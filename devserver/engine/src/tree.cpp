@@ -1,12 +1,45 @@
 #include "tree.h"
 
+#include <cstdint>
+
 #include "number.h"
 
 namespace mengine {
 
+namespace {
+
+// How a subscript collates, told cheaply for the common cases: a canonical
+// integer of up to 18 digits (with its value), a string that cannot be a
+// canonical number because of its first character, or neither of these.
+enum class Form { Integer, Text, Unknown };
+
+Form formOf(std::string_view s, std::int64_t& value) {
+  if (s.empty()) return Form::Text;
+  char c = s[0];
+  if (c != '-' && c != '.' && (c < '0' || c > '9')) return Form::Text;
+  size_t start = c == '-' ? 1 : 0;
+  size_t digits = s.size() - start;
+  if (digits == 0 || digits > 18) return Form::Unknown;
+  // No leading zero (but "0" itself), and no "-0".
+  if (s[start] == '0' && (digits > 1 || start == 1)) return Form::Unknown;
+  std::int64_t v = 0;
+  for (size_t i = start; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return Form::Unknown;
+    v = v * 10 + (s[i] - '0');
+  }
+  value = start ? -v : v;
+  return Form::Integer;
+}
+
+}  // namespace
+
 bool Collate::operator()(std::string_view a, std::string_view b) const {
-  bool numA = isCanonicalNumber(a);
-  bool numB = isCanonicalNumber(b);
+  std::int64_t intA = 0, intB = 0;
+  Form formA = formOf(a, intA);
+  Form formB = formOf(b, intB);
+  if (formA == Form::Integer && formB == Form::Integer) return intA < intB;
+  bool numA = formA == Form::Integer || (formA == Form::Unknown && isCanonicalNumber(a));
+  bool numB = formB == Form::Integer || (formB == Form::Unknown && isCanonicalNumber(b));
   if (numA && numB) return compareCanonical(a, b) < 0;
   if (numA != numB) return numA;
   return a < b;

@@ -132,12 +132,15 @@ std::shared_ptr<Node> Job::Impl::localRoot(const std::string& name, bool create)
   return node;
 }
 
+Node& Job::Impl::localNode(const std::string& name) {
+  if (Node* node = locals.lookup(name)) return *node;
+  return *locals.emplace(name, std::make_shared<Node>()).first->second;
+}
+
 std::optional<std::string> Job::Impl::fetch(const Target& t) {
   if (t.ssvn) return structuredValue(t);
   if (t.global) return server.impl().get(dbOf(t), t.name, t.subs);
-  auto root = localRoot(t.name, false);
-  if (!root) return std::nullopt;
-  const std::string* v = getValue(*root, t.subs);
+  const std::string* v = localValue(t.name, t.subs);
   if (!v) return std::nullopt;
   return *v;
 }
@@ -156,7 +159,7 @@ void Job::Impl::store(const Target& t, std::string value) {
     server.impl().set(dbOf(t), t.name, t.subs, std::move(value), transactionLog());
     return;
   }
-  setValue(*localRoot(t.name, true), t.subs, std::move(value));
+  setValue(localNode(t.name), t.subs, std::move(value));
 }
 
 void Job::Impl::killTarget(const Target& t) {
@@ -183,8 +186,7 @@ int Job::Impl::dataOf(const Target& t) {
 // $ORDER of an unsubscripted local name walks the names of the defined local
 // variables, as M systems commonly allow: S X="%" F  S X=$O(@X) Q:X=""  lists
 // them (code that checks a call for leaked variables relies on it).
-static std::string nextLocalName(const std::map<std::string, std::shared_ptr<Node>>& locals,
-                                 const std::string& name, bool forward) {
+static std::string nextLocalName(const Locals& locals, const std::string& name, bool forward) {
   if (forward) {
     for (auto it = locals.upper_bound(name); it != locals.end(); ++it)
       if (!it->second->empty()) return it->first;
@@ -225,7 +227,7 @@ void Job::Impl::newAllExcept(const std::vector<std::string>& keep) {
   saved.all = locals;
   saved.kept = keep;
   frames.back().saved.push_back(std::move(saved));
-  std::map<std::string, std::shared_ptr<Node>> kept;
+  Locals kept;
   for (const auto& name : keep) {
     auto it = locals.find(name);
     if (it != locals.end()) kept.insert(*it);
