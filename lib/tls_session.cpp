@@ -136,20 +136,6 @@ std::string Address(SSL* ssl, std::string_view host, const TTlsSettings& setting
   return {};
 }
 
-// Waits until the socket can go on as the handshake needs; false when the
-// deadline has passed.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, events, 0};
-    const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
-    if (rc > 0) return true;
-    if (rc == 0) return false;
-    if (errno != EINTR) return true;  // the next call meets the error itself
-  }
-}
-
 // The words for a handshake that failed with SSL error kind.
 std::string HandshakeFailure(SSL* ssl, int kind, const wire::TTlsSocketPeer& peer) {
   const long verify = SSL_get_verify_result(ssl);
@@ -194,7 +180,7 @@ std::string Handshake(SSL* ssl, int fd, const wire::TTlsSocketPeer& peer,
       failure = HandshakeFailure(ssl, kind, peer);
       break;
     }
-    if (!WaitFor(fd, events, deadline)) {
+    if (!wire::WaitForSocket(fd, events, deadline)) {
       failure = peer.received == 0
                     ? "TLS: the server did not answer the TLS handshake within " + DescribeLimit(limit)
                     : "TLS: the TLS handshake did not finish within " + DescribeLimit(limit);

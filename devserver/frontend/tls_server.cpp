@@ -35,18 +35,6 @@ std::string queuedReason(unsigned long* lastCode = nullptr) {
   throw std::runtime_error(what + " " + file + ": " + queuedReason());
 }
 
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd, events, 0};
-    const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
-    if (rc > 0) return true;
-    if (rc == 0) return false;
-    if (errno != EINTR) return true;  // the next call meets the error itself
-  }
-}
-
 }  // namespace
 
 // The session, and its BIO's method and socket, freed in reverse order.
@@ -141,7 +129,7 @@ std::unique_ptr<TlsStream> TlsContext::accept(int fd, std::chrono::milliseconds 
     }
     const int kind = SSL_get_error(ssl, rc);
     short events = kind == SSL_ERROR_WANT_READ ? POLLIN : kind == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
-    if (events == 0 || !waitFor(fd, events, deadline)) break;
+    if (events == 0 || !kovra::wire::WaitForSocket(fd, events, deadline)) break;
   }
   ERR_clear_error();
   ::fcntl(fd, F_SETFL, flags);

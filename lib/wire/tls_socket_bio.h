@@ -8,9 +8,13 @@
 #pragma once
 
 #include <openssl/bio.h>
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstddef>
 #include <cstring>
 
@@ -86,6 +90,22 @@ inline BIO_METHOD* NewTlsSocketMethod() {
   BIO_meth_set_ctrl(method, tls_socket_bio::Control);
   BIO_meth_set_create(method, tls_socket_bio::Create);
   return method;
+}
+
+// Waits until the socket of a session can go on as its handshake needs
+// (events for poll); false when the deadline has passed.
+// A failed poll is true: the next call on the socket meets the error itself.
+inline bool WaitForSocket(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), INT_MAX)));
+    if (rc > 0) return true;
+    if (rc == 0) return false;
+    if (errno != EINTR) return true;
+  }
 }
 
 }  // namespace kovra::wire
